@@ -1,0 +1,49 @@
+# Set-up, build and test entry points. Everything the project needs is
+# installed from here: a virtual environment in .venv with the Python tools,
+# and GoogleTest from Debian's libgtest-dev for the C++ tests.
+
+PYTHON ?= python3
+VENV   := .venv
+PY     := $(VENV)/bin/python
+TOOLS  := $(VENV)/.tools-installed
+CPP_BUILD := build/cpp
+JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: demo test install cpp-test python-test bench gtest clean
+
+demo: install
+	$(PY) examples/demo.py
+
+test: install cpp-test python-test
+
+$(PY):
+	$(PYTHON) -m venv $(VENV)
+
+$(TOOLS): requirements-dev.txt | $(PY)
+	$(PY) -m pip install --quiet --disable-pip-version-check -r requirements-dev.txt
+	touch $@
+
+# Builds the extension (incrementally, in build/) and installs it into .venv.
+install: $(TOOLS)
+	$(PY) -m pip install --quiet --disable-pip-version-check --no-build-isolation .
+
+gtest:
+	@if [ ! -f /usr/include/gtest/gtest.h ]; then \
+	  echo "installing GoogleTest (libgtest-dev)"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev >/dev/null; \
+	fi
+
+cpp-test: gtest $(TOOLS)
+	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
+	  -DZELK_BUILD_TESTS=ON -DZELK_BUILD_EXTENSION=OFF >/dev/null
+	$(VENV)/bin/cmake --build $(CPP_BUILD) -j $(JOBS)
+	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure -j $(JOBS)
+
+python-test: install
+	$(PY) -m pytest -q tests/python
+
+bench: install
+	@for b in benchmarks/*.py; do echo "== $$b"; $(PY) $$b || exit 1; done
+
+clean:
+	rm -rf build dist

@@ -1,0 +1,55 @@
+// Overflow-checked sizes for storage whose length comes from user input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <source_location>
+#include <vector>
+
+#include "fault/fault.hpp"
+
+namespace zelk {
+
+static_assert(sizeof(std::size_t) == sizeof(std::uint64_t), "the core assumes a 64-bit address space");
+
+inline constexpr const char* capacity_overflow = "capacity overflow";
+
+inline std::uint64_t checked_add(std::uint64_t a, std::uint64_t b,
+                                 std::source_location where = std::source_location::current())
+{
+    std::uint64_t sum;
+    if (__builtin_add_overflow(a, b, &sum)) fail(capacity_overflow, where);
+    return sum;
+}
+
+inline std::uint64_t checked_mul(std::uint64_t a, std::uint64_t b,
+                                 std::source_location where = std::source_location::current())
+{
+    std::uint64_t product;
+    if (__builtin_mul_overflow(a, b, &product)) fail(capacity_overflow, where);
+    return product;
+}
+
+// A length of n elements of T whose byte size fits the address space
+// (at most PTRDIFF_MAX bytes); anything larger is a "capacity overflow".
+template <class T>
+std::size_t checked_length(std::uint64_t n, std::source_location where = std::source_location::current())
+{
+    constexpr std::uint64_t max_elements =
+        static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) / sizeof(T);
+    if (n > max_elements) fail(capacity_overflow, where);
+    return static_cast<std::size_t>(n);
+}
+
+// An empty vector with room for n elements, so that an impossible size fails
+// here at once (capacity overflow, or std::bad_alloc) and not while filling.
+template <class T>
+std::vector<T> reserved_vector(std::uint64_t n, std::source_location where = std::source_location::current())
+{
+    std::vector<T> v;
+    v.reserve(checked_length<T>(n, where));
+    return v;
+}
+
+}  // namespace zelk

@@ -1,0 +1,50 @@
+// Internal faults: messages, the equality-check format and checked sizes.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "fault/checked_size.hpp"
+#include "fault/fault.hpp"
+#include "linear_algebra/dense_matrix.hpp"
+
+using zelk::Fault;
+
+TEST(Fault, EqualityMessageHasThreeAlignedLines)
+{
+    try {
+        zelk::check_equal(3, 4, "LegendreBasisEvaluator: set_dofs: input vector has wrong length");
+        FAIL() << "no fault";
+    } catch (const Fault& f) {
+        EXPECT_EQ(f.message(),
+                  "assertion `left == right` failed: LegendreBasisEvaluator: set_dofs: input vector has wrong length\n"
+                  "  left: 3\n"
+                  " right: 4");
+    }
+}
+
+TEST(CheckedSize, OverflowIsCapacityOverflow)
+{
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    EXPECT_EQ(zelk::checked_add(max - 1, 1), max);
+    EXPECT_EQ(zelk::checked_mul(max, 0), 0u);
+    for (auto f : {+[] { zelk::checked_add(std::numeric_limits<std::uint64_t>::max(), 1); },
+                   +[] { zelk::checked_mul(std::uint64_t{1} << 32, std::uint64_t{1} << 32); },
+                   +[] { zelk::reserved_vector<double>(std::uint64_t{1} << 62); }}) {
+        try {
+            f();
+            FAIL() << "no fault";
+        } catch (const Fault& fault) {
+            EXPECT_EQ(fault.message(), "capacity overflow");
+        }
+    }
+}
+
+TEST(DenseMatrixView, RejectsShortBufferAndReadsColumnMajor)
+{
+    const double data[] = {1, 2, 3, 4, 5, 6};
+    auto view = zelk::linear_algebra::DenseMatrixView::column_major(data, 2, 3);
+    EXPECT_EQ(view(1, 0), 2.0);
+    EXPECT_EQ(view(0, 2), 5.0);
+    EXPECT_THROW(zelk::linear_algebra::DenseMatrixView::column_major({data, 5}, 2, 3), Fault);
+}
