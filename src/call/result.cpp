@@ -1,0 +1,69 @@
+// New Python objects for results, failing by the result-conversion rule.
+#include "call/result.hpp"
+
+#include "fault/fault.hpp"
+
+namespace zelk::call {
+namespace {
+
+[[noreturn]] void api_call_failed()
+{
+    if (PyErr_Occurred()) PyErr_Print();
+    fail("Python API call failed");
+}
+
+}  // namespace
+
+PyRef result_object(PyObject* new_ref)
+{
+    if (new_ref == nullptr) api_call_failed();
+    return PyRef::steal(new_ref);
+}
+
+PyRef float_result(double value)
+{
+    return result_object(PyFloat_FromDouble(value));
+}
+
+PyRef float_list(std::span<const double> values)
+{
+    PyRef list = result_object(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = PyFloat_FromDouble(values[i]);
+        if (item == nullptr) api_call_failed();
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
+PyRef u64_list(std::span<const std::uint64_t> values)
+{
+    PyRef list = result_object(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = PyLong_FromUnsignedLongLong(values[i]);
+        if (item == nullptr) api_call_failed();
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
+PyRef str_result(std::string_view text)
+{
+    return result_object(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+PyRef none_result() noexcept
+{
+    return PyRef::borrow(Py_None);
+}
+
+PyRef tuple_result(PyRef a, PyRef b, PyRef c)
+{
+    PyRef tuple = result_object(PyTuple_New(3));
+    PyTuple_SET_ITEM(tuple.get(), 0, a.release());
+    PyTuple_SET_ITEM(tuple.get(), 1, b.release());
+    PyTuple_SET_ITEM(tuple.get(), 2, c.release());
+    return tuple;
+}
+
+}  // namespace zelk::call
