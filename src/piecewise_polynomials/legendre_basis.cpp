@@ -1,0 +1,158 @@
+// The four evaluations of LegendreBasis: Legendre recurrences on the located sub-interval, bit for bit in the documented operand order.
+#include "piecewise_polynomials/legendre_basis.hpp"
+
+#include <cmath>
+
+#include "fault/checked_size.hpp"
+#include "fault/fault.hpp"
+#include "piecewise_polynomials/time_grid_location.hpp"
+
+namespace zelk::piecewise_polynomials {
+
+namespace {
+
+using linear_algebra::DenseMatrixView;
+
+// Beyond this |x| the closed derivative formula below loses its digits (its
+// error grows like 1e-15 / (1 - |x|), and at +-1 it gives 0 instead of the
+// true end values), so the derivative recurrence takes over.
+constexpr double near_end = 1.0 - 0x1p-26;
+
+inline void require_intervals(std::uint64_t n_t)
+{
+    if (n_t == 0) [[unlikely]] {
+        fail("Legendre evaluation requires at least one time interval");
+    }
+}
+
+// Only row k and columns 0 ... degree are read; a larger table is fine.
+inline void check_table(const DenseMatrixView& table, std::uint64_t k, std::uint64_t degree)
+{
+    if (table.nrows() <= k) [[unlikely]] {
+        fail("Matrix slicing out of bounds.");
+    }
+    if (table.ncols() <= degree) [[unlikely]] {
+        fail("Matrix index out of bounds.");
+    }
+}
+
+// P_{j+1} from P_{j-1} and P_j: (P_j * ((2j + 1) * x) - P_{j-1} * j) / (j + 1).
+inline double legendre_next(std::uint64_t j, double x, double p_prev, double p_cur)
+{
+    const double jd = static_cast<double>(j);
+    const double two_j_plus_one = (jd + jd) + 1.0;
+    return ((two_j_plus_one * x) * p_cur - p_prev * jd) / (jd + 1.0);
+}
+
+// Calls visit(i, P_i(x)) for i = 0 ... degree, in one running sweep.
+template <class Visit>
+inline void for_each_legendre_value(double x, std::uint64_t degree, Visit&& visit)
+{
+    double prev = 1.0;
+    visit(std::uint64_t{0}, prev);
+    if (degree == 0) return;
+    double cur = x;
+    visit(std::uint64_t{1}, cur);
+    for (std::uint64_t j = 1; j < degree; ++j) {
+        const double next = legendre_next(j, x, prev, cur);
+        visit(j + 1, next);
+        prev = cur;
+        cur = next;
+    }
+}
+
+// Calls visit(i, P_i'(x)) for i = 0 ... degree, the derivatives with respect to x.
+template <class Visit>
+inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&& visit)
+{
+    visit(std::uint64_t{0}, 0.0);
+    if (degree == 0) return;
+    visit(std::uint64_t{1}, 1.0);
+    double prev = 1.0;  // P_{j-1}
+    double cur = x;     // P_j
+    if (std::fabs(x) > near_end) {
+        // P_{j+1}' = P_{j-1}' + (2j + 1) * P_j: exact at +-1, accurate next to them.
+        double d_prev = 0.0;
+        double d_cur = 1.0;
+        for (std::uint64_t j = 1; j < degree; ++j) {
+            const double jd = static_cast<double>(j);
+            const double d_next = d_prev + ((jd + jd) + 1.0) * cur;
+            visit(j + 1, d_next);
+            const double next = legendre_next(j, x, prev, cur);
+            prev = cur;
+            cur = next;
+            d_prev = d_cur;
+            d_cur = d_next;
+        }
+    } else {
+        // P_i' = ((x * P_i - P_{i-1}) * i) / ((x * x - 1) + 1e-15); NaN x comes here too.
+        const double denominator = (x * x - 1.0) + 1e-15;
+        for (std::uint64_t j = 1; j < degree; ++j) {
+            const double next = legendre_next(j, x, prev, cur);
+            const double i = static_cast<double>(j + 1);
+            visit(j + 1, ((x * next - cur) * i) / denominator);
+            prev = cur;
+            cur = next;
+        }
+    }
+}
+
+std::vector<double> zero_basis_vector(std::uint64_t m)
+{
+    std::vector<double> values = reserved_vector<double>(m);
+    values.resize(m, 0.0);
+    return values;
+}
+
+}  // namespace
+
+double LegendreBasis::evaluate(double t, const DenseMatrixView& legendre_vals) const
+{
+    require_intervals(n_t);
+    const GridLocation at = locate_time(T, n_t, t);
+    check_table(legendre_vals, at.k, degree);
+    double sum = -0.0;
+    for_each_legendre_value(at.x, degree, [&](std::uint64_t i, double p) { sum = sum + p * legendre_vals(at.k, i); });
+    return sum;
+}
+
+double LegendreBasis::evaluate_derivative(double t, const DenseMatrixView& legendre_vals) const
+{
+    require_intervals(n_t);
+    const GridLocation at = locate_time(T, n_t, t);
+    check_table(legendre_vals, at.k, degree);
+    double sum = -0.0;
+    for_each_legendre_derivative(at.x, degree,
+                                 [&](std::uint64_t i, double dp) { sum = sum + dp * legendre_vals(at.k, i); });
+    // dx/dt = 2 / h, applied once to the whole sum.
+    return (sum + sum) / at.h;
+}
+
+std::vector<double> LegendreBasis::evaluate_all_basis_functions(double t) const
+{
+    require_intervals(n_t);
+    std::vector<double> values = zero_basis_vector(coefficient_count());
+    const GridLocation at = locate_time(T, n_t, t);
+    for_each_legendre_value(at.x, degree, [&](std::uint64_t i, double p) { values[at.k + i * n_t] = p; });
+    return values;
+}
+
+std::vector<double> LegendreBasis::evaluate_all_basis_function_derivatives(double t) const
+{
+    require_intervals(n_t);
+    std::vector<double> values = zero_basis_vector(coefficient_count());
+    const GridLocation at = locate_time(T, n_t, t);
+    // Unlike evaluate_derivative, each entry is scaled on its own.
+    for_each_legendre_derivative(at.x, degree,
+                                 [&](std::uint64_t i, double dp) { values[at.k + i * n_t] = (dp + dp) / at.h; });
+    return values;
+}
+
+std::uint64_t LegendreBasis::coefficient_count() const
+{
+    const std::uint64_t m = checked_add(checked_mul(n_t, degree), n_t);
+    checked_length<double>(m);
+    return m;
+}
+
+}  // namespace zelk::piecewise_polynomials

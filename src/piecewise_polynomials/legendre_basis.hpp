@@ -1,0 +1,40 @@
+// LegendreBasis: piecewise Legendre expansions on a time grid (degree, n_t, T) and their evaluation at a time.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "linear_algebra/dense_matrix.hpp"
+
+namespace zelk::piecewise_polynomials {
+
+// On each of the n_t equal sub-intervals of [0, T], a polynomial of `degree`
+// written in Legendre polynomials P_0 ... P_degree of the local coordinate
+// x in [-1, 1]. A coefficient table has one row per sub-interval and one
+// column per polynomial; a basis vector holds P_i on sub-interval k at k + i * n_t.
+//
+// Every operation throws the fault "Legendre evaluation requires at least one
+// time interval" when n_t is 0, before anything else.
+struct LegendreBasis {
+    std::uint64_t degree;
+    std::uint64_t n_t;
+    double T;
+
+    // Value of the expansion at t, reading row k of `legendre_vals` in place.
+    // Faults: "Matrix slicing out of bounds." if the table has no row k, else
+    // "Matrix index out of bounds." if it has no column `degree`.
+    double evaluate(double t, const linear_algebra::DenseMatrixView& legendre_vals) const;
+    // Time derivative of the expansion at t; same table checks as evaluate.
+    double evaluate_derivative(double t, const linear_algebra::DenseMatrixView& legendre_vals) const;
+
+    // coefficient_count() values: P_i(x) at the positions of t's sub-interval, +0.0 elsewhere.
+    std::vector<double> evaluate_all_basis_functions(double t) const;
+    // coefficient_count() values: the time derivatives of the basis functions at t.
+    std::vector<double> evaluate_all_basis_function_derivatives(double t) const;
+
+    // m = n_t * degree + n_t. A count that overflows 64 bits or whose doubles
+    // cannot fit the address space is a "capacity overflow" fault.
+    std::uint64_t coefficient_count() const;
+};
+
+}  // namespace zelk::piecewise_polynomials
