@@ -82,6 +82,8 @@ PyObject* make_module()
 #endif
     add_function(module.get(), &sum_as_string_def);
     add_function(module.get(), &get_lagrange_points_def);
+    add_class(module.get(), "LegendreBasis", legendre_basis_type);
+    add_class(module.get(), "LegendreBasisEvaluator", legendre_basis_evaluator_type);
     return module.release();
 }
 

@@ -1,0 +1,23 @@
+// Creation of the module's class objects.
+#include "call/instance.hpp"
+
+#include <string>
+
+namespace zelk::call {
+
+PyObject* create_class(PyType_Spec& spec, std::string_view name)
+{
+    try {
+        return checked(PyType_FromSpec(&spec)).release();
+    } catch (PythonError& error) {
+        std::string message = "An error occurred while initializing class ";
+        message.append(name);
+        PyRef runtime_error = checked(PyObject_CallOneArg(
+            PyExc_RuntimeError,
+            checked(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size()))).get()));
+        PyException_SetCause(runtime_error.get(), error.take().release());
+        throw PythonError(std::move(runtime_error));
+    }
+}
+
+}  // namespace zelk::call

@@ -1,0 +1,66 @@
+// Instance layout of the module's classes, their allocation, destruction and receiver check.
+#pragma once
+
+#include <Python.h>
+
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "call/guard.hpp"
+#include "call/hold.hpp"
+#include "call/pyref.hpp"
+#include "call/python_error.hpp"
+
+namespace zelk::call {
+
+// The object header, the exclusively owned value, then the borrow counter.
+template <class Value>
+struct Instance {
+    PyObject ob_base;
+    Value value;
+    BorrowCounter borrow;
+};
+
+// Allocates an instance of `type` and moves `value` in; on failure the
+// interpreter's error is thrown and `value` stays with the caller.
+template <class Value>
+PyRef new_instance(PyTypeObject* type, Value& value)
+{
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* object = (alloc != nullptr ? alloc : PyType_GenericAlloc)(type, 0);
+    if (object == nullptr) throw_fetched_error();
+    auto* instance = reinterpret_cast<Instance<Value>*>(object);
+    new (&instance->value) Value(std::move(value));
+    new (&instance->borrow) BorrowCounter(0);
+    return PyRef::steal(object);
+}
+
+template <class Value>
+void dealloc_instance(PyObject* self) noexcept
+{
+    auto* instance = reinterpret_cast<Instance<Value>*>(self);
+    guarded_unraisable(self, [instance] {
+        instance->value.~Value();
+        instance->borrow.~BorrowCounter();
+    });
+    PyTypeObject* type = Py_TYPE(self);
+    auto free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free(self);
+    Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+// `self` as an instance of `cls`, or the type-mismatch TypeError naming the class.
+template <class Value>
+Instance<Value>& receiver(PyObject* self, PyObject* cls, std::string_view class_name)
+{
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+    if (Py_TYPE(self) != type && !PyType_IsSubtype(Py_TYPE(self), type)) throw_type_mismatch(self, class_name);
+    return *reinterpret_cast<Instance<Value>*>(self);
+}
+
+// Makes a class from its spec; a failure is RuntimeError "An error occurred
+// while initializing class <name>" whose __cause__ is the creation error.
+PyObject* create_class(PyType_Spec& spec, std::string_view name);
+
+}  // namespace zelk::call

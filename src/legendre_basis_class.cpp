@@ -1,0 +1,127 @@
+// The Python class LegendreBasis: evaluation of expansions whose coefficients come with every call.
+#include <Python.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "call/convert.hpp"
+#include "call/entry.hpp"
+#include "call/guard.hpp"
+#include "call/instance.hpp"
+#include "call/once_cell.hpp"
+#include "call/result.hpp"
+#include "call/signature.hpp"
+#include "linear_algebra/dense_matrix.hpp"
+#include "module_items.hpp"
+#include "piecewise_polynomials/legendre_basis.hpp"
+
+namespace zelk {
+namespace {
+
+using namespace call;
+using piecewise_polynomials::LegendreBasis;
+using Self = Instance<LegendreBasis>;
+
+constexpr std::string_view class_name = "LegendreBasis";
+OnceCell type_cell;
+
+Self& self_of(PyObject* self)
+{
+    return receiver<LegendreBasis>(self, legendre_basis_type(), class_name);
+}
+
+constexpr Signature<3> new_sig{"__new__", class_name, {"degree", "n_t", "T"}};
+
+PyObject* legendre_basis_new(PyTypeObject* type, PyObject* args, PyObject* kwargs)
+{
+    return guarded([&] {
+        const auto slots = bind(new_sig, args, kwargs);
+        // Held while later arguments convert: their Python code could drop the originals.
+        const PyRef held[] = {PyRef::borrow(slots[0]), PyRef::borrow(slots[1]), PyRef::borrow(slots[2])};
+        LegendreBasis value{to_u64(held[0].get(), "degree"), to_u64(held[1].get(), "n_t"),
+                            to_double(held[2].get(), "T")};
+        return new_instance(type, value);
+    });
+}
+
+constexpr Signature<2> evaluate_at_sig{"evaluate_at", class_name, {"t", "legendre_vals"}};
+
+PyObject* evaluate_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+{
+    return guarded([&] {
+        const auto slots = bind(evaluate_at_sig, args, nargs, kwnames);
+        Self& instance = self_of(self);
+        SharedHold hold(instance.borrow);
+        const LegendreBasis& basis = instance.value;
+        const double t = to_double(slots[0], "t");
+        const std::vector<double> values = to_float_vector(slots[1], "legendre_vals");
+        basis.coefficient_count();  // a count beyond 64 bits is a capacity overflow before anything else
+        // degree + 1 can only wrap when n_t is 0, and evaluation rejects that first.
+        const auto table = linear_algebra::DenseMatrixView::column_major(values, basis.n_t, basis.degree + 1);
+        return float_result(basis.evaluate(t, table));
+    });
+}
+
+template <std::vector<double> (LegendreBasis::*Evaluate)(double) const>
+PyObject* evaluate_all(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                       const Signature<1>& sig)
+{
+    return guarded([&] {
+        const auto slots = bind(sig, args, nargs, kwnames);
+        Self& instance = self_of(self);
+        SharedHold hold(instance.borrow);
+        const double t = to_double(slots[0], "t");
+        return float_list((instance.value.*Evaluate)(t));
+    });
+}
+
+constexpr Signature<1> all_functions_sig{"evaluate_all_basis_functions", class_name, {"t"}};
+constexpr Signature<1> all_derivatives_sig{"evaluate_all_basis_function_derivatives", class_name, {"t"}};
+
+PyObject* evaluate_all_basis_functions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+{
+    return evaluate_all<&LegendreBasis::evaluate_all_basis_functions>(self, args, nargs, kwnames,
+                                                                      all_functions_sig);
+}
+
+PyObject* evaluate_all_basis_function_derivatives(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                                  PyObject* kwnames)
+{
+    return evaluate_all<&LegendreBasis::evaluate_all_basis_function_derivatives>(self, args, nargs, kwnames,
+                                                                                 all_derivatives_sig);
+}
+
+PyMethodDef methods[] = {
+    {"evaluate_at", as_method(evaluate_at), fast_call_flags, "evaluate_at($self, t, legendre_vals)\n--\n\n"},
+    {"evaluate_all_basis_functions", as_method(evaluate_all_basis_functions), fast_call_flags,
+     "evaluate_all_basis_functions($self, t)\n--\n\n"},
+    {"evaluate_all_basis_function_derivatives", as_method(evaluate_all_basis_function_derivatives),
+     fast_call_flags, "evaluate_all_basis_function_derivatives($self, t)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_doc, const_cast<char*>("LegendreBasis(degree, n_t, T)\n--\n\n")},
+    {Py_tp_base, &PyBaseObject_Type},
+    {Py_tp_new, reinterpret_cast<void*>(legendre_basis_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<LegendreBasis>)},
+    {Py_tp_methods, methods},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {
+    .name = "builtins.LegendreBasis",
+    .basicsize = static_cast<int>(sizeof(Self)),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = slots,
+};
+
+}  // namespace
+
+PyObject* legendre_basis_type()
+{
+    return type_cell.get_or_init([] { return create_class(spec, class_name); });
+}
+
+}  // namespace zelk
