@@ -1,8 +1,9 @@
-// Piecewise Legendre evaluation: locating t, exact values and end derivatives, table checks, sizes, and a long-double cross-check.
+// Piecewise Legendre evaluation: locating t, exact bits, end derivatives, table checks, sizes, long-double cross-check.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <ios>
 #include <limits>
 #include <new>
 #include <random>
@@ -47,7 +48,7 @@ void expect_same_bits(double got, double want, const std::string& what)
         EXPECT_TRUE(std::isnan(got)) << what << ": " << got;
         return;
     }
-    EXPECT_EQ(got, want) << what;
+    EXPECT_EQ(got, want) << what << ": " << std::hexfloat << got << " vs " << want;
     EXPECT_EQ(std::signbit(got), std::signbit(want)) << what;
 }
 
@@ -78,7 +79,7 @@ TEST(LegendreLocation, SaturatingFloor)
 TEST(LegendreLocation, ExactSubIntervalAndCoordinate)
 {
     // Expected bits from an independent double-precision implementation of the
-    // stated steps. Right bounds computed as h * (k + 1), or x divided by h,
+    // locating steps. Right bounds computed as h * (k + 1), or x divided by h,
     // give different last bits for the first four rows.
     const struct {
         double T;
@@ -119,7 +120,7 @@ TEST(LegendreLocation, ExactSubIntervalAndCoordinate)
     }
 }
 
-TEST(LegendreBasisValues, DocumentedExamples)
+TEST(LegendreBasisValues, SmallGridExamples)
 {
     const auto p = LegendreBasis{2, 2, 1.0}.evaluate_all_basis_functions(0.25);
     const std::vector<double> want{1.0, 0.0, 0.0, 0.0, -0.5, 0.0};
@@ -169,6 +170,19 @@ TEST(LegendreBasisValues, RecurrenceAndSumsKeepTheirOperandOrder)
     ASSERT_EQ(locate_time(1.0, 1, t_above).x, above);
     expect_same_bits(quadratic.evaluate_derivative(t_above, table(only_p2, 1, 3)),
                      (3.0 * above) + (3.0 * above), "recurrence above it");
+
+    // The factor 2 / h: derivative sums as (S' + S') / h, basis entries each as
+    // (P_i' + P_i') / h; multiplying by 2 / h differs here in the last bit.
+    const LegendreBasis tenths{2, 10, 1.0};
+    std::vector<double> slope_only(30, 0.0);
+    slope_only[0 + 1 * 10] = 4.425;  // a(0, 1)
+    expect_same_bits(tenths.evaluate_derivative(0.05, table(slope_only, 10, 3)), (4.425 + 4.425) / 0.1,
+                     "(S' + S') / h");
+    const double x1 = locate_time(1.0, 10, 0.149).x;
+    const double p2_1 = ((3.0 * x1) * x1 - 1.0) / 2.0;
+    const double dp2_1 = ((x1 * p2_1 - x1) * 2.0) / ((x1 * x1 - 1.0) + 1e-15);
+    expect_same_bits(tenths.evaluate_all_basis_function_derivatives(0.149)[1 + 2 * 10], (dp2_1 + dp2_1) / 0.1,
+                     "(P_2' + P_2') / h");
 
     // Sums start at -0.0: all-(-0.0) coefficients at x = 1 (every P_i = 1 > 0) stay -0.0.
     const std::vector<double> negative_zeros(5, -0.0);
@@ -440,7 +454,8 @@ TEST(LegendreBasisAccuracy, MatchesALongDoubleReference)
         const Reference want = reference(row, degree, x, h);
         const auto view = table(a, n_t, degree + 1);
         const std::string what = "degree " + std::to_string(degree) + ", x = " + std::to_string(static_cast<double>(x));
-        EXPECT_NEAR(basis.evaluate(t, view), static_cast<double>(want.value), 1e-12 * static_cast<double>(want.value_scale))
+        EXPECT_NEAR(basis.evaluate(t, view), static_cast<double>(want.value),
+                    1e-12 * static_cast<double>(want.value_scale))
             << what;
         EXPECT_NEAR(basis.evaluate_derivative(t, view), static_cast<double>(want.slope),
                     1e-12 * static_cast<double>(want.slope_scale))
