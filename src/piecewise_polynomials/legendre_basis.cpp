@@ -1,4 +1,4 @@
-// The four evaluations of LegendreBasis: Legendre recurrences on the located sub-interval, bit for bit in the documented operand order.
+// The four evaluations of LegendreBasis: Legendre recurrences on t's sub-interval, in a fixed operand order.
 #include "piecewise_polynomials/legendre_basis.hpp"
 
 #include <cmath>
