@@ -11,10 +11,16 @@ JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: demo test install cpp-test python-test bench gtest clean
 
+# Further checks that `make test` runs between the C++ tests and pytest
+# (pytest stays last, so its summary closes the output); mk/*.mk add to it.
+TEST_STEPS :=
+
 demo: install
 	$(PY) examples/demo.py
 
-test: install cpp-test python-test
+-include mk/*.mk
+
+test: install cpp-test $(TEST_STEPS) python-test
 
 $(PY):
 	$(PYTHON) -m venv $(VENV)
