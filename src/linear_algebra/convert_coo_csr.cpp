@@ -70,19 +70,30 @@ void sort_row(Index* col, double* val, std::size_t n)
     }
 }
 
-// Counting pass. Leaves the scatter cursors: off[r + 1] = first position of row r.
-std::vector<Index> row_cursors(const std::vector<Index>& rows, std::uint64_t nrows)
+// Counting pass: off[r + 1] = number of entries in row r.
+std::vector<Index> row_counts(const std::vector<Index>& rows, std::uint64_t nrows)
 {
     std::vector<Index> off = reserved_vector<Index>(checked_add(nrows, 1));
     off.resize(nrows + 1, 0);
-    for (const Index r : rows) ++off[r + 1];  // row counts
+    for (const Index r : rows) ++off[r + 1];
+    return off;
+}
+
+// Counts -> row offsets: off[r + 1] = one past the last position of row r.
+void counts_to_offsets(std::vector<Index>& off)
+{
+    for (std::size_t r = 1; r < off.size(); ++r) off[r] += off[r - 1];
+}
+
+// Counts -> scatter cursors: off[r + 1] = first position of row r.
+void counts_to_cursors(std::vector<Index>& off)
+{
     Index start = 0;
-    for (std::uint64_t r = 0; r < nrows; ++r) {
-        const Index count = off[r + 1];
-        off[r + 1] = start;
+    for (std::size_t r = 1; r < off.size(); ++r) {
+        const Index count = off[r];
+        off[r] = start;
         start += count;
     }
-    return off;
 }
 
 // Writes src to its row's next free position, keeping insertion order within
@@ -150,7 +161,8 @@ void check_lengths(const std::vector<Index>& rows, const std::vector<Index>& col
 CsrMatrix convert_coo_csr(const CooMatrix& coo)
 {
     check_lengths(coo.row_indices(), coo.col_indices(), coo.values());
-    std::vector<Index> off = row_cursors(coo.row_indices(), coo.nrows());
+    std::vector<Index> off = row_counts(coo.row_indices(), coo.nrows());
+    counts_to_cursors(off);
     std::vector<Index> col = scatter(coo.row_indices(), coo.col_indices(), off);
     rewind(off);
     std::vector<double> val = scatter(coo.row_indices(), coo.values(), off);
@@ -163,7 +175,15 @@ CsrMatrix convert_coo_csr(CooMatrix&& coo)
     const std::uint64_t ncols = coo.ncols();
     CooArrays in = std::move(coo).release_arrays();
     check_lengths(in.row_indices, in.col_indices, in.values);
-    std::vector<Index> off = row_cursors(in.row_indices, nrows);
+    std::vector<Index> off = row_counts(in.row_indices, nrows);
+    if (std::is_sorted(in.row_indices.begin(), in.row_indices.end())) {
+        // Pushed row by row, as every assembly in the module does: the scatter
+        // would not move anything, so the arrays are taken over as they are.
+        release(in.row_indices);
+        counts_to_offsets(off);
+        return sort_and_sum_rows(nrows, ncols, std::move(off), std::move(in.col_indices), std::move(in.values));
+    }
+    counts_to_cursors(off);
     // Scatter one array at a time and drop its source at once: at most four
     // entry-sized arrays are alive, not five.
     std::vector<Index> col = scatter(in.row_indices, in.col_indices, off);
