@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "linear_algebra/csr_matrix.hpp"
+
 namespace zelk::piecewise_polynomials {
 
 // Global Lagrange points of [0, T] cut into n_t equal sub-intervals, each with
@@ -17,6 +19,22 @@ struct LagrangeBasis {
     // overflows or exceeds the address space is a "capacity overflow" fault;
     // one that cannot be allocated throws std::bad_alloc before any filling.
     static LagrangeBasis new_(std::uint64_t degree, std::uint64_t n_t, double T);
+
+    // The (nt_fine * degree + 1) x (n_t * degree + 1) matrix taking nodal values
+    // on this grid to nodal values on nt_fine sub-intervals of the same degree;
+    // see lagrange_prolongation. Reads degree and n_t only.
+    linear_algebra::CsrMatrix get_prolongation_matrix_to(std::uint64_t nt_fine) const;
+
+    // The n_t x points.size() rows that give the coefficient of P_pol_degree on
+    // each sub-interval from the nodal values. Faults: "Lagrange to Legendre
+    // conversion not meaningful for degree 0", "Failed to invert Vandermonde
+    // matrix for Lagrange to Legendre conversion.", and pol_degree > degree.
+    linear_algebra::CsrMatrix to_legendre_basis_matrix_for_pol_degree(std::uint64_t pol_degree) const;
+
+    // The (degree + 1) * n_t x points.size() matrix from nodal values to
+    // Legendre coefficients, row p * n_t + k for P_p on sub-interval k; every
+    // weight is stored, zeros included. Faults as above.
+    linear_algebra::CsrMatrix get_transormation_matrix_to_legendre() const;
 };
 
 }  // namespace zelk::piecewise_polynomials

@@ -1,0 +1,81 @@
+// Lagrange-to-Legendre weights: fixed tables for degree 1 and 2, the inverted Legendre-Vandermonde matrix above.
+#include "piecewise_polynomials/lagrange_legendre_weights.hpp"
+
+#include <optional>
+#include <utility>
+
+#include "fault/checked_size.hpp"
+#include "fault/fault.hpp"
+#include "linear_algebra/dense_inverse.hpp"
+
+namespace zelk::piecewise_polynomials {
+
+using linear_algebra::DenseMatrix;
+
+namespace {
+
+// Row-major (p, m) literals into a column-major table.
+template <std::size_t N>
+DenseMatrix table(const double (&rows)[N][N])
+{
+    DenseMatrix w(N, N);
+    for (std::size_t p = 0; p < N; ++p) {
+        for (std::size_t m = 0; m < N; ++m) w(p, m) = rows[p][m];
+    }
+    return w;
+}
+
+constexpr double degree1[2][2] = {
+    {0.5, 0.5},
+    {-0.5, 0.5},
+};
+
+// Nearest doubles to 1/6, 2/3 and 1/3.
+constexpr double degree2[3][3] = {
+    {0.16666666666666666, 0.6666666666666666, 0.16666666666666666},
+    {-0.5, 0.0, 0.5},
+    {0.3333333333333333, -0.6666666666666666, 0.3333333333333333},
+};
+
+}  // namespace
+
+DenseMatrix legendre_vandermonde(std::uint64_t degree)
+{
+    const std::uint64_t n = checked_add(degree, 1);
+    DenseMatrix a(n, n);
+    const double d = static_cast<double>(degree);
+    for (std::uint64_t i = 0; i < n; ++i) {
+        const double xi = -1.0 + ((1.0 - (-1.0)) * static_cast<double>(i)) / d;
+        a(0, i) = 1.0;
+        a(1, i) = xi;
+        // P_{k+1} = (P_k * (xi * ((k + k) + 1)) - P_{k-1} * k) / (k + 1), one rounding per step.
+        for (std::uint64_t k = 1; k < degree; ++k) {
+            const double dk = static_cast<double>(k);
+            const double s = (dk + dk) + 1.0;
+            const double t1 = xi * s;
+            const double t2 = a(k, i) * t1;
+            const double t3 = a(k - 1, i) * dk;
+            a(k + 1, i) = (t2 - t3) / (dk + 1.0);
+        }
+    }
+    return a;
+}
+
+DenseMatrix lagrange_to_legendre_weights(std::uint64_t degree)
+{
+    if (degree == 0) fail("Lagrange to Legendre conversion not meaningful for degree 0");
+    if (degree == 1) return table(degree1);
+    if (degree == 2) return table(degree2);
+
+    std::optional<DenseMatrix> b = linear_algebra::try_invert(legendre_vandermonde(degree));
+    if (!b) fail("Failed to invert Vandermonde matrix for Lagrange to Legendre conversion.");
+    // The weights of coefficient p are column p of the inverse.
+    const std::uint64_t n = degree + 1;
+    DenseMatrix w(n, n);
+    for (std::uint64_t p = 0; p < n; ++p) {
+        for (std::uint64_t m = 0; m < n; ++m) w(p, m) = (*b)(m, p);
+    }
+    return w;
+}
+
+}  // namespace zelk::piecewise_polynomials

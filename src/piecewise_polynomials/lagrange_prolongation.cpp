@@ -1,0 +1,109 @@
+// lagrange_prolongation: coarse-to-fine nodal interpolation, in the operand order the last bits depend on.
+#include "piecewise_polynomials/lagrange_prolongation.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "fault/checked_size.hpp"
+#include "fault/fault.hpp"
+#include "linear_algebra/coo_matrix.hpp"
+#include "linear_algebra/sparse_conversions.hpp"
+#include "piecewise_polynomials/lagrange_basis.hpp"
+
+namespace zelk::piecewise_polynomials {
+
+using linear_algebra::CooMatrix;
+using linear_algebra::CsrMatrix;
+
+namespace {
+
+// Nearest double to 10^-14: how close, in reference coordinates, a fine point
+// must be to a coarse node to take its value exactly.
+constexpr double node_hit_tolerance = 1e-14;
+
+// Coarse sub-interval of a position s >= 0 in coarse-interval units: floor(s),
+// with the right end (and anything rounding up to it) put in the last one.
+std::uint64_t coarse_interval(double s, std::uint64_t nc)
+{
+    const double below = std::floor(s);
+    // The comparison keeps the conversion in range even when double(nc) is 2^64.
+    if (!(below < static_cast<double>(nc))) return nc - 1;
+    return std::min(static_cast<std::uint64_t>(below), nc - 1);
+}
+
+}  // namespace
+
+CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse, std::uint64_t nt_fine)
+{
+    if (degree == 0) fail("Lagrange prolongation requires polynomial degree at least 1");
+    if (nt_coarse == 0) fail("Lagrange prolongation requires at least one coarse interval");
+    if (nt_fine == 0) fail("Lagrange prolongation requires at least one fine interval");
+
+    const std::uint64_t p = degree;
+    const std::uint64_t nc = nt_coarse;
+    const std::uint64_t n = checked_mul(nt_fine, p);  // the last fine row
+    const std::uint64_t nrows = checked_add(n, 1);
+    const std::uint64_t ncols = checked_add(checked_mul(nc, p), 1);
+    const std::uint64_t local = checked_add(p, 1);
+
+    // At most p + 1 entries per row. Reserving them first makes an impossible
+    // request fail now, before the O(p^2) weights or any row is computed.
+    CooMatrix coo(nrows, ncols);
+    coo.reserve(checked_mul(nrows, local));
+
+    // Reference nodes r_k on [-1, 1] (the Lagrange point formula with
+    // a = -1, b = 1, now including k = p) and their barycentric weights.
+    std::vector<double> node = reserved_vector<double>(local);
+    const double dp = static_cast<double>(p);
+    for (std::uint64_t k = 0; k <= p; ++k) node.push_back(-1.0 + ((1.0 - (-1.0)) * static_cast<double>(k)) / dp);
+    std::vector<double> weight = reserved_vector<double>(local);
+    for (std::uint64_t k = 0; k <= p; ++k) {
+        double product = 1.0;
+        for (std::uint64_t m = 0; m <= p; ++m) {
+            if (m != k) product = product * (node[k] - node[m]);
+        }
+        weight.push_back(1.0 / product);
+    }
+
+    std::vector<double> value = reserved_vector<double>(local);  // the row buffer, reused for every row
+    value.resize(local);
+    const double dn = static_cast<double>(n);
+    const double dnc = static_cast<double>(nc);
+    for (std::uint64_t i = 0; i <= n; ++i) {
+        const double s = (static_cast<double>(i) / dn) * dnc;
+        const std::uint64_t j = coarse_interval(s, nc);
+        const double d = s - static_cast<double>(j);
+        const double xi = (d + d) + (-1.0);
+
+        std::fill(value.begin(), value.end(), 0.0);
+        std::uint64_t hit = 0;
+        while (hit <= p && !(std::fabs(xi - node[hit]) < node_hit_tolerance)) ++hit;
+        if (hit <= p) {
+            value[hit] = 1.0;
+        } else {
+            double sum = 0.0;
+            for (std::uint64_t k = 0; k <= p; ++k) {
+                value[k] = weight[k] / (xi - node[k]);
+                sum = sum + value[k];
+            }
+            for (std::uint64_t k = 0; k <= p; ++k) value[k] = value[k] / sum;  // divide: 1/sum would differ
+        }
+
+        // Exact zeros are left out; a NaN compares unequal to 0.0 and is kept.
+        for (std::uint64_t l = 0; l <= p; ++l) {
+            if (value[l] != 0.0) coo.push(i, j * p + l, value[l]);
+        }
+    }
+    // Rows and columns were pushed in order without repeats: the conversion
+    // only compresses, and it releases the coordinate arrays as it goes.
+    return linear_algebra::convert_coo_csr(std::move(coo));
+}
+
+CsrMatrix LagrangeBasis::get_prolongation_matrix_to(std::uint64_t nt_fine) const
+{
+    return lagrange_prolongation(degree, n_t, nt_fine);
+}
+
+}  // namespace zelk::piecewise_polynomials

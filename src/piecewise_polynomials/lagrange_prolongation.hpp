@@ -1,0 +1,23 @@
+// lagrange_prolongation: the sparse matrix taking nodal values on a coarse time grid to a fine one.
+#pragma once
+
+#include <cstdint>
+
+#include "linear_algebra/csr_matrix.hpp"
+
+namespace zelk::piecewise_polynomials {
+
+// The (nt_fine * degree + 1) x (nt_coarse * degree + 1) prolongation, built
+// from the grid sizes alone: each fine Lagrange point is placed in a coarse
+// sub-interval (a point on an inner boundary goes right) and the coarse
+// polynomial is evaluated there in barycentric form. Exact zeros are not
+// stored; a fine point within 1e-14 of a coarse node (reference coordinates)
+// gives a single 1.0.
+// Faults, in this order: "Lagrange prolongation requires polynomial degree at
+// least 1", "... at least one coarse interval", "... at least one fine
+// interval"; then "capacity overflow" for sizes beyond 64 bits or the address
+// space, or std::bad_alloc before any filling.
+linear_algebra::CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse,
+                                                std::uint64_t nt_fine);
+
+}  // namespace zelk::piecewise_polynomials
