@@ -81,6 +81,8 @@ PyObject* make_module()
     if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_USED) < 0) call::throw_fetched_error();
 #endif
     add_function(module.get(), &sum_as_string_def);
+    add_function(module.get(), &lagrange_to_legendre_basis_transformation_def);
+    add_function(module.get(), &lagrange_prolongation_matrix_def);
     add_function(module.get(), &get_lagrange_points_def);
     add_class(module.get(), "LegendreBasis", legendre_basis_type);
     add_class(module.get(), "LegendreBasisEvaluator", legendre_basis_evaluator_type);
