@@ -227,8 +227,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         failures += order_failures(degree, rows)
         elapsed = time.perf_counter() - start
         print(f"\ndegree {degree}: {len(rows)} grids in {elapsed:.2f} s "
-              f"(expected orders {degree + 1} / {degree} / {degree + 1})")
-        print("\n".join(format_table(rows)))
+              f"(expected orders {degree + 1} / {degree} / {degree + 1})", flush=True)
+        print("\n".join(format_table(rows)), flush=True)
 
     figure = args.output / ("convergence-quick.png" if args.quick else "convergence.png")
     write_figure(figure, tables)
