@@ -9,6 +9,7 @@
 #include "call/guard.hpp"
 #include "call/result.hpp"
 #include "call/signature.hpp"
+#include "fault/checked_size.hpp"
 #include "module_items.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
 
@@ -52,6 +53,9 @@ PyObject* get_lagrange_points(PyObject*, PyObject* const* args, Py_ssize_t nargs
         const std::uint64_t degree = to_u64(slots[0], "degree");
         const std::uint64_t n_t = to_u64(slots[1], "n_t");
         const double T = to_double(slots[2], "T");
+        // The points and the list of floats made from them must fit together.
+        require_memory(piecewise_polynomials::LagrangeBasis::point_count(degree, n_t),
+                       sizeof(double) + list_slot_bytes + float_object_bytes);
         const auto basis = piecewise_polynomials::LagrangeBasis::new_(degree, n_t, T);
         return float_list(basis.points);
     });

@@ -11,6 +11,7 @@
 #include "call/once_cell.hpp"
 #include "call/result.hpp"
 #include "call/signature.hpp"
+#include "fault/checked_size.hpp"
 #include "linear_algebra/dense_matrix.hpp"
 #include "module_items.hpp"
 #include "piecewise_polynomials/legendre_basis.hpp"
@@ -71,6 +72,8 @@ PyObject* evaluate_all(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         Self& instance = self_of(self);
         SharedHold hold(instance.borrow);
         const double t = to_double(slots[0], "t");
+        // The basis vector and the list of floats made from it must fit together.
+        require_memory(instance.value.coefficient_count(), sizeof(double) + list_slot_bytes + float_object_bytes);
         return float_list((instance.value.*Evaluate)(t));
     });
 }

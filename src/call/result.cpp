@@ -1,6 +1,7 @@
 // New Python objects for results, failing by the result-conversion rule.
 #include "call/result.hpp"
 
+#include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 
 namespace zelk::call {
@@ -27,6 +28,7 @@ PyRef float_result(double value)
 
 PyRef float_list(std::span<const double> values)
 {
+    require_memory(values.size(), list_slot_bytes + float_object_bytes);
     PyRef list = result_object(PyList_New(static_cast<Py_ssize_t>(values.size())));
     for (std::size_t i = 0; i < values.size(); ++i) {
         PyObject* item = PyFloat_FromDouble(values[i]);
@@ -38,6 +40,7 @@ PyRef float_list(std::span<const double> values)
 
 PyRef u64_list(std::span<const std::uint64_t> values)
 {
+    require_memory(values.size(), list_slot_bytes + int_object_bytes);
     PyRef list = result_object(PyList_New(static_cast<Py_ssize_t>(values.size())));
     for (std::size_t i = 0; i < values.size(); ++i) {
         PyObject* item = PyLong_FromUnsignedLongLong(values[i]);

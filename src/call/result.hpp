@@ -23,4 +23,9 @@ PyRef tuple_result(PyRef a, PyRef b, PyRef c);
 // Checks one result object made by the interpreter, by the rule above.
 PyRef result_object(PyObject* new_ref);
 
+// Rough sizes of the objects a result list holds: a list slot, a float, an int.
+inline constexpr std::uint64_t list_slot_bytes = sizeof(PyObject*);
+inline constexpr std::uint64_t float_object_bytes = sizeof(PyFloatObject);
+inline constexpr std::uint64_t int_object_bytes = 32;
+
 }  // namespace zelk::call

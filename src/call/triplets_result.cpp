@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "call/result.hpp"
+#include "fault/checked_size.hpp"
 
 namespace zelk::call {
 namespace {
@@ -27,6 +28,8 @@ PyRef row_index_list(const linear_algebra::CsrMatrix& matrix)
 
 PyRef triplets_result(const linear_algebra::CsrMatrix& matrix)
 {
+    // All three lists at once: a request that cannot fit fails before any is built.
+    require_memory(matrix.nnz(), 3 * list_slot_bytes + int_object_bytes + float_object_bytes);
     PyRef rows = row_index_list(matrix);
     PyRef cols = u64_list(matrix.col_indices());
     PyRef values = float_list(matrix.values());

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <source_location>
 #include <vector>
 
@@ -42,13 +43,27 @@ std::size_t checked_length(std::uint64_t n, std::source_location where = std::so
     return static_cast<std::size_t>(n);
 }
 
+// Physical memory plus swap, in bytes: no storage larger than this can ever be filled.
+std::uint64_t memory_limit() noexcept;
+
+// Throws std::bad_alloc for `count` elements of `size` bytes that exceed
+// memory_limit(). An overcommitting kernel would hand such a request out and
+// the process would die while filling it; this way it fails at once.
+inline void require_memory(std::uint64_t count, std::uint64_t size)
+{
+    std::uint64_t bytes;
+    if (__builtin_mul_overflow(count, size, &bytes) || bytes > memory_limit()) throw std::bad_alloc();
+}
+
 // An empty vector with room for n elements, so that an impossible size fails
 // here at once (capacity overflow, or std::bad_alloc) and not while filling.
 template <class T>
 std::vector<T> reserved_vector(std::uint64_t n, std::source_location where = std::source_location::current())
 {
     std::vector<T> v;
-    v.reserve(checked_length<T>(n, where));
+    const std::size_t length = checked_length<T>(n, where);
+    require_memory(length, sizeof(T));
+    v.reserve(length);
     return v;
 }
 

@@ -10,12 +10,14 @@ namespace zelk::linear_algebra {
 
 void CooMatrix::reserve(std::uint64_t entries)
 {
-    const std::uint64_t total = checked_add(nnz(), entries);
+    const std::size_t total = checked_length<std::uint64_t>(checked_add(nnz(), entries));
+    // The three arrays together must fit, or nothing is reserved.
+    require_memory(total, sizeof(std::uint64_t) + sizeof(std::uint64_t) + sizeof(double));
     // Reserve all three before any grows, so a failure leaves the capacities
     // of the arrays that matter consistent (nothing is appended either way).
-    arrays_.row_indices.reserve(checked_length<std::uint64_t>(total));
-    arrays_.col_indices.reserve(checked_length<std::uint64_t>(total));
-    arrays_.values.reserve(checked_length<double>(total));
+    arrays_.row_indices.reserve(total);
+    arrays_.col_indices.reserve(total);
+    arrays_.values.reserve(total);
 }
 
 void CooMatrix::push(std::uint64_t i, std::uint64_t j, double v)

@@ -20,6 +20,9 @@ struct LagrangeBasis {
     // one that cannot be allocated throws std::bad_alloc before any filling.
     static LagrangeBasis new_(std::uint64_t degree, std::uint64_t n_t, double T);
 
+    // n_t * degree + 1, with the same "capacity overflow" checks as new_.
+    static std::uint64_t point_count(std::uint64_t degree, std::uint64_t n_t);
+
     // The (nt_fine * degree + 1) x (n_t * degree + 1) matrix taking nodal values
     // on this grid to nodal values on nt_fine sub-intervals of the same degree;
     // see lagrange_prolongation. Reads degree and n_t only.

@@ -4,9 +4,14 @@
 
 namespace zelk::piecewise_polynomials {
 
+std::uint64_t LagrangeBasis::point_count(std::uint64_t degree, std::uint64_t n_t)
+{
+    return checked_length<double>(checked_add(checked_mul(n_t, degree), 1));
+}
+
 LagrangeBasis LagrangeBasis::new_(std::uint64_t degree, std::uint64_t n_t, double T)
 {
-    LagrangeBasis basis{reserved_vector<double>(checked_add(checked_mul(n_t, degree), 1)), degree, n_t};
+    LagrangeBasis basis{reserved_vector<double>(point_count(degree, n_t)), degree, n_t};
     std::vector<double>& points = basis.points;
 
     // Degree 0 appends no node for any sub-interval: skip the loop entirely.

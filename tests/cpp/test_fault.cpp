@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <new>
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
@@ -47,4 +48,15 @@ TEST(DenseMatrixView, RejectsShortBufferAndReadsColumnMajor)
     EXPECT_EQ(view(1, 0), 2.0);
     EXPECT_EQ(view(0, 2), 5.0);
     EXPECT_THROW(zelk::linear_algebra::DenseMatrixView::column_major({data, 5}, 2, 3), Fault);
+}
+
+TEST(CheckedSize, RequestsBeyondTheMachineFailAtOnce)
+{
+    const std::uint64_t limit = zelk::memory_limit();
+    EXPECT_GT(limit, std::uint64_t{1} << 20);
+    EXPECT_NO_THROW(zelk::require_memory(limit / 16, 8));
+    EXPECT_THROW(zelk::require_memory(limit / 8 + 1, 8), std::bad_alloc);
+    EXPECT_THROW(zelk::require_memory(std::uint64_t{1} << 62, 8), std::bad_alloc);  // the product overflows
+    // Within the address space but beyond the machine: bad_alloc before any allocation.
+    EXPECT_THROW(zelk::reserved_vector<double>(limit / 8 + 1), std::bad_alloc);
 }

@@ -54,3 +54,18 @@ def test_capacity_overflow_and_memory_error(panic_type):
     with pytest.raises(MemoryError):
         zelk.get_lagrange_points(10**6, 10**7, 1.0)
     assert zelk.get_lagrange_points(1, 1, 1.0) == [0.0, 1.0]  # the interpreter stays healthy
+
+
+def machine_memory():
+    with open("/proc/meminfo") as meminfo:
+        fields = dict(line.split(":", 1) for line in meminfo)
+    return sum(int(fields[key].split()[0]) * 1024 for key in ("MemTotal", "SwapTotal"))
+
+
+def test_result_that_cannot_fit_fails_before_any_work():
+    # The points alone would fit (8 bytes each) but not with the list of floats made from them.
+    n = machine_memory() // 20
+    with pytest.raises(MemoryError):
+        zelk.get_lagrange_points(1, n, 1.0)
+    with pytest.raises(MemoryError):
+        zelk.LegendreBasis(0, n, 1.0).evaluate_all_basis_functions(0.5)
