@@ -8,6 +8,7 @@
 #include "call/once_cell.hpp"
 #include "call/python_error.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "module_items.hpp"
 
 namespace zelk {
@@ -74,6 +75,12 @@ void add_class(PyObject* module, const char* name, PyObject* (*type)())
     add_to_module(module, key.get(), cls);
 }
 
+// Lets Ctrl-C (and any other signal handler that raises) stop long core loops.
+void check_python_signals()
+{
+    if (PyErr_CheckSignals() < 0) call::throw_fetched_error();
+}
+
 PyObject* make_module()
 {
     PyRef module = checked(PyModule_Create2(&module_def, 1013));
@@ -86,6 +93,7 @@ PyObject* make_module()
     add_function(module.get(), &get_lagrange_points_def);
     add_class(module.get(), "LegendreBasis", legendre_basis_type);
     add_class(module.get(), "LegendreBasisEvaluator", legendre_basis_evaluator_type);
+    set_interrupt_check(check_python_signals);
     return module.release();
 }
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "linear_algebra/dense_inverse.hpp"
 
 namespace zelk::linear_algebra {
@@ -30,6 +31,7 @@ std::optional<DenseMatrix> try_invert_to(DenseMatrix& w)
     DenseMatrix b = DenseMatrix::identity(n);
 
     for (std::uint64_t i = 0; i < n; ++i) {
+        poll_interrupt();  // O(n^2) work per column: a large degree must stay interruptible
         // Largest magnitude; a later row must be strictly larger, so ties go
         // to the upper row (and a NaN never displaces the current choice).
         std::uint64_t p = i;
@@ -63,6 +65,7 @@ void solve_lower_triangular_with_diag_mut(const DenseMatrix& lu, DenseMatrix& b,
     check_factor_shapes(lu, b);
     const std::uint64_t n = lu.nrows();
     for (std::uint64_t c = 0; c < b.ncols(); ++c) {
+        poll_interrupt();
         for (std::uint64_t i = 0; i < n; ++i) {
             b(i, c) = b(i, c) / diag;  // exact for diag = 1.0
             for (std::uint64_t k = i + 1; k < n; ++k) b(k, c) = b(k, c) - b(i, c) * lu(k, i);
@@ -75,6 +78,7 @@ void solve_upper_triangular_mut(const DenseMatrix& lu, DenseMatrix& b)
     check_factor_shapes(lu, b);
     const std::uint64_t n = lu.nrows();
     for (std::uint64_t c = 0; c < b.ncols(); ++c) {
+        poll_interrupt();
         for (std::uint64_t i = n; i-- > 0;) {
             b(i, c) = b(i, c) / lu(i, i);
             for (std::uint64_t k = 0; k < i; ++k) b(k, c) = b(k, c) - b(i, c) * lu(k, i);

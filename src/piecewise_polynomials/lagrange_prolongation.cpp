@@ -8,6 +8,7 @@
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "linear_algebra/coo_matrix.hpp"
 #include "linear_algebra/sparse_conversions.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
@@ -72,6 +73,7 @@ CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse, s
     const double dn = static_cast<double>(n);
     const double dnc = static_cast<double>(nc);
     for (std::uint64_t i = 0; i <= n; ++i) {
+        if (i % 65536 == 0) poll_interrupt();
         const double s = (static_cast<double>(i) / dn) * dnc;
         const std::uint64_t j = coarse_interval(s, nc);
         const double d = s - static_cast<double>(j);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "linear_algebra/dense_inverse.hpp"
 
 using namespace zelk::linear_algebra;
@@ -211,4 +212,17 @@ TEST(DenseInverse, ShapeFaults)
     DenseMatrix rhs(2, 3);
     EXPECT_THROW(solve_upper_triangular_mut(lu, rhs), zelk::Fault);
     EXPECT_THROW(solve_lower_triangular_with_diag_mut(lu, rhs, 1.0), zelk::Fault);
+}
+
+TEST(DenseInverse, InterruptCheckStopsTheFactorisation)
+{
+    static int calls = 0;
+    struct Stop {};
+    zelk::set_interrupt_check([] {
+        if (++calls == 3) throw Stop{};
+    });
+    calls = 0;
+    EXPECT_THROW(zelk::linear_algebra::try_invert(zelk::linear_algebra::DenseMatrix::identity(6)), Stop);
+    zelk::set_interrupt_check(nullptr);
+    EXPECT_TRUE(zelk::linear_algebra::try_invert(zelk::linear_algebra::DenseMatrix::identity(6)).has_value());
 }

@@ -55,3 +55,31 @@ def test_fault_inside_a_method_releases_the_hold(panic_type):
     assert evaluator.evaluate_at(0.75) == 2.0
     evaluator.set_dofs([4.0, 3.0, 2.0, 1.0])
     assert evaluator.evaluate_at(0.25) == 4.0
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: zelk.lagrange_to_legendre_basis_transformation(3000, 1),  # a large dense inverse
+        lambda: zelk.lagrange_prolongation_matrix(1, 4 * 10**7, 3),
+    ],
+    ids=["transformation", "prolongation"],
+)
+def test_long_computations_stop_for_signal_handlers(call):
+    import signal
+
+    class Stop(Exception):
+        pass
+
+    def handler(signum, frame):
+        raise Stop
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.2)
+        with pytest.raises(Stop):
+            call()
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert zelk.lagrange_prolongation_matrix(1, 2, 1)[0] == [0, 1, 1, 2]
