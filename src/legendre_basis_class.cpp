@@ -103,28 +103,14 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>("LegendreBasis(degree, n_t, T)\n--\n\n")},
-    {Py_tp_base, &PyBaseObject_Type},
-    {Py_tp_new, reinterpret_cast<void*>(legendre_basis_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<LegendreBasis>)},
-    {Py_tp_methods, methods},
-    {0, nullptr},
-};
-
-PyType_Spec spec = {
-    .name = "builtins.LegendreBasis",
-    .basicsize = static_cast<int>(sizeof(Self)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = slots,
-};
+ClassDefinition<LegendreBasis> definition("builtins.LegendreBasis", "LegendreBasis(degree, n_t, T)\n--\n\n",
+                                          legendre_basis_new, methods);
 
 }  // namespace
 
 PyObject* legendre_basis_type()
 {
-    return type_cell.get_or_init([] { return create_class(spec, class_name); });
+    return type_cell.get_or_init([] { return create_class(definition.spec(), class_name); });
 }
 
 }  // namespace zelk

@@ -109,29 +109,17 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>("LegendreBasisEvaluator(degree, n_t, T)\n--\n\nClass to evaluate legendre basis "
-                                  "more often without copying the dofs from python each time")},
-    {Py_tp_base, &PyBaseObject_Type},
-    {Py_tp_new, reinterpret_cast<void*>(evaluator_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Evaluator>)},
-    {Py_tp_methods, methods},
-    {0, nullptr},
-};
-
-PyType_Spec spec = {
-    .name = "builtins.LegendreBasisEvaluator",
-    .basicsize = static_cast<int>(sizeof(Self)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = slots,
-};
+ClassDefinition<Evaluator> definition(
+    "builtins.LegendreBasisEvaluator",
+    "LegendreBasisEvaluator(degree, n_t, T)\n--\n\n"
+    "Class to evaluate legendre basis more often without copying the dofs from python each time",
+    evaluator_new, methods);
 
 }  // namespace
 
 PyObject* legendre_basis_evaluator_type()
 {
-    return type_cell.get_or_init([] { return create_class(spec, class_name); });
+    return type_cell.get_or_init([] { return create_class(definition.spec(), class_name); });
 }
 
 }  // namespace zelk

@@ -59,6 +59,31 @@ Instance<Value>& receiver(PyObject* self, PyObject* cls, std::string_view class_
     return *reinterpret_cast<Instance<Value>*>(self);
 }
 
+// The static definition of one of the module's classes: based on object, not
+// subclassable, outside the cyclic GC, no instance dict, no weak references.
+template <class Value>
+class ClassDefinition {
+public:
+    ClassDefinition(const char* qualified_name, const char* doc, newfunc make, PyMethodDef* methods) noexcept
+        : slots_{{Py_tp_doc, const_cast<char*>(doc)},
+                 {Py_tp_base, &PyBaseObject_Type},
+                 {Py_tp_new, reinterpret_cast<void*>(make)},
+                 {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_instance<Value>)},
+                 {Py_tp_methods, methods},
+                 {0, nullptr}},
+          spec_{qualified_name, static_cast<int>(sizeof(Instance<Value>)), 0, Py_TPFLAGS_DEFAULT, slots_}
+    {
+    }
+    ClassDefinition(const ClassDefinition&) = delete;
+    ClassDefinition& operator=(const ClassDefinition&) = delete;
+
+    PyType_Spec& spec() noexcept { return spec_; }
+
+private:
+    PyType_Slot slots_[6];
+    PyType_Spec spec_;  // points into slots_
+};
+
 // Makes a class from its spec; a failure is RuntimeError "An error occurred
 // while initializing class <name>" whose __cause__ is the creation error.
 PyObject* create_class(PyType_Spec& spec, std::string_view name);

@@ -1,6 +1,8 @@
 // LagrangeBasis matrices: the coarse-to-fine prolongation and the Lagrange-to-Legendre transformation.
 #include <gtest/gtest.h>
 
+#include "fault_message.hpp"
+
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -50,16 +52,6 @@ void expect_triplets(const CsrMatrix& m, const U64s& rows, const U64s& cols, con
         EXPECT_EQ(std::bit_cast<std::uint64_t>(t.values[k]), std::bit_cast<std::uint64_t>(values[k]))
             << "entry " << k << ": " << t.values[k] << " vs " << values[k];
     }
-}
-
-std::string fault_message(auto&& action)
-{
-    try {
-        action();
-    } catch (const zelk::Fault& f) {
-        return f.message();
-    }
-    return "<no fault>";
 }
 
 // Dense copy of a small sparse matrix, row-major.

@@ -1,6 +1,8 @@
 // Piecewise Legendre evaluation: locating t, exact bits, end derivatives, table checks, sizes, long-double cross-check.
 #include <gtest/gtest.h>
 
+#include "fault_message.hpp"
+
 #include <cmath>
 #include <cstdint>
 #include <ios>
@@ -29,17 +31,6 @@ const double not_a_number = std::numeric_limits<double>::quiet_NaN();
 DenseMatrixView table(const std::vector<double>& values, std::uint64_t nrows, std::uint64_t ncols)
 {
     return DenseMatrixView::column_major(values, nrows, ncols);
-}
-
-template <class F>
-std::string fault_message(F&& f)
-{
-    try {
-        f();
-    } catch (const zelk::Fault& fault) {
-        return fault.message();
-    }
-    return "<no fault>";
 }
 
 void expect_same_bits(double got, double want, const std::string& what)

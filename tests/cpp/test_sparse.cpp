@@ -1,6 +1,8 @@
 // Sparse records: COO -> CSR conversion, validation of raw CSR arrays, push faults and the triplet export.
 #include <gtest/gtest.h>
 
+#include "fault_message.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -48,16 +50,6 @@ void expect_same_bits(const std::vector<double>& got, const std::vector<double>&
         EXPECT_EQ(std::bit_cast<std::uint64_t>(got[k]), std::bit_cast<std::uint64_t>(want[k]))
             << "entry " << k << ": " << got[k] << " vs " << want[k];
     }
-}
-
-std::string fault_message(auto&& action)
-{
-    try {
-        action();
-    } catch (const zelk::Fault& f) {
-        return f.message();
-    }
-    return "<no fault>";
 }
 
 }  // namespace
