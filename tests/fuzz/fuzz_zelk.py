@@ -1,0 +1,331 @@
+"""Fuzz harness for zelk: all twelve callables with fuzzer-chosen arguments and call shapes.
+
+What must hold for every input: only TypeError, OverflowError, RuntimeError,
+MemoryError and PanicException escape a call (besides exceptions that the
+harness's own callbacks raised, which pass through unchanged); a binding fault
+is a TypeError naming the callable; results have their documented shape; and
+instances stay usable, unchanged by failed calls, with their holds released.
+
+Run through `make fuzz FUZZ_SECONDS=...`, or directly:
+    python tests/fuzz/fuzz_zelk.py -max_total_time=60 [corpus_dir]
+"""
+
+import math
+import os
+import sys
+import warnings
+
+import atheris
+import numpy  # noqa: F401 - imported before instrumentation: only the harness is instrumented
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+with atheris.instrument_imports():
+    import budget
+    import values
+
+import zelk
+
+warnings.simplefilter("ignore")  # e.g. __float__ returning a float subclass
+
+
+def _panic_type():
+    try:
+        zelk.get_lagrange_points(2**62, 1, 1.0)
+    except BaseException as error:  # noqa: BLE001 - the module does not export the type
+        return type(error)
+    raise SystemExit("a capacity overflow did not raise")
+
+
+PANIC = _panic_type()
+ALLOWED = (TypeError, OverflowError, RuntimeError, MemoryError, PANIC)
+LB, LBE = zelk.LegendreBasis, zelk.LegendreBasisEvaluator
+PROBE_T = 0.3
+
+
+class Finding(AssertionError):
+    """A broken promise of the module; the fuzzer reports it with its input."""
+
+
+def same_floats(a, b):
+    return len(a) == len(b) and all(x == y or (math.isnan(x) and math.isnan(y)) for x, y in zip(a, b))
+
+
+def same_float(a, b):
+    return same_floats([a], [b])
+
+
+def shape(fdp, full_name, params, vals):
+    """Arguments for `vals` as (args, kwargs, binds): well formed, or with one binding fault."""
+    n = len(params)
+    mode = fdp.ConsumeIntInRange(0, 12)
+    if mode <= 5:
+        return list(vals), {}, True
+    if mode == 6:  # all by keyword, in a fuzzer-chosen order
+        order = list(range(n))
+        for i in range(n - 1, 0, -1):
+            j = fdp.ConsumeIntInRange(0, i)
+            order[i], order[j] = order[j], order[i]
+        return [], {params[i]: vals[i] for i in order}, True
+    if mode == 7:  # positional, then keywords for the rest
+        k = fdp.ConsumeIntInRange(0, n)
+        return list(vals[:k]), {params[i]: vals[i] for i in range(k, n)}, True
+    if mode == 8:  # one missing
+        gone = fdp.ConsumeIntInRange(0, n - 1)
+        k = fdp.ConsumeIntInRange(0, gone)
+        return list(vals[:k]), {params[i]: vals[i] for i in range(k, n) if i != gone}, False
+    if mode == 9:  # one too many positional, perhaps with a keyword as well
+        kwargs = {"zz": 1} if fdp.ConsumeBool() else {}
+        return list(vals) + [vals[0]], kwargs, False
+    if mode == 10:  # an unknown keyword
+        name = fdp.PickValueInList(["x", params[0].upper(), params[0] + "\0", "d\u00e9gree", "\ud800", "",
+                                    "self", params[-1] + " ", fdp.ConsumeUnicode(6)])
+        if name in params:
+            name += "_"
+        return list(vals), {name: vals[0]}, False
+    if mode == 11:  # the same parameter by position and by keyword
+        k = fdp.ConsumeIntInRange(1, n)
+        j = fdp.ConsumeIntInRange(0, k - 1)
+        return list(vals[:k]), {params[j]: vals[j], **{params[i]: vals[i] for i in range(k, n)}}, False
+    return [], {}, False
+
+
+class Run:
+    """One fuzz input: its instances, their expected state, and the calls made on them."""
+
+    def __init__(self, data):
+        self.fdp = atheris.FuzzedDataProvider(data)
+        self.ctx = values.Context(zelk)
+        self.ctx.allowed = ALLOWED
+        self.gen = values.Values(self.fdp, self.ctx)
+        self.bases = []      # (instance, degree, n_t, T, reference basis values or exception type)
+        self.evaluators = []  # [instance, degree, n_t, T, known dofs]
+
+    # ---- calling and judging -------------------------------------------------
+
+    def call(self, full_name, function, args, kwargs, binds):
+        self.ctx.raised.clear()
+        try:
+            result = function(*args, **kwargs)
+        except BaseException as error:  # noqa: BLE001 - judged below
+            if any(error is raised for raised in self.ctx.raised):
+                return error  # our own callback's exception, passed through unchanged
+            if type(error) not in ALLOWED:
+                raise Finding(f"{full_name}: {type(error).__name__} escaped: {error!r}") from error
+            if not binds and (type(error) is not TypeError or not str(error).startswith(full_name)):
+                raise Finding(f"{full_name}: binding fault reported as {error!r}") from error
+            if type(error) is PANIC and not str(error):
+                raise Finding(f"{full_name}: PanicException without a message") from error
+            return error
+        if not binds:
+            raise Finding(f"{full_name}: call with a binding fault returned {result!r}")
+        return result
+
+    def sizes(self, check, *pairs):
+        """Replaces the size arguments by small ones when the budget refuses them."""
+        if check(*(nominal for _, nominal in pairs)):
+            return [obj for obj, _ in pairs], [nominal for _, nominal in pairs]
+        small = [self.gen.small() for _ in pairs]
+        return small, small
+
+    # ---- instances -----------------------------------------------------------
+
+    def make_instances(self):
+        fdp = self.fdp
+        for _ in range(fdp.ConsumeIntInRange(1, 2)):
+            (d, n), (dn, nn) = self.sizes(budget.coefficients_ok, self.gen.integer(), self.gen.integer())
+            T = fdp.PickValueInList(values.EDGE_FLOATS) if fdp.ConsumeBool() else 1.0
+            basis = self.call("LegendreBasis.__new__()", LB, [d, n, T], {}, True)
+            if type(basis) is LB:
+                self.bases.append((basis, dn, nn, T, self.basis_values(basis)))
+        for _ in range(fdp.ConsumeIntInRange(1, 2)):
+            d, n = fdp.ConsumeIntInRange(0, 4), fdp.ConsumeIntInRange(1, 4)
+            T = fdp.PickValueInList(values.EDGE_FLOATS) if fdp.ConsumeBool() else 1.0
+            self.evaluators.append([LBE(d, n, T), d, n, T, [0.0] * (n * (d + 1))])
+        self.ctx.instances = [b[0] for b in self.bases] + [e[0] for e in self.evaluators]
+
+    @staticmethod
+    def basis_values(basis):
+        try:
+            return basis.evaluate_all_basis_functions(PROBE_T)
+        except ALLOWED as error:
+            return type(error)
+
+    def check_instances(self):
+        """Every instance answers as before: failed calls changed nothing and released their holds."""
+        for basis, d, n, T, reference in self.bases:
+            now = self.basis_values(basis)
+            same = now is reference if isinstance(reference, type) else \
+                isinstance(now, list) and same_floats(now, reference)
+            if not same:
+                raise Finding(f"LegendreBasis({d}, {n}, {T}) changed: {reference!r} -> {now!r}")
+        for evaluator, d, n, T, dofs in self.evaluators:
+            got = evaluator.evaluate_at(PROBE_T)
+            want = LB(d, n, T).evaluate_at(PROBE_T, dofs)
+            if not same_float(got, want):
+                raise Finding(f"LegendreBasisEvaluator({d}, {n}, {T}) holds other dofs: {got!r} != {want!r}")
+            evaluator.set_dofs(dofs)  # RuntimeError here would mean a hold was never released
+
+    # ---- the twelve callables --------------------------------------------------
+
+    def fuzz_function(self, which):
+        g = self.gen
+        if which == 0:
+            a, b = g.integer(), g.integer()
+            self.invoke("sum_as_string()", zelk.sum_as_string, ["a", "b"], [a[0], b[0]],
+                        lambda r: self.check_sum(r, a[1], b[1]))
+        elif which == 1:
+            (d, n), (dn, nn) = self.sizes(budget.points_ok, g.integer(), g.integer())
+            self.invoke("get_lagrange_points()", zelk.get_lagrange_points, ["degree", "n_t", "T"],
+                        [d, n, g.real()], lambda r: self.check_points(r, dn, nn))
+        elif which == 2:
+            sizes, _ = self.sizes(budget.prolongation_ok, g.integer(), g.integer(), g.integer())
+            self.invoke("lagrange_prolongation_matrix()", zelk.lagrange_prolongation_matrix,
+                        ["nt_coarse", "nt_fine", "degree"], sizes, self.check_triplets)
+        else:
+            (d, n), _ = self.sizes(budget.transformation_ok, g.integer(), g.integer())
+            self.invoke("lagrange_to_legendre_basis_transformation()", zelk.lagrange_to_legendre_basis_transformation,
+                        ["degree", "n_t"], [d, n], self.check_triplets)
+
+    def fuzz_constructor(self, cls):
+        g = self.gen
+        (d, n), (dn, nn) = self.sizes(budget.coefficients_ok, g.integer(), g.integer())
+        maker = cls if self.fdp.ConsumeBool() else (lambda *a, **k: cls.__new__(cls, *a, **k))
+        self.invoke(f"{cls.__name__}.__new__()", maker, ["degree", "n_t", "T"], [d, n, g.real()],
+                    lambda r: self.expect(type(r) is cls, f"{cls.__name__}() returned {r!r}"))
+
+    def fuzz_basis_method(self, which):
+        if not self.bases:
+            return
+        basis, d, n, T, _ = self.bases[self.fdp.ConsumeIntInRange(0, len(self.bases) - 1)]
+        self.ctx.target = basis
+        m = n * (d + 1) if None not in (d, n) else None
+        wanted = m if m is not None and m <= 4096 else None
+        if which == 0:
+            self.invoke("LegendreBasis.evaluate_at()", basis.evaluate_at, ["t", "legendre_vals"],
+                        [self.gen.real(), self.gen.sequence(wanted)], self.check_float)
+        else:
+            method = basis.evaluate_all_basis_functions if which == 1 else basis.evaluate_all_basis_function_derivatives
+            self.invoke(f"LegendreBasis.{method.__name__}()", method, ["t"], [self.gen.real()],
+                        lambda r: self.check_float_list(r, m))
+
+    def fuzz_evaluator_method(self, which):
+        if not self.evaluators:
+            return
+        entry = self.evaluators[self.fdp.ConsumeIntInRange(0, len(self.evaluators) - 1)]
+        evaluator, d, n = entry[0], entry[1], entry[2]
+        self.ctx.target = evaluator
+        if which == 0:
+            seq = self.gen.sequence(n * (d + 1))
+            plain = type(seq) in (list, tuple) and all(type(x) is float for x in seq)
+            expected = list(seq) if plain else None
+            result = self.invoke("LegendreBasisEvaluator.set_dofs()", evaluator.set_dofs, ["legendre_vals"], [seq],
+                                 lambda r: self.expect(r is None, f"set_dofs returned {r!r}"))
+            if result is None:  # stored: what we know of the new dofs
+                if expected is None:
+                    evaluator.set_dofs(entry[4])  # unknown values: go back to known ones
+                else:
+                    entry[4] = expected
+        else:
+            method = evaluator.evaluate_at if which == 1 else evaluator.evaluate_derivative_at
+            self.invoke(f"LegendreBasisEvaluator.{method.__name__}()", method, ["t"], [self.gen.real()],
+                        self.check_float)
+
+    def fuzz_misuse(self):
+        """Receivers of the wrong type, construction around __new__, subclassing."""
+        fdp = self.fdp
+        other = fdp.PickValueInList([1, None, "x"] + self.ctx.instances)
+        cases = [
+            ("LegendreBasis.evaluate_at", lambda: LB.evaluate_at(other, 0.5, [1.0])),
+            ("LegendreBasis.evaluate_all_basis_functions", lambda: LB.evaluate_all_basis_functions(other, 0.5)),
+            ("LegendreBasisEvaluator.set_dofs", lambda: LBE.set_dofs(other, [0.0])),
+            ("LegendreBasisEvaluator.evaluate_at", lambda: LBE.evaluate_at(other, 0.5)),
+            ("object.__new__", lambda: object.__new__(fdp.PickValueInList([LB, LBE]))),
+            ("LegendreBasis.__new__", lambda: LB.__new__(LBE, 1, 1, 1.0)),
+            ("LegendreBasisEvaluator.__new__", lambda: LBE.__new__(LB, 1, 1, 1.0)),
+            ("subclass", lambda: type("Sub", (fdp.PickValueInList([LB, LBE]),), {})),
+        ]
+        name, action = cases[fdp.ConsumeIntInRange(0, len(cases) - 1)]
+        # Only a receiver of the right class may get past the type check.
+        right = (name.startswith("LegendreBasis.evaluate") and type(other) is LB) or \
+                (name.startswith("LegendreBasisEvaluator.") and "__new__" not in name and type(other) is LBE)
+        try:
+            result = action()
+        except TypeError:
+            return
+        except ALLOWED as error:
+            if not right:
+                raise Finding(f"{name} on {other!r} raised {error!r}, not TypeError") from error
+            return
+        if not right:
+            raise Finding(f"{name} accepted {other!r}: {result!r}")
+
+    # ---- checks of results -----------------------------------------------------
+
+    def invoke(self, full_name, function, params, vals, check):
+        args, kwargs, binds = shape(self.fdp, full_name, params, vals)
+        result = self.call(full_name, function, args, kwargs, binds)
+        self.ctx.target = None
+        if not isinstance(result, BaseException):
+            check(result)
+        return result
+
+    @staticmethod
+    def expect(condition, message):
+        if not condition:
+            raise Finding(message)
+
+    def check_sum(self, result, a, b):
+        self.expect(type(result) is str and result.isdigit(), f"sum_as_string returned {result!r}")
+        if a is not None and b is not None:
+            self.expect(int(result) in (a + b, (a + b) % 2**64), f"sum_as_string({a}, {b}) = {result}")
+
+    def check_points(self, result, degree, n_t):
+        self.check_float_list(result, None)
+        if degree is not None and n_t is not None:
+            self.expect(len(result) == n_t * degree + 1, f"{len(result)} points for ({degree}, {n_t})")
+
+    def check_triplets(self, result):
+        self.expect(type(result) is tuple and len(result) == 3, f"triplets: {result!r}")
+        rows, cols, vals = result
+        self.expect(len(rows) == len(cols) == len(vals), "triplet lists differ in length")
+        self.expect(all(type(i) is int and i >= 0 for i in rows + cols), "triplet index not a natural number")
+        self.check_float_list(vals, None)
+
+    def check_float(self, result):
+        self.expect(type(result) is float, f"expected a float, got {result!r}")
+
+    def check_float_list(self, result, length):
+        self.expect(type(result) is list and all(type(x) is float for x in result), "expected a list of floats")
+        self.expect(length is None or len(result) == length, f"expected {length} values, got {len(result)}")
+
+
+def test_one_input(data):
+    run = Run(data)
+    run.make_instances()
+    for _ in range(run.fdp.ConsumeIntInRange(1, 4)):
+        op = run.fdp.ConsumeIntInRange(0, 12)
+        if op <= 3:
+            run.fuzz_function(op)
+        elif op <= 5:
+            run.fuzz_constructor(LB if op == 4 else LBE)
+        elif op <= 8:
+            run.fuzz_basis_method(op - 6)
+        elif op <= 11:
+            run.fuzz_evaluator_method(op - 9)
+        else:
+            run.fuzz_misuse()
+        run.check_instances()
+
+
+def main():
+    atheris.instrument_func(shape)
+    for function in (Run.call, Run.sizes, Run.make_instances, Run.check_instances, Run.fuzz_function,
+                     Run.fuzz_constructor, Run.fuzz_basis_method, Run.fuzz_evaluator_method, Run.fuzz_misuse):
+        atheris.instrument_func(function)
+    print(f"fuzzing {zelk.__file__}", flush=True)
+    atheris.Setup(sys.argv, test_one_input)
+    atheris.Fuzz()
+
+
+if __name__ == "__main__":
+    main()

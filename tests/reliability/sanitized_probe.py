@@ -1,0 +1,22 @@
+"""Run before the sanitized suites: they must test the sanitized build, and allocation failures must raise."""
+
+import ctypes
+import sys
+
+import zelk
+
+build = sys.argv[1]
+if not zelk.__file__.startswith(build + "/"):
+    sys.exit(f"imported {zelk.__file__}, not the sanitized build in {build}")
+if not hasattr(ctypes.CDLL(None), "__asan_init"):
+    sys.exit("the ASan runtime is not loaded")
+with open(zelk.__file__, "rb") as library:
+    if b"__asan_report_load" not in library.read():
+        sys.exit(f"{zelk.__file__} is not instrumented by ASan")
+try:
+    zelk.get_lagrange_points(10**6, 10**7, 1.0)
+except MemoryError:
+    pass
+else:
+    sys.exit("an impossible allocation did not raise MemoryError")
+print(f"sanitized module {zelk.__file__}: impossible allocations raise MemoryError")
