@@ -92,7 +92,7 @@ sanitize-fuzz-smoke: sanitize-probe
 	@$(call run_fuzz,$(SAN_PY_ENV),$(SMOKE_FUZZ_SECONDS),$(FUZZ_DIR)/sanitize-smoke,)
 
 sanitize-python-test: sanitize-probe
-	$(SAN_PY_ENV) $(PY) -m pytest -q -p no:cacheprovider tests/python
+	$(SAN_PY_ENV) $(PY) -m pytest -q -rs -p no:cacheprovider tests/python
 
 # ---- fuzzing ---------------------------------------------------------------
 

@@ -10,6 +10,7 @@ Run through `make fuzz FUZZ_SECONDS=...`, or directly:
     python tests/fuzz/fuzz_zelk.py -max_total_time=60 [corpus_dir]
 """
 
+import ctypes
 import math
 import os
 import sys
@@ -39,6 +40,11 @@ def _panic_type():
 PANIC = _panic_type()
 ALLOWED = (TypeError, OverflowError, RuntimeError, MemoryError, PANIC)
 LB, LBE = zelk.LegendreBasis, zelk.LegendreBasisEvaluator
+
+# A class call from Python copies the keyword dict; C code may hand over its own.
+object_call = ctypes.pythonapi.PyObject_Call
+object_call.argtypes = [ctypes.py_object, ctypes.py_object, ctypes.py_object]
+object_call.restype = ctypes.py_object
 PROBE_T = 0.3
 
 
@@ -102,10 +108,12 @@ class Run:
 
     # ---- calling and judging -------------------------------------------------
 
-    def call(self, full_name, function, args, kwargs, binds):
+    def call(self, full_name, function, args, kwargs, binds, direct=False):
+        """`direct` passes `kwargs` itself, not a copy, as C callers can."""
         self.ctx.raised.clear()
+        self.ctx.kwargs = kwargs
         try:
-            result = function(*args, **kwargs)
+            result = function(args, kwargs) if direct else function(*args, **kwargs)
         except BaseException as error:  # noqa: BLE001 - judged below
             if any(error is raised for raised in self.ctx.raised):
                 return error  # our own callback's exception, passed through unchanged
@@ -142,6 +150,7 @@ class Run:
             T = fdp.PickValueInList(values.EDGE_FLOATS) if fdp.ConsumeBool() else 1.0
             self.evaluators.append([LBE(d, n, T), d, n, T, [0.0] * (n * (d + 1))])
         self.ctx.instances = [b[0] for b in self.bases] + [e[0] for e in self.evaluators]
+        self.ctx.known_dofs = lambda evaluator: next(e[4] for e in self.evaluators if e[0] is evaluator)
 
     @staticmethod
     def basis_values(basis):
@@ -189,9 +198,11 @@ class Run:
     def fuzz_constructor(self, cls):
         g = self.gen
         (d, n), (dn, nn) = self.sizes(budget.coefficients_ok, g.integer(), g.integer())
-        maker = cls if self.fdp.ConsumeBool() else (lambda *a, **k: cls.__new__(cls, *a, **k))
+        how = self.fdp.ConsumeIntInRange(0, 2)
+        maker = [cls, lambda *a, **k: cls.__new__(cls, *a, **k),
+                 lambda a, k: object_call(cls, tuple(a), k or None)][how]
         self.invoke(f"{cls.__name__}.__new__()", maker, ["degree", "n_t", "T"], [d, n, g.real()],
-                    lambda r: self.expect(type(r) is cls, f"{cls.__name__}() returned {r!r}"))
+                    lambda r: self.expect(type(r) is cls, f"{cls.__name__}() returned {r!r}"), direct=how == 2)
 
     def fuzz_basis_method(self, which):
         if not self.bases:
@@ -261,9 +272,9 @@ class Run:
 
     # ---- checks of results -----------------------------------------------------
 
-    def invoke(self, full_name, function, params, vals, check):
+    def invoke(self, full_name, function, params, vals, check, direct=False):
         args, kwargs, binds = shape(self.fdp, full_name, params, vals)
-        result = self.call(full_name, function, args, kwargs, binds)
+        result = self.call(full_name, function, args, kwargs, binds, direct)
         self.ctx.target = None
         if not isinstance(result, BaseException):
             check(result)

@@ -46,6 +46,8 @@ class Context:
         self.target = None    # the instance whose method is being called, if any
         self.raised = []      # exceptions our callbacks raised, by identity
         self.allowed = ()     # the exception types the module may raise
+        self.kwargs = {}      # the keyword dict of the call in progress
+        self.known_dofs = None  # evaluator -> the dofs it is known to hold
 
     def raise_from_callback(self, kind):
         error = [CallbackError("callback"), RuntimeError("callback"), TypeError("callback"),
@@ -66,7 +68,8 @@ class Context:
                 victim.evaluate_all_basis_functions(0.5)
         elif action == 2:
             if isinstance(victim, z.LegendreBasisEvaluator):
-                victim.set_dofs([0.0])  # a conflicting exclusive hold, or a wrong length
+                # the dofs it holds: a conflict with a hold in progress, else no change
+                victim.set_dofs(self.known_dofs(victim))
             else:
                 victim.evaluate_at(0.5, [1.0] * 64)
         elif action == 3:
@@ -75,8 +78,12 @@ class Context:
             except BaseException as error:  # PanicException derives from BaseException
                 if type(error) not in self.allowed:
                     raise
-        else:
+        elif action == 4:
             z.lagrange_prolongation_matrix(1, 2, 1)
+        else:
+            # When the call was made through PyObject_Call with this very
+            # dict, the constructor must hold its values itself.
+            self.kwargs.clear()
 
 
 class Index:
@@ -91,7 +98,7 @@ class Index:
         if self.mode == 2:
             return [1.5, "1", None, FuzzInt(1), True][self.value % 5]
         if self.mode == 3:
-            self.ctx.call_back(self.value % 5)
+            self.ctx.call_back(self.value % 6)
             return 1
         return self.value
 
@@ -108,7 +115,7 @@ class Floaty:
         if self.mode == 2:
             return [1, "x", None, FuzzFloat(2.0), 1j][int(abs(self.value)) % 5 if math.isfinite(self.value) else 0]
         if self.mode == 3:
-            self.ctx.call_back(int(abs(self.value)) % 5 if math.isfinite(self.value) else 0)
+            self.ctx.call_back(int(abs(self.value)) % 6 if math.isfinite(self.value) else 0)
         return self.value
 
 
@@ -125,12 +132,16 @@ class Seq:
             return 2**62  # a lying hint: must not be reserved up front
         if self.len_mode == 3:
             return 0
+        if self.len_mode == 4:
+            self.ctx.call_back(len(self.items) % 5)
         return len(self.items)
 
     def __getitem__(self, i):
         return self.items[i]
 
     def __iter__(self):
+        if self.iter_mode == 4:
+            self.ctx.raise_from_callback(len(self.items))
         for n, item in enumerate(self.items):
             if self.iter_mode == 1 and n == len(self.items) // 2:
                 self.ctx.raise_from_callback(n)
@@ -191,8 +202,9 @@ class Values:
             return Index(self.ctx, 0, v), v
         if kind == 10:
             return Index(self.ctx, 1, self.small()), None
-        if kind == 11:
-            return Index(self.ctx, 2, self.small()), None
+        if kind == 11:  # int subclasses from __index__ are still accepted (with a DeprecationWarning)
+            v = self.small()
+            return Index(self.ctx, 2, v), (1 if v % 5 >= 3 else None)
         if kind == 12:
             return Index(self.ctx, 3, self.small()), 1
         if kind == 13:
@@ -259,9 +271,9 @@ class Values:
                 return np.array(fdp.ConsumeIntListInRange(count, -1000, 1000), dtype=dtype)
             return np.array(self.items(count, plain=True), dtype=dtype)
         if kind == 8:
-            return Seq(self.ctx, self.items(count, plain=fdp.ConsumeBool()), self.pick(4), 0)
+            return Seq(self.ctx, self.items(count, plain=fdp.ConsumeBool()), self.pick(5), 0)
         if kind == 9:
-            return Seq(self.ctx, self.items(count, plain=True), 0, self.pick(4))
+            return Seq(self.ctx, self.items(count, plain=True), 0, self.pick(5))
         if kind == 10:
             owner = self.items(count, plain=True)
             if owner:
