@@ -1,4 +1,4 @@
-"""Every callable, 10^5 times on a success path and on failure paths: Python blocks and resident memory stay flat."""
+"""Every callable, 10^5 times on a success path and on failure paths: Python blocks, the C heap and resident memory stay flat."""
 
 import ctypes
 import gc
@@ -13,6 +13,7 @@ CALLS = 10**5
 WARM_UP = 2000
 MAX_BLOCKS = 100  # Python blocks a run may leave behind: 1 per 1000 calls
 MAX_RSS = 1 << 20  # bytes of resident memory a run may add: 10 bytes per call
+MAX_HEAP = 1 << 16  # bytes of C heap in use a run may add: one leaked allocation per call fails
 
 LB, LBE = zelk.LegendreBasis, zelk.LegendreBasisEvaluator
 DOFS = [0.5 * i for i in range(9)]  # degree 2, n_t 3
@@ -30,6 +31,23 @@ pytestmark = pytest.mark.skipif(
 def resident_bytes():
     with open("/proc/self/statm") as statm:
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+class MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in
+                ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
+                 "keepcost")]
+
+
+_mallinfo2 = ctypes.CDLL(None).mallinfo2
+_mallinfo2.restype = MallInfo2
+
+
+def heap_bytes():
+    """Bytes that malloc has handed out and not got back. Unlike resident memory,
+    this sees a small leak that fits in heap pages already resident."""
+    info = _mallinfo2()
+    return info.uordblks + info.hblkhd
 
 
 class HoldingFloat:
@@ -106,12 +124,12 @@ def run_failing(calls, count):
 
 
 def growth(work):
-    """(Python blocks, resident bytes) that `work` adds, measured after a warm-up by the caller."""
+    """(Python blocks, C heap bytes, resident bytes) that `work` adds; the caller warms up first."""
     gc.collect()
-    blocks, rss = sys.getallocatedblocks(), resident_bytes()
+    blocks, heap, rss = sys.getallocatedblocks(), heap_bytes(), resident_bytes()
     work()
     gc.collect()
-    return sys.getallocatedblocks() - blocks, resident_bytes() - rss
+    return sys.getallocatedblocks() - blocks, heap_bytes() - heap, resident_bytes() - rss
 
 
 @pytest.fixture
@@ -134,18 +152,19 @@ def test_calls_do_not_leak(name, path, quiet_stderr):
     success, failures = cases()[name]
     work = (lambda n: run(success, n)) if path == "success" else (lambda n: run_failing(failures, n))
     work(WARM_UP)
-    blocks, rss = growth(lambda: work(CALLS))
-    print(f"{name} {path}: {blocks} blocks, {rss} bytes resident after {CALLS} calls")
+    blocks, heap, rss = growth(lambda: work(CALLS))
+    print(f"{name} {path}: {blocks} blocks, {heap} heap bytes, {rss} resident bytes after {CALLS} calls")
     assert blocks <= MAX_BLOCKS
+    assert heap <= MAX_HEAP
     assert rss <= MAX_RSS
 
 
 @pytest.mark.parametrize("leak", ["python objects", "native memory"])
 def test_the_measurement_sees_a_small_leak(leak):
-    """The bounds above catch a leak of a few dozen bytes per call."""
+    """The bounds above catch a leak of one small object per call."""
     kept = []
-    libc = ctypes.CDLL(None)
-    libc.malloc.restype = ctypes.c_void_p
-    leak_one = (lambda: kept.append(object())) if leak == "python objects" else (lambda: libc.malloc(24))
-    blocks, rss = growth(lambda: run(leak_one, CALLS))
-    assert blocks > MAX_BLOCKS or rss > MAX_RSS
+    malloc = ctypes.CDLL(None).malloc
+    malloc.restype = ctypes.c_void_p
+    leak_one = (lambda: kept.append(object())) if leak == "python objects" else (lambda: malloc(8))
+    blocks, heap, _ = growth(lambda: run(leak_one, CALLS))
+    assert blocks > MAX_BLOCKS if leak == "python objects" else heap > MAX_HEAP
