@@ -94,6 +94,8 @@ PyObject* make_module()
     add_class(module.get(), "LegendreBasis", legendre_basis_type);
     add_class(module.get(), "LegendreBasisEvaluator", legendre_basis_evaluator_type);
     set_interrupt_check(check_python_signals);
+    // Made now, not at its first use, which may come at the recursion limit where no type can be made.
+    call::panic_exception_type();
     return module.release();
 }
 
