@@ -4,7 +4,8 @@
 #
 #   make test-sanitize            sanitized build; C++ tests, 60 s fuzzing, pytest
 #   make fuzz [FUZZ_SECONDS=600]  fuzz the installed module (corpus kept in build/)
-#   make fuzz-sanitize [FUZZ_SECONDS=600]
+#   make fuzz-sanitize [FUZZ_SECONDS=600]   the same against the sanitized build
+#   make fuzz FUZZ_INPUT=<file>   replay one input, e.g. a crash-* file a run left
 #   make test-valgrind            C++ tests under memcheck, zero errors, no leaks
 # `make test` runs 60 s of fuzzing (fuzz-smoke) before pytest.
 
@@ -113,11 +114,14 @@ endef
 fuzz-smoke: install $(REL_TOOLS)
 	@$(call run_fuzz,,$(SMOKE_FUZZ_SECONDS),$(FUZZ_DIR)/smoke,)
 
+# FUZZ_INPUT=<crash file> replays one input instead of fuzzing the corpus.
+FUZZ_CORPUS = $(or $(FUZZ_INPUT),$(FUZZ_DIR)/corpus)
+
 fuzz: install $(REL_TOOLS)
-	@$(call run_fuzz,,$(FUZZ_SECONDS),$(FUZZ_DIR)/plain,$(FUZZ_DIR)/corpus)
+	@$(call run_fuzz,,$(FUZZ_SECONDS),$(FUZZ_DIR)/plain,$(FUZZ_CORPUS))
 
 fuzz-sanitize: sanitize-probe
-	@$(call run_fuzz,$(SAN_PY_ENV),$(FUZZ_SECONDS),$(FUZZ_DIR)/sanitize,$(FUZZ_DIR)/corpus)
+	@$(call run_fuzz,$(SAN_PY_ENV),$(FUZZ_SECONDS),$(FUZZ_DIR)/sanitize,$(FUZZ_CORPUS))
 
 # ---- valgrind --------------------------------------------------------------
 

@@ -248,7 +248,9 @@ class Run:
         cases = [
             ("LegendreBasis.evaluate_at", lambda: LB.evaluate_at(other, 0.5, [1.0])),
             ("LegendreBasis.evaluate_all_basis_functions", lambda: LB.evaluate_all_basis_functions(other, 0.5)),
-            ("LegendreBasisEvaluator.set_dofs", lambda: LBE.set_dofs(other, [0.0])),
+            # an evaluator gets the dofs it holds: the state stays known
+            ("LegendreBasisEvaluator.set_dofs",
+             lambda: LBE.set_dofs(other, self.ctx.known_dofs(other) if type(other) is LBE else [0.0])),
             ("LegendreBasisEvaluator.evaluate_at", lambda: LBE.evaluate_at(other, 0.5)),
             ("object.__new__", lambda: object.__new__(fdp.PickValueInList([LB, LBE]))),
             ("LegendreBasis.__new__", lambda: LB.__new__(LBE, 1, 1, 1.0)),
