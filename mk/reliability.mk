@@ -46,7 +46,7 @@ VALGRIND    := valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
   --suppressions=tests/reliability/valgrind.supp
 
 .PHONY: test-sanitize sanitize-build sanitize-probe sanitize-cpp-test sanitize-fuzz-smoke sanitize-python-test \
-  fuzz fuzz-sanitize fuzz-smoke test-valgrind reliability-tools
+  fuzz fuzz-sanitize fuzz-smoke test-valgrind valgrind-tool
 
 TEST_STEPS += fuzz-smoke
 
@@ -54,8 +54,8 @@ $(REL_TOOLS): requirements-reliability.txt $(TOOLS)
 	$(PY) -m pip install --quiet --disable-pip-version-check -r requirements-reliability.txt
 	touch $@
 
-# valgrind also brings valgrind.h, which the shim includes.
-reliability-tools: $(REL_TOOLS) gtest
+# valgrind also brings valgrind.h, which the shim needs to run under it.
+valgrind-tool: gtest
 	@if ! command -v valgrind >/dev/null || [ ! -f /usr/include/valgrind/valgrind.h ]; then \
 	  echo "installing valgrind"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq valgrind >/dev/null; \
@@ -68,7 +68,7 @@ test-sanitize: sanitize-cpp-test sanitize-fuzz-smoke sanitize-python-test
 # A configure that changes the compiler drops the cache and with it our
 # options; so the options are checked, and a wrong cache starts over.
 SAN_OPTIONS_SET := ZELK_SANITIZE:BOOL=ON ZELK_BUILD_TESTS:BOOL=ON ZELK_BUILD_EXTENSION:BOOL=ON
-sanitize-build: reliability-tools
+sanitize-build: $(REL_TOOLS) gtest
 	@for option in $(SAN_OPTIONS_SET); do \
 	  grep -qx "$$option" $(SAN_BUILD)/CMakeCache.txt 2>/dev/null || { rm -rf $(SAN_BUILD); break; }; \
 	done
@@ -126,7 +126,7 @@ fuzz-sanitize: sanitize-probe
 # ---- valgrind --------------------------------------------------------------
 
 # The shim is preloaded through env so that only the tested program loads it.
-test-valgrind: reliability-tools
+test-valgrind: valgrind-tool $(TOOLS)
 	$(VENV)/bin/cmake -S . -B $(VG_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DZELK_BUILD_TESTS=ON -DZELK_BUILD_EXTENSION=OFF >/dev/null
 	$(VENV)/bin/cmake --build $(VG_BUILD) -j $(JOBS)

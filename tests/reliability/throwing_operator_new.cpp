@@ -1,6 +1,10 @@
 // Preloaded under ASan and valgrind: operator new that throws std::bad_alloc when memory cannot be had.
 #include <dlfcn.h>
+#if __has_include(<valgrind/valgrind.h>)
 #include <valgrind/valgrind.h>
+#else
+#define RUNNING_ON_VALGRIND 0  // a machine without valgrind builds this for ASan only
+#endif
 
 #include <cstddef>
 #include <cstdlib>
