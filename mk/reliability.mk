@@ -40,6 +40,8 @@ SAN_PY_ENV   = $(SAN_ENV) ASAN_OPTIONS=$(ASAN_BASE):detect_leaks=0 \
   LD_PRELOAD="$(SAN_SHIM) $$($(REL_CXX) -print-file-name=libasan.so)" \
   PYTHONMALLOC=malloc PYTHONPATH=$(abspath $(SAN_BUILD))
 
+# somalloc=nouserintercepts: valgrind replaces the allocators of libc and
+# libstdc++ only, not the shim's operator new, which calls its nothrow form.
 VALGRIND    := valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
   --show-leak-kinds=definite,indirect,possible --errors-for-leak-kinds=definite,indirect,possible \
   --track-origins=yes --soname-synonyms=somalloc=nouserintercepts --trace-children=yes \
