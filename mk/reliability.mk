@@ -44,8 +44,7 @@ SAN_PY_ENV   = $(SAN_ENV) ASAN_OPTIONS=$(ASAN_BASE):detect_leaks=0 \
 # libstdc++ only, not the shim's operator new, which calls its nothrow form.
 VALGRIND    := valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
   --show-leak-kinds=definite,indirect,possible --errors-for-leak-kinds=definite,indirect,possible \
-  --track-origins=yes --soname-synonyms=somalloc=nouserintercepts --trace-children=yes \
-  --suppressions=tests/reliability/valgrind.supp
+  --track-origins=yes --soname-synonyms=somalloc=nouserintercepts --trace-children=yes
 
 .PHONY: test-sanitize sanitize-build sanitize-probe sanitize-cpp-test sanitize-fuzz-smoke sanitize-python-test \
   fuzz fuzz-sanitize fuzz-smoke test-valgrind valgrind-tool

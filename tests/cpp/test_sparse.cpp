@@ -10,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <new>
+#include <ostream>
 #include <random>
 #include <string>
 #include <utility>
@@ -229,6 +230,12 @@ struct RawCsr {
     SparseFormatErrorKind kind;
     const char* message;
 };
+
+// Printed by name: GoogleTest would otherwise dump the raw bytes, padding included.
+void PrintTo(const RawCsr& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class CsrValidation : public ::testing::TestWithParam<RawCsr> {};
 
