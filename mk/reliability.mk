@@ -7,7 +7,7 @@
 #   make fuzz-sanitize [FUZZ_SECONDS=600]   the same against the sanitized build
 #   make fuzz FUZZ_INPUT=<file>   replay one input, e.g. a crash-* file a run left
 #   make test-valgrind            C++ tests under memcheck, zero errors, no leaks
-# `make test` runs 60 s of fuzzing (fuzz-smoke) before pytest.
+# `make test` runs 60 s of fuzzing (fuzz-smoke) and test-sanitize before pytest.
 
 SAN_BUILD   := build/sanitize
 VG_BUILD    := build/valgrind
@@ -49,7 +49,8 @@ VALGRIND    := valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
 .PHONY: test-sanitize sanitize-build sanitize-probe sanitize-cpp-test sanitize-fuzz-smoke sanitize-python-test \
   fuzz fuzz-sanitize fuzz-smoke test-valgrind valgrind-tool
 
-TEST_STEPS += fuzz-smoke
+# The sanitized run is part of `make test`, so CI (which runs only `make test`) covers it.
+TEST_STEPS += fuzz-smoke test-sanitize
 
 $(REL_TOOLS): requirements-reliability.txt $(TOOLS)
 	$(PY) -m pip install --quiet --disable-pip-version-check -r requirements-reliability.txt
