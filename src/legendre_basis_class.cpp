@@ -12,6 +12,7 @@
 #include "call/result.hpp"
 #include "call/signature.hpp"
 #include "fault/checked_size.hpp"
+#include "legendre_basis_arguments.hpp"
 #include "linear_algebra/dense_matrix.hpp"
 #include "module_items.hpp"
 #include "piecewise_polynomials/legendre_basis.hpp"
@@ -31,16 +32,10 @@ Self& self_of(PyObject* self)
     return receiver<LegendreBasis>(self, legendre_basis_type(), class_name);
 }
 
-constexpr Signature<3> new_sig{"__new__", class_name, {"degree", "n_t", "T"}};
-
 PyObject* legendre_basis_new(PyTypeObject* type, PyObject* args, PyObject* kwargs)
 {
     return guarded([&] {
-        const auto slots = bind(new_sig, args, kwargs);
-        // Held while later arguments convert: their Python code could drop the originals.
-        const PyRef held[] = {PyRef::borrow(slots[0]), PyRef::borrow(slots[1]), PyRef::borrow(slots[2])};
-        LegendreBasis value{to_u64(held[0].get(), "degree"), to_u64(held[1].get(), "n_t"),
-                            to_double(held[2].get(), "T")};
+        LegendreBasis value = legendre_basis_arguments(class_name, args, kwargs);
         return new_instance(type, value);
     });
 }
@@ -110,7 +105,7 @@ ClassDefinition<LegendreBasis> definition("builtins.LegendreBasis", "LegendreBas
 
 PyObject* legendre_basis_type()
 {
-    return type_cell.get_or_init([] { return create_class(definition.spec(), class_name); });
+    return type_cell.get_or_init([] { return create_class(definition.type_spec(), class_name); });
 }
 
 }  // namespace zelk

@@ -13,6 +13,7 @@
 #include "call/signature.hpp"
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "legendre_basis_arguments.hpp"
 #include "linear_algebra/dense_matrix.hpp"
 #include "module_items.hpp"
 #include "piecewise_polynomials/legendre_basis.hpp"
@@ -38,16 +39,10 @@ Self& self_of(PyObject* self)
     return receiver<Evaluator>(self, legendre_basis_evaluator_type(), class_name);
 }
 
-constexpr Signature<3> new_sig{"__new__", class_name, {"degree", "n_t", "T"}};
-
 PyObject* evaluator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs)
 {
     return guarded([&] {
-        const auto slots = bind(new_sig, args, kwargs);
-        // Held while later arguments convert: their Python code could drop the originals.
-        const PyRef held[] = {PyRef::borrow(slots[0]), PyRef::borrow(slots[1]), PyRef::borrow(slots[2])};
-        const LegendreBasis basis{to_u64(held[0].get(), "degree"), to_u64(held[1].get(), "n_t"),
-                                  to_double(held[2].get(), "T")};
+        const LegendreBasis basis = legendre_basis_arguments(class_name, args, kwargs);
         const std::uint64_t m = basis.coefficient_count();
         Evaluator value{reserved_vector<double>(m), basis};
         value.dofs.resize(m, 0.0);
@@ -119,7 +114,7 @@ ClassDefinition<Evaluator> definition(
 
 PyObject* legendre_basis_evaluator_type()
 {
-    return type_cell.get_or_init([] { return create_class(definition.spec(), class_name); });
+    return type_cell.get_or_init([] { return create_class(definition.type_spec(), class_name); });
 }
 
 }  // namespace zelk

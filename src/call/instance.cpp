@@ -5,10 +5,10 @@
 
 namespace zelk::call {
 
-PyObject* create_class(PyType_Spec& spec, std::string_view name)
+PyObject* create_class(PyType_Spec& definition, std::string_view name)
 {
     try {
-        return checked(PyType_FromSpec(&spec)).release();
+        return checked(PyType_FromSpec(&definition)).release();
     } catch (PythonError& error) {
         std::string message = "An error occurred while initializing class ";
         message.append(name);

@@ -71,21 +71,21 @@ public:
                  {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_instance<Value>)},
                  {Py_tp_methods, methods},
                  {0, nullptr}},
-          spec_{qualified_name, static_cast<int>(sizeof(Instance<Value>)), 0, Py_TPFLAGS_DEFAULT, slots_}
+          type_spec_{qualified_name, static_cast<int>(sizeof(Instance<Value>)), 0, Py_TPFLAGS_DEFAULT, slots_}
     {
     }
     ClassDefinition(const ClassDefinition&) = delete;
     ClassDefinition& operator=(const ClassDefinition&) = delete;
 
-    PyType_Spec& spec() noexcept { return spec_; }
+    PyType_Spec& type_spec() noexcept { return type_spec_; }
 
 private:
     PyType_Slot slots_[6];
-    PyType_Spec spec_;  // points into slots_
+    PyType_Spec type_spec_;  // points into slots_
 };
 
-// Makes a class from its spec; a failure is RuntimeError "An error occurred
+// Makes a class from its type record; a failure is RuntimeError "An error occurred
 // while initializing class <name>" whose __cause__ is the creation error.
-PyObject* create_class(PyType_Spec& spec, std::string_view name);
+PyObject* create_class(PyType_Spec& definition, std::string_view name);
 
 }  // namespace zelk::call

@@ -12,12 +12,12 @@ DEMO_PATH = Path(__file__).resolve().parents[2] / "examples" / "demo.py"
 
 @pytest.fixture(scope="module")
 def demo():
-    spec = importlib.util.spec_from_file_location("zelk_demo", DEMO_PATH)
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[spec.name] = module  # dataclasses look their module up here
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("zelk_demo", DEMO_PATH)
+    module = importlib.util.module_from_spec(found)
+    sys.modules[found.name] = module  # dataclasses look their module up here
+    found.loader.exec_module(module)
     yield module
-    del sys.modules[spec.name]
+    del sys.modules[found.name]
 
 
 def polynomial(coefficients):
