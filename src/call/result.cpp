@@ -26,28 +26,28 @@ PyRef float_result(double value)
     return result_object(PyFloat_FromDouble(value));
 }
 
-PyRef float_list(std::span<const double> values)
+// A list of one new object per value, made by `make`.
+template <class T, class Make>
+PyRef list_of(std::span<const T> values, std::uint64_t object_bytes, Make make)
 {
-    require_memory(values.size(), list_slot_bytes + float_object_bytes);
+    require_memory(values.size(), list_slot_bytes + object_bytes);
     PyRef list = result_object(PyList_New(static_cast<Py_ssize_t>(values.size())));
     for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = PyFloat_FromDouble(values[i]);
+        PyObject* item = make(values[i]);
         if (item == nullptr) api_call_failed();
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
     }
     return list;
 }
 
+PyRef float_list(std::span<const double> values)
+{
+    return list_of(values, float_object_bytes, PyFloat_FromDouble);
+}
+
 PyRef u64_list(std::span<const std::uint64_t> values)
 {
-    require_memory(values.size(), list_slot_bytes + int_object_bytes);
-    PyRef list = result_object(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = PyLong_FromUnsignedLongLong(values[i]);
-        if (item == nullptr) api_call_failed();
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list;
+    return list_of(values, int_object_bytes, PyLong_FromUnsignedLongLong);
 }
 
 PyRef str_result(std::string_view text)
