@@ -34,9 +34,4 @@ DenseMatrix DenseMatrix::identity(std::uint64_t n)
     return m;
 }
 
-DenseMatrixView DenseMatrix::view() const
-{
-    return DenseMatrixView::column_major(values_, nrows_, ncols_);
-}
-
 }  // namespace zelk::linear_algebra

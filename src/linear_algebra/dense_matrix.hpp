@@ -49,7 +49,6 @@ public:
     double& operator()(std::uint64_t i, std::uint64_t j) noexcept { return values_[i + j * nrows_]; }
 
     const std::vector<double>& values() const noexcept { return values_; }
-    DenseMatrixView view() const;
 
 private:
     std::uint64_t nrows_;
