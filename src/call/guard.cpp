@@ -3,7 +3,7 @@
 
 namespace zelk::call {
 
-void raise_current_exception() noexcept
+void raise_current_exception()
 {
     try {
         throw;

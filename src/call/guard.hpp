@@ -9,22 +9,32 @@
 
 #include "call/panic.hpp"
 #include "call/python_error.hpp"
+#include "call/thread_exit.hpp"
 #include "fault/fault.hpp"
 
 namespace zelk::call {
 
 // Sets the Python exception for the exception in flight; call only from a catch block.
-void raise_current_exception() noexcept;
+void raise_current_exception();
 
 // Runs an entry point's body, which returns a new reference or throws.
 // Error values are raised as they are, internal faults as PanicException,
-// std::bad_alloc as MemoryError; the result is then NULL.
+// std::bad_alloc as MemoryError; the result is then NULL. The unwinding of a
+// thread that the interpreter ends passes through untouched (thread_exit.hpp),
+// which is why neither guard is noexcept.
 template <class Body>
-PyObject* guarded(Body&& body) noexcept
+PyObject* guarded(Body&& body)
 {
     try {
         return body().release();
-    } catch (...) {
+    }
+#if defined(ZELK_FORCED_UNWIND)
+    catch (ZELK_FORCED_UNWIND&) {
+        throw;
+    }
+#endif
+    catch (...) {
+        if (foreign_exception_caught()) throw;
         raise_current_exception();
         return nullptr;
     }
@@ -32,11 +42,18 @@ PyObject* guarded(Body&& body) noexcept
 
 // For destructors: an exception is reported as unraisable, never raised.
 template <class Body>
-void guarded_unraisable(PyObject* object, Body&& body) noexcept
+void guarded_unraisable(PyObject* object, Body&& body)
 {
     try {
         body();
-    } catch (...) {
+    }
+#if defined(ZELK_FORCED_UNWIND)
+    catch (ZELK_FORCED_UNWIND&) {
+        throw;
+    }
+#endif
+    catch (...) {
+        if (foreign_exception_caught()) throw;
         raise_current_exception();
         PyErr_WriteUnraisable(object);
     }

@@ -37,7 +37,7 @@ PyRef new_instance(PyTypeObject* type, Value& value)
 }
 
 template <class Value>
-void dealloc_instance(PyObject* self) noexcept
+void dealloc_instance(PyObject* self)
 {
     auto* instance = reinterpret_cast<Instance<Value>*>(self);
     guarded_unraisable(self, [instance] {

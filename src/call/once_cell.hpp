@@ -26,12 +26,14 @@ public:
         if (PyObject* value = get()) return value;
         if (owner_.load(std::memory_order_relaxed) == std::this_thread::get_id())
             fail("once-per-process object requested again while it is being made");
-        if (!mutex_.try_lock()) {
+        // Locked before the interpreter is taken back: if the interpreter ends
+        // this thread there instead, unwinding unlocks it.
+        std::unique_lock lock(mutex_, std::try_to_lock);
+        if (!lock.owns_lock()) {
             PyThreadState* state = PyEval_SaveThread();
-            mutex_.lock();
+            lock.lock();
             PyEval_RestoreThread(state);
         }
-        std::unique_lock lock(mutex_, std::adopt_lock);
         if (PyObject* value = get()) return value;
         owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
         struct ClearOwner {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "call/once_cell.hpp"
+#include "call/thread_exit.hpp"
 
 namespace zelk::call {
 namespace {
@@ -54,7 +55,7 @@ void write_diagnostic(std::string_view message, const std::source_location& wher
 
 }  // namespace
 
-PyObject* panic_exception_type() noexcept
+PyObject* panic_exception_type()
 {
     if (PyObject* type = panic_type.get()) return type;
     try {
@@ -64,12 +65,19 @@ PyObject* panic_exception_type() noexcept
             if (type == nullptr) abort_with("Failed to initialize new exception type.");
             return type;
         });
-    } catch (...) {
+    }
+#if defined(ZELK_FORCED_UNWIND)
+    catch (ZELK_FORCED_UNWIND&) {
+        throw;
+    }
+#endif
+    catch (...) {
+        if (foreign_exception_caught()) throw;
         abort_with("Failed to initialize new exception type.");
     }
 }
 
-void raise_fault(std::string_view message, const std::source_location& where) noexcept
+void raise_fault(std::string_view message, const std::source_location& where)
 {
     if (message.empty()) message = "internal fault in native code (no message)";
     write_diagnostic(message, where);
@@ -80,7 +88,7 @@ void raise_fault(std::string_view message, const std::source_location& where) no
     Py_DECREF(text);
 }
 
-void report_callback_panic() noexcept
+void report_callback_panic()
 {
     std::fputs("zelk: Python code called back by the native module raised PanicException;\n"
                "zelk: it is printed below and raised again as a new PanicException.\n",

@@ -7,6 +7,18 @@
 
 namespace zelk::call {
 
+// False only on a thread that the interpreter is ending during its shutdown
+// (thread_exit.hpp): it has no interpreter state any more, so its references
+// are left alone, as the interpreter leaves those of the thread's own frames.
+inline bool may_drop_references() noexcept
+{
+#if PY_VERSION_HEX >= 0x030D0000
+    return !Py_IsFinalizing() || PyGILState_Check();
+#else
+    return !_Py_IsFinalizing() || PyGILState_Check();
+#endif
+}
+
 class PyRef {
 public:
     PyRef() noexcept = default;
@@ -18,7 +30,12 @@ public:
         PyRef(std::move(other)).swap(*this);
         return *this;
     }
-    ~PyRef() { Py_XDECREF(ref_); }
+    // Dropping a reference can run Python code (__del__), during which the
+    // interpreter may end the thread: hence noexcept(false).
+    ~PyRef() noexcept(false)
+    {
+        if (ref_ != nullptr && may_drop_references()) Py_DECREF(ref_);
+    }
 
     // Takes over a new reference (which may be NULL).
     static PyRef steal(PyObject* ref) noexcept { return PyRef(ref); }

@@ -8,7 +8,7 @@
 
 namespace zelk::call {
 
-PyObject* take_raised_exception() noexcept
+PyObject* take_raised_exception()
 {
 #if PY_VERSION_HEX >= 0x030C0000
     return PyErr_GetRaisedException();
@@ -24,7 +24,7 @@ PyObject* take_raised_exception() noexcept
 #endif
 }
 
-void set_raised_exception(PyRef exception) noexcept
+void set_raised_exception(PyRef exception)
 {
 #if PY_VERSION_HEX >= 0x030C0000
     PyErr_SetRaisedException(exception.release());

@@ -38,8 +38,10 @@ inline PyRef checked(PyObject* new_ref, std::source_location where = std::source
 }
 
 // The pending exception as one object (NULL if none), and the reverse.
-PyObject* take_raised_exception() noexcept;
-void set_raised_exception(PyRef exception) noexcept;
+// Not noexcept: dropping an object can run Python code, during which the
+// interpreter may end the thread (thread_exit.hpp).
+PyObject* take_raised_exception();
+void set_raised_exception(PyRef exception);
 
 // "'<type>' object cannot be converted to '<target>'" as a TypeError.
 [[noreturn]] void throw_type_mismatch(PyObject* object, std::string_view target);

@@ -1,0 +1,31 @@
+// Threads that the interpreter ends mid-call: their unwinding must pass our catch-alls untouched.
+#pragma once
+
+// At shutdown the interpreter ends a daemon thread that waits for the
+// interpreter lock with pthread_exit, which unwinds the C++ stack with a
+// forced-unwind exception. A handler that swallows it aborts the process, and
+// the thread no longer has an interpreter state, so nothing on that path may
+// call the interpreter. libstdc++ names the exception; libc++abi treats it as
+// a foreign exception, which has no C++ type. Elsewhere it does not exist.
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#define ZELK_FORCED_UNWIND abi::__forced_unwind
+#elif defined(_LIBCPP_VERSION) && defined(__linux__) && __has_include(<cxxabi.h>)
+#include <cxxabi.h>
+#define ZELK_FOREIGN_UNWIND_CHECK 1
+#endif
+
+namespace zelk::call {
+
+// In a catch (...) block: true when the caught exception is not a C++
+// exception (a forced unwind under libc++abi), which must be rethrown.
+inline bool foreign_exception_caught() noexcept
+{
+#if defined(ZELK_FOREIGN_UNWIND_CHECK)
+    return abi::__cxa_current_exception_type() == nullptr;
+#else
+    return false;
+#endif
+}
+
+}  // namespace zelk::call

@@ -1,0 +1,49 @@
+"""Daemon threads that are inside a call when the interpreter exits: the process still ends normally."""
+import subprocess
+import sys
+
+import pytest
+
+SCENARIO = """
+import sys, threading, time
+import zelk
+
+class Slow:
+    def __float__(self):
+        time.sleep(0.001)
+        return 1.0
+
+    def __index__(self):
+        time.sleep(0.001)
+        return 1
+
+def set_dofs():
+    evaluator = zelk.LegendreBasisEvaluator(0, 1, 1.0)
+    while True:
+        evaluator.set_dofs([Slow()])
+
+def points():
+    while True:
+        zelk.get_lagrange_points(Slow(), 1, 1.0)
+
+target, count = {"set_dofs": (set_dofs, 8), "points": (points, 1)}[sys.argv[1]]
+for _ in range(count):
+    threading.Thread(target=target, daemon=True).start()
+time.sleep(0.1)
+"""
+
+
+@pytest.mark.parametrize("scenario", ["set_dofs", "points"])
+def test_exit_while_daemon_threads_are_inside_calls(scenario):
+    # 20 runs, four at a time: the abort this guards against came in about half of them.
+    failures = []
+    for _ in range(5):
+        runs = [
+            subprocess.Popen([sys.executable, "-c", SCENARIO, scenario], stderr=subprocess.PIPE, text=True)
+            for _ in range(4)
+        ]
+        for run in runs:
+            _, err = run.communicate(timeout=60)
+            if run.returncode != 0:
+                failures.append((run.returncode, err[-300:]))
+    assert failures == []
