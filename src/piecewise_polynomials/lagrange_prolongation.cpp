@@ -12,6 +12,7 @@
 #include "linear_algebra/coo_matrix.hpp"
 #include "linear_algebra/sparse_conversions.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
+#include "piecewise_polynomials/time_grid_location.hpp"
 
 namespace zelk::piecewise_polynomials {
 
@@ -24,14 +25,13 @@ namespace {
 // must be to a coarse node to take its value exactly.
 constexpr double node_hit_tolerance = 1e-14;
 
-// Coarse sub-interval of a position s >= 0 in coarse-interval units: floor(s),
-// with the right end (and anything rounding up to it) put in the last one.
+// Coarse sub-interval of a position s >= 0 in coarse-interval units: floor(s)
+// as an integer, compared with nc as integers, so the right end goes to the
+// last one. Beyond 2^53 double(nc) is rounded, and comparing in doubles would
+// move the top rows; only a floor from 2^64 up cannot be converted and saturates.
 std::uint64_t coarse_interval(double s, std::uint64_t nc)
 {
-    const double below = std::floor(s);
-    // The comparison keeps the conversion in range even when double(nc) is 2^64.
-    if (!(below < static_cast<double>(nc))) return nc - 1;
-    return std::min(static_cast<std::uint64_t>(below), nc - 1);
+    return std::min(saturating_floor_to_u64(s), nc - 1);
 }
 
 }  // namespace
