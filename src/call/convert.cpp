@@ -126,6 +126,9 @@ std::vector<double> float_vector(PyObject* object)
     }
     Py_ssize_t hint = PyObject_Size(object);
     if (hint < 0) {
+        // Only an ordinary error means "no length": an interrupt, SystemExit or
+        // a PanicException from __len__ ends the call, as anywhere else.
+        if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) throw_fetched_error();
         PyErr_Clear();
         hint = 0;
     }

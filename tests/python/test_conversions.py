@@ -118,6 +118,21 @@ def test_sequence_accepts(values):
     assert zelk.LegendreBasis(1, 2, 1.0).evaluate_at(0.75, values) == 2.0
 
 
+@pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, "panic"])
+def test_sequence_len_that_raises_a_base_exception_ends_the_call(error, panic_type):
+    expected = panic_type if error == "panic" else error
+
+    class Interrupted(LenRaises):
+        def __len__(self):
+            raise panic_type("from __len__") if error == "panic" else error
+
+    evaluator = zelk.LegendreBasisEvaluator(1, 2, 1.0)
+    for call in (evaluator.set_dofs, lambda v: zelk.LegendreBasis(1, 2, 1.0).evaluate_at(0.75, v)):
+        with pytest.raises(expected):
+            call(Interrupted([1.0, 2.0, 3.0, 4.0]))
+    assert evaluator.evaluate_at(0.75) == 0.0
+
+
 def test_numpy_array_is_a_sequence():
     numpy = pytest.importorskip("numpy")
     evaluator = zelk.LegendreBasisEvaluator(1, 2, 1.0)
