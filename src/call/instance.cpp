@@ -1,4 +1,4 @@
-// Creation of the module's class objects.
+// Creation of the module's class objects, and the error for instances their constructor did not make.
 #include "call/instance.hpp"
 
 #include <string>
@@ -18,6 +18,13 @@ PyObject* create_class(PyType_Spec& definition, std::string_view name)
         PyException_SetCause(runtime_error.get(), error.take().release());
         throw PythonError(std::move(runtime_error));
     }
+}
+
+void not_constructed(std::string_view class_name)
+{
+    std::string message(class_name);
+    message.append(" object was not initialized by its constructor ").append(class_name).append("(degree, n_t, T)");
+    throw_error(PyExc_TypeError, message);
 }
 
 }  // namespace zelk::call

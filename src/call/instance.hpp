@@ -15,11 +15,15 @@
 namespace zelk::call {
 
 // The object header, the exclusively owned value, then the borrow counter.
+// `constructed` is set once value and counter are built. The allocator zeroes
+// the memory, so an instance made around the class's constructor (the class
+// is mutable: its __new__ can be replaced) reads false and is never used.
 template <class Value>
 struct Instance {
     PyObject ob_base;
     Value value;
     BorrowCounter borrow;
+    bool constructed;
 };
 
 // Allocates an instance of `type` and moves `value` in; on failure the
@@ -33,6 +37,7 @@ PyRef new_instance(PyTypeObject* type, Value& value)
     auto* instance = reinterpret_cast<Instance<Value>*>(object);
     new (&instance->value) Value(std::move(value));
     new (&instance->borrow) BorrowCounter(0);
+    instance->constructed = true;
     return PyRef::steal(object);
 }
 
@@ -40,23 +45,30 @@ template <class Value>
 void dealloc_instance(PyObject* self)
 {
     auto* instance = reinterpret_cast<Instance<Value>*>(self);
-    guarded_unraisable(self, [instance] {
-        instance->value.~Value();
-        instance->borrow.~BorrowCounter();
-    });
+    if (instance->constructed) {
+        guarded_unraisable(self, [instance] {
+            instance->value.~Value();
+            instance->borrow.~BorrowCounter();
+        });
+    }
     PyTypeObject* type = Py_TYPE(self);
     auto free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free(self);
     Py_DECREF(type);  // instances of heap types own a reference to their type
 }
 
-// `self` as an instance of `cls`, or the type-mismatch TypeError naming the class.
+[[noreturn]] void not_constructed(std::string_view class_name);
+
+// `self` as an instance of `cls`, or the type-mismatch TypeError naming the
+// class, or a TypeError for an instance that its constructor did not make.
 template <class Value>
 Instance<Value>& receiver(PyObject* self, PyObject* cls, std::string_view class_name)
 {
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
     if (Py_TYPE(self) != type && !PyType_IsSubtype(Py_TYPE(self), type)) throw_type_mismatch(self, class_name);
-    return *reinterpret_cast<Instance<Value>*>(self);
+    auto& instance = *reinterpret_cast<Instance<Value>*>(self);
+    if (!instance.constructed) [[unlikely]] not_constructed(class_name);
+    return instance;
 }
 
 // The static definition of one of the module's classes: based on object, not

@@ -78,6 +78,38 @@ def test_class_docs_and_method_signatures():
     assert zelk.LegendreBasisEvaluator.evaluate_derivative_at.__text_signature__ == "($self, t)"
 
 
+def test_instances_made_around_the_constructor_are_refused():
+    # Replacing __new__ damages the class for the rest of the process: run it apart.
+    code = textwrap.dedent(
+        """
+        import zelk
+        calls = {
+            zelk.LegendreBasis: [("evaluate_at", 0.5, [1.0]), ("evaluate_all_basis_functions", 0.5),
+                                 ("evaluate_all_basis_function_derivatives", 0.5)],
+            zelk.LegendreBasisEvaluator: [("set_dofs", [1.0]), ("evaluate_at", 0.5),
+                                          ("evaluate_derivative_at", 0.5)],
+        }
+        for cls, methods in calls.items():
+            made = cls(0, 1, 1.0)
+            cls.__new__ = staticmethod(lambda c, *a: object.__new__(c))
+            bare = cls(0, 1, 1.0)
+            for name, *args in methods:
+                try:
+                    getattr(bare, name)(*args)
+                except TypeError as error:
+                    print(error)
+            print(made.evaluate_at(0.5, [2.0]) if cls is zelk.LegendreBasis else made.evaluate_at(0.5))
+            del bare
+        """
+    )
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines == 3 * ["LegendreBasis object was not initialized by its constructor LegendreBasis(degree, n_t, T)"] + [
+        "2.0"] + 3 * ["LegendreBasisEvaluator object was not initialized by its constructor "
+                      "LegendreBasisEvaluator(degree, n_t, T)"] + ["0.0"]
+
+
 def test_only_the_init_function_is_exported():
     nm = subprocess.run(["nm", "-D", "--defined-only", zelk.__file__], capture_output=True, text=True)
     if nm.returncode != 0:
