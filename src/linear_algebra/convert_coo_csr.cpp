@@ -9,6 +9,7 @@
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "linear_algebra/sparse_conversions.hpp"
 
 namespace zelk::linear_algebra {
@@ -74,26 +75,32 @@ void sort_row(Index* col, double* val, std::size_t n)
 std::vector<Index> row_counts(const std::vector<Index>& rows, std::uint64_t nrows)
 {
     std::vector<Index> off = reserved_vector<Index>(checked_add(nrows, 1));
-    off.resize(nrows + 1, 0);
-    for (const Index r : rows) ++off[r + 1];
+    fill_interruptibly(off, nrows + 1, Index{0});
+    for_each_piece(0, rows.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; ++k) ++off[rows[k] + 1];
+    });
     return off;
 }
 
 // Counts -> row offsets: off[r + 1] = one past the last position of row r.
 void counts_to_offsets(std::vector<Index>& off)
 {
-    for (std::size_t r = 1; r < off.size(); ++r) off[r] += off[r - 1];
+    for_each_piece(1, off.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t r = first; r < last; ++r) off[r] += off[r - 1];
+    });
 }
 
 // Counts -> scatter cursors: off[r + 1] = first position of row r.
 void counts_to_cursors(std::vector<Index>& off)
 {
     Index start = 0;
-    for (std::size_t r = 1; r < off.size(); ++r) {
-        const Index count = off[r];
-        off[r] = start;
-        start += count;
-    }
+    for_each_piece(1, off.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t r = first; r < last; ++r) {
+            const Index count = off[r];
+            off[r] = start;
+            start += count;
+        }
+    });
 }
 
 // Writes src to its row's next free position, keeping insertion order within
@@ -103,15 +110,30 @@ template <class T>
 std::vector<T> scatter(const std::vector<Index>& rows, const std::vector<T>& src, std::vector<Index>& off)
 {
     std::vector<T> out = reserved_vector<T>(src.size());
-    out.resize(src.size());
-    for (std::size_t k = 0; k < src.size(); ++k) out[off[rows[k] + 1]++] = src[k];
+    fill_interruptibly(out, src.size(), T{});
+    for_each_piece(0, src.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; ++k) out[off[rows[k] + 1]++] = src[k];
+    });
     return out;
 }
 
 // Turns scattered offsets back into scatter cursors for a second pass.
 void rewind(std::vector<Index>& off)
 {
-    for (std::size_t r = off.size() - 1; r > 0; --r) off[r] = off[r - 1];
+    const std::size_t top = off.size() - 1;
+    for_each_piece(0, top, [&](std::size_t first, std::size_t last) {
+        for (std::size_t t = first; t < last; ++t) off[top - t] = off[top - t - 1];
+    });
+}
+
+bool sorted(const std::vector<Index>& v)
+{
+    bool in_order = true;
+    for_each_piece(0, v.size(), [&](std::size_t first, std::size_t last) {
+        in_order = in_order && std::is_sorted(v.begin() + static_cast<std::ptrdiff_t>(first > 0 ? first - 1 : 0),
+                                              v.begin() + static_cast<std::ptrdiff_t>(last));
+    });
+    return in_order;
 }
 
 template <class T>
@@ -127,8 +149,10 @@ CsrMatrix sort_and_sum_rows(std::uint64_t nrows, std::uint64_t ncols, std::vecto
 {
     Index w = 0;
     Index begin = 0;
+    InterruptCountdown countdown;
     for (std::uint64_t r = 0; r < nrows; ++r) {
         const Index end = off[r + 1];
+        countdown.tick(end - begin + 1);
         sort_row(col.data() + begin, val.data() + begin, end - begin);
         for (Index k = begin; k < end;) {
             const Index c = col[k];
@@ -176,7 +200,7 @@ CsrMatrix convert_coo_csr(CooMatrix&& coo)
     CooArrays in = std::move(coo).release_arrays();
     check_lengths(in.row_indices, in.col_indices, in.values);
     std::vector<Index> off = row_counts(in.row_indices, nrows);
-    if (std::is_sorted(in.row_indices.begin(), in.row_indices.end())) {
+    if (sorted(in.row_indices)) {
         // Pushed row by row, as every assembly in the module does: the scatter
         // would not move anything, so the arrays are taken over as they are.
         release(in.row_indices);

@@ -5,6 +5,7 @@
 #include <variant>
 #include <vector>
 
+#include "fault/interrupt.hpp"
 #include "linear_algebra/sparse_format_error.hpp"
 #include "linear_algebra/sparsity_pattern.hpp"
 
@@ -36,8 +37,10 @@ public:
         const std::vector<std::uint64_t>& off = row_offsets();
         const std::vector<std::uint64_t>& col = col_indices();
         const std::uint64_t n = nrows();
+        InterruptCountdown countdown;
         for (std::uint64_t r = 0; r < n; ++r) {
             for (std::uint64_t k = off[r]; k < off[r + 1]; ++k) f(r, col[k], values_[k]);
+            countdown.tick(off[r + 1] - off[r] + 1);
         }
     }
 

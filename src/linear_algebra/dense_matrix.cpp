@@ -5,6 +5,7 @@
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 
 namespace zelk::linear_algebra {
 
@@ -18,7 +19,7 @@ DenseMatrixView DenseMatrixView::column_major(std::span<const double> data, std:
 DenseMatrix::DenseMatrix(std::uint64_t nrows, std::uint64_t ncols)
     : nrows_(nrows), ncols_(ncols), values_(reserved_vector<double>(checked_mul(nrows, ncols)))
 {
-    values_.resize(nrows * ncols, 0.0);
+    fill_interruptibly(values_, nrows * ncols, 0.0);
 }
 
 DenseMatrix::DenseMatrix(std::uint64_t nrows, std::uint64_t ncols, std::vector<double> values)

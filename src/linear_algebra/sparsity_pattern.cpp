@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 
 namespace zelk::linear_algebra {
 
@@ -45,13 +46,16 @@ std::variant<SparsityPattern, SparseFormatError> SparsityPattern::try_from_offse
     // An offset above the last one would send the row loop past the end of
     // the indices; such an array is not monotone, so say that before reading
     // any index.
+    InterruptCountdown countdown;
     for (const std::uint64_t o : off) {
         if (o > last) return structure_error(not_monotone);
+        countdown.tick();
     }
 
     for (std::uint64_t r = 0; r < major_dim; ++r) {
         const std::uint64_t begin = off[r];
         const std::uint64_t end = off[r + 1];
+        countdown.tick(end - begin + 1);
         if (begin > end) return structure_error(not_monotone);
         for (std::uint64_t k = begin; k < end; ++k) {
             const std::uint64_t c = idx[k];

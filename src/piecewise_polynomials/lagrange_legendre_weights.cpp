@@ -6,6 +6,7 @@
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "linear_algebra/dense_inverse.hpp"
 
 namespace zelk::piecewise_polynomials {
@@ -44,7 +45,9 @@ DenseMatrix legendre_vandermonde(std::uint64_t degree)
     const std::uint64_t n = checked_add(degree, 1);
     DenseMatrix a(n, n);
     const double d = static_cast<double>(degree);
+    InterruptCountdown countdown;
     for (std::uint64_t i = 0; i < n; ++i) {
+        countdown.tick(n);
         const double xi = -1.0 + ((1.0 - (-1.0)) * static_cast<double>(i)) / d;
         a(0, i) = 1.0;
         a(1, i) = xi;
@@ -72,7 +75,9 @@ DenseMatrix lagrange_to_legendre_weights(std::uint64_t degree)
     // The weights of coefficient p are column p of the inverse.
     const std::uint64_t n = degree + 1;
     DenseMatrix w(n, n);
+    InterruptCountdown countdown;
     for (std::uint64_t p = 0; p < n; ++p) {
+        countdown.tick(n);
         for (std::uint64_t m = 0; m < n; ++m) w(p, m) = (*b)(m, p);
     }
     return w;

@@ -60,7 +60,9 @@ CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse, s
     const double dp = static_cast<double>(p);
     for (std::uint64_t k = 0; k <= p; ++k) node.push_back(-1.0 + ((1.0 - (-1.0)) * static_cast<double>(k)) / dp);
     std::vector<double> weight = reserved_vector<double>(local);
+    InterruptCountdown countdown;  // every loop below costs O(p) per step
     for (std::uint64_t k = 0; k <= p; ++k) {
+        countdown.tick(local);
         double product = 1.0;
         for (std::uint64_t m = 0; m <= p; ++m) {
             if (m != k) product = product * (node[k] - node[m]);
@@ -73,7 +75,7 @@ CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse, s
     const double dn = static_cast<double>(n);
     const double dnc = static_cast<double>(nc);
     for (std::uint64_t i = 0; i <= n; ++i) {
-        if (i % 65536 == 0) poll_interrupt();
+        countdown.tick(local);
         const double s = (static_cast<double>(i) / dn) * dnc;
         const std::uint64_t j = coarse_interval(s, nc);
         const double d = s - static_cast<double>(j);

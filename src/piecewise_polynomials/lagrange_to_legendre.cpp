@@ -6,6 +6,7 @@
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "linear_algebra/coo_matrix.hpp"
 #include "linear_algebra/sparse_conversions.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
@@ -29,8 +30,10 @@ CsrMatrix row_block(const LagrangeBasis& basis, const DenseMatrix& w, std::uint6
     CooMatrix coo(basis.n_t, basis.points.size());
     // n_t * (d + 1) bounds every column k * d + m as well, so the columns cannot wrap.
     coo.reserve(checked_mul(basis.n_t, d + 1));
+    InterruptCountdown countdown;
     for (std::uint64_t k = 0; k < basis.n_t; ++k) {
         for (std::uint64_t m = 0; m <= d; ++m) coo.push(k, k * d + m, w(p, m));
+        countdown.tick(d + 1);
     }
     return linear_algebra::convert_coo_csr(std::move(coo));
 }

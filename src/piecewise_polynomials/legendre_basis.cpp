@@ -5,6 +5,7 @@
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "piecewise_polynomials/time_grid_location.hpp"
 
 namespace zelk::piecewise_polynomials {
@@ -53,12 +54,14 @@ inline void for_each_legendre_value(double x, std::uint64_t degree, Visit&& visi
     if (degree == 0) return;
     double cur = x;
     visit(std::uint64_t{1}, cur);
-    for (std::uint64_t j = 1; j < degree; ++j) {
-        const double next = legendre_next(j, x, prev, cur);
-        visit(j + 1, next);
-        prev = cur;
-        cur = next;
-    }
+    for_each_piece(1, degree, [&](std::uint64_t first, std::uint64_t last) {
+        for (std::uint64_t j = first; j < last; ++j) {
+            const double next = legendre_next(j, x, prev, cur);
+            visit(j + 1, next);
+            prev = cur;
+            cur = next;
+        }
+    });
 }
 
 // Calls visit(i, P_i'(x)) for i = 0 ... degree, the derivatives with respect to x.
@@ -74,33 +77,37 @@ inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&&
         // P_{j+1}' = P_{j-1}' + (2j + 1) * P_j: exact at +-1, accurate next to them.
         double d_prev = 0.0;
         double d_cur = 1.0;
-        for (std::uint64_t j = 1; j < degree; ++j) {
-            const double jd = static_cast<double>(j);
-            const double d_next = d_prev + ((jd + jd) + 1.0) * cur;
-            visit(j + 1, d_next);
-            const double next = legendre_next(j, x, prev, cur);
-            prev = cur;
-            cur = next;
-            d_prev = d_cur;
-            d_cur = d_next;
-        }
+        for_each_piece(1, degree, [&](std::uint64_t first, std::uint64_t last) {
+            for (std::uint64_t j = first; j < last; ++j) {
+                const double jd = static_cast<double>(j);
+                const double d_next = d_prev + ((jd + jd) + 1.0) * cur;
+                visit(j + 1, d_next);
+                const double next = legendre_next(j, x, prev, cur);
+                prev = cur;
+                cur = next;
+                d_prev = d_cur;
+                d_cur = d_next;
+            }
+        });
     } else {
         // P_i' = ((x * P_i - P_{i-1}) * i) / ((x * x - 1) + 1e-15); NaN x comes here too.
         const double denominator = (x * x - 1.0) + 1e-15;
-        for (std::uint64_t j = 1; j < degree; ++j) {
-            const double next = legendre_next(j, x, prev, cur);
-            const double i = static_cast<double>(j + 1);
-            visit(j + 1, ((x * next - cur) * i) / denominator);
-            prev = cur;
-            cur = next;
-        }
+        for_each_piece(1, degree, [&](std::uint64_t first, std::uint64_t last) {
+            for (std::uint64_t j = first; j < last; ++j) {
+                const double next = legendre_next(j, x, prev, cur);
+                const double i = static_cast<double>(j + 1);
+                visit(j + 1, ((x * next - cur) * i) / denominator);
+                prev = cur;
+                cur = next;
+            }
+        });
     }
 }
 
 std::vector<double> zero_basis_vector(std::uint64_t m)
 {
     std::vector<double> values = reserved_vector<double>(m);
-    values.resize(m, 0.0);
+    fill_interruptibly(values, m, 0.0);
     return values;
 }
 
