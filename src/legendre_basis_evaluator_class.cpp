@@ -13,6 +13,7 @@
 #include "call/signature.hpp"
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "legendre_basis_arguments.hpp"
 #include "linear_algebra/dense_matrix.hpp"
 #include "module_items.hpp"
@@ -45,7 +46,7 @@ PyObject* evaluator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs)
         const LegendreBasis basis = legendre_basis_arguments(class_name, args, kwargs);
         const std::uint64_t m = basis.coefficient_count();
         Evaluator value{reserved_vector<double>(m), basis};
-        value.dofs.resize(m, 0.0);
+        fill_interruptibly(value.dofs, m, 0.0);
         return new_instance(type, value);
     });
 }

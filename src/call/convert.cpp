@@ -7,6 +7,7 @@
 
 #include "call/once_cell.hpp"
 #include "call/python_error.hpp"
+#include "fault/interrupt.hpp"
 
 namespace zelk::call {
 namespace {
@@ -78,28 +79,59 @@ double item_to_double(PyObject* item)
     throw_type_mismatch(object, std::string_view(target, static_cast<std::size_t>(size)));
 }
 
+constexpr auto piece = static_cast<Py_ssize_t>(interrupt_stride);
+
 // Reads list items by index against the list's current length, as the list
 // iterator does, so an item's __float__ that shrinks the list cannot make us
-// read past its end. Each item is held while it converts.
+// read past its end. Each item is held while it converts. Signals are polled
+// between pieces of the list.
 void append_list(PyObject* list, std::vector<double>& out)
 {
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-        PyObject* item = PyList_GET_ITEM(list, i);
-        if (PyFloat_CheckExact(item)) {
-            out.push_back(PyFloat_AS_DOUBLE(item));
-        } else {
-            PyRef held = PyRef::borrow(item);
+    Py_ssize_t i = 0;
+    while (i < PyList_GET_SIZE(list)) {
+        if (i > 0) poll_interrupt();
+        Py_ssize_t stop = std::min(i + piece, PyList_GET_SIZE(list));
+        for (; i < stop; ++i) {
+#if defined(Py_GIL_DISABLED)
+            // Without the interpreter lock another thread may replace items
+            // meanwhile: each one is read as a reference of our own.
+            PyRef held = PyRef::steal(PyList_GetItemRef(list, i));
+            if (!held) {  // the list shrank under us
+                PyErr_Clear();
+                return;
+            }
             out.push_back(item_to_double(held.get()));
+            stop = std::min(stop, PyList_GET_SIZE(list));
+#else
+            PyObject* item = PyList_GET_ITEM(list, i);
+            if (PyFloat_CheckExact(item)) {
+                out.push_back(PyFloat_AS_DOUBLE(item));
+            } else {
+                PyRef held = PyRef::borrow(item);
+                out.push_back(item_to_double(held.get()));
+                stop = std::min(stop, PyList_GET_SIZE(list));  // its Python code may have shrunk the list
+            }
+#endif
         }
     }
+}
+
+void append_tuple(PyObject* tuple, std::vector<double>& out)
+{
+    for_each_piece(0, static_cast<std::uint64_t>(PyTuple_GET_SIZE(tuple)), [&](std::uint64_t first, std::uint64_t last) {
+        for (std::uint64_t i = first; i < last; ++i)
+            out.push_back(item_to_double(PyTuple_GET_ITEM(tuple, static_cast<Py_ssize_t>(i))));
+    });
 }
 
 void append_iterated(PyObject* object, std::vector<double>& out)
 {
     PyRef iterator = checked(PyObject_GetIter(object));
+    InterruptCountdown countdown;
     while (PyObject* next = PyIter_Next(iterator.get())) {
         PyRef item = PyRef::steal(next);
         out.push_back(item_to_double(item.get()));
+        countdown.tick();
     }
     if (PyErr_Occurred()) throw_fetched_error();
 }
@@ -117,8 +149,7 @@ std::vector<double> float_vector(PyObject* object)
     if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
         out.reserve(static_cast<std::size_t>(Py_SIZE(object)));
         if (PyTuple_CheckExact(object)) {
-            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(object); ++i)
-                out.push_back(item_to_double(PyTuple_GET_ITEM(object, i)));
+            append_tuple(object, out);
         } else {
             append_list(object, out);
         }

@@ -3,6 +3,7 @@
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 
 namespace zelk::call {
 namespace {
@@ -32,11 +33,14 @@ PyRef list_of(std::span<const T> values, std::uint64_t object_bytes, Make make)
 {
     require_memory(values.size(), list_slot_bytes + object_bytes);
     PyRef list = result_object(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = make(values[i]);
-        if (item == nullptr) api_call_failed();
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
+    // Slots not yet set are NULL, which the list's deallocation skips if a signal ends the call.
+    for_each_piece(0, values.size(), [&](std::uint64_t first, std::uint64_t last) {
+        for (std::uint64_t i = first; i < last; ++i) {
+            PyObject* item = make(values[i]);
+            if (item == nullptr) api_call_failed();
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+        }
+    });
     return list;
 }
 

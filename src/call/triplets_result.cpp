@@ -5,6 +5,7 @@
 
 #include "call/result.hpp"
 #include "fault/checked_size.hpp"
+#include "fault/interrupt.hpp"
 
 namespace zelk::call {
 namespace {
@@ -15,7 +16,9 @@ PyRef row_index_list(const linear_algebra::CsrMatrix& matrix)
 {
     const auto& offsets = matrix.row_offsets();
     PyRef list = result_object(PyList_New(static_cast<Py_ssize_t>(matrix.nnz())));
+    InterruptCountdown countdown;
     for (std::uint64_t r = 0; r + 1 < offsets.size(); ++r) {
+        countdown.tick(offsets[r + 1] - offsets[r] + 1);
         if (offsets[r] == offsets[r + 1]) continue;
         PyRef row = result_object(PyLong_FromUnsignedLongLong(r));
         for (std::uint64_t k = offsets[r]; k < offsets[r + 1]; ++k)
