@@ -25,6 +25,10 @@ class CallbackError(Exception):
     """Raised on purpose by the harness's own callbacks; passes through the module unchanged."""
 
 
+class CallbackInterrupt(BaseException):
+    """Like KeyboardInterrupt: not an Exception, so a length hint must not swallow it."""
+
+
 class FuzzInt(int):
     pass
 
@@ -51,7 +55,8 @@ class Context:
 
     def raise_from_callback(self, kind):
         error = [CallbackError("callback"), RuntimeError("callback"), TypeError("callback"),
-                 OverflowError("callback"), ZeroDivisionError("callback"), MemoryError()][kind % 6]
+                 OverflowError("callback"), ZeroDivisionError("callback"), MemoryError(),
+                 CallbackInterrupt()][kind % 7]
         self.raised.append(error)
         raise error
 
@@ -128,6 +133,8 @@ class Seq:
     def __len__(self):
         if self.len_mode == 1:
             self.ctx.raise_from_callback(0)
+        if self.len_mode == 5:
+            self.ctx.raise_from_callback(6)
         if self.len_mode == 2:
             return 2**62  # a lying hint: must not be reserved up front
         if self.len_mode == 3:
@@ -271,7 +278,7 @@ class Values:
                 return np.array(fdp.ConsumeIntListInRange(count, -1000, 1000), dtype=dtype)
             return np.array(self.items(count, plain=True), dtype=dtype)
         if kind == 8:
-            return Seq(self.ctx, self.items(count, plain=fdp.ConsumeBool()), self.pick(5), 0)
+            return Seq(self.ctx, self.items(count, plain=fdp.ConsumeBool()), self.pick(6), 0)
         if kind == 9:
             return Seq(self.ctx, self.items(count, plain=True), 0, self.pick(5))
         if kind == 10:
