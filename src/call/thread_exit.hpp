@@ -1,6 +1,8 @@
 // Threads that the interpreter ends mid-call: their unwinding must pass our catch-alls untouched.
 #pragma once
 
+#include <version>  // defines the macros that name the standard library
+
 // At shutdown the interpreter ends a daemon thread that waits for the
 // interpreter lock with pthread_exit, which unwinds the C++ stack with a
 // forced-unwind exception. A handler that swallows it aborts the process, and
