@@ -30,8 +30,9 @@ std::optional<DenseMatrix> try_invert_to(DenseMatrix& w)
     const std::uint64_t n = w.nrows();
     DenseMatrix b = DenseMatrix::identity(n);
 
+    InterruptCountdown countdown;  // within a column too: its O(n^2) work is long for a large degree
     for (std::uint64_t i = 0; i < n; ++i) {
-        poll_interrupt();  // O(n^2) work per column: a large degree must stay interruptible
+        poll_interrupt();
         // Largest magnitude; a later row must be strictly larger, so ties go
         // to the upper row (and a NaN never displaces the current choice).
         std::uint64_t p = i;
@@ -52,6 +53,7 @@ std::optional<DenseMatrix> try_invert_to(DenseMatrix& w)
         for (std::uint64_t k = i + 1; k < n; ++k) w(k, i) = inv * w(k, i);
         for (std::uint64_t c = i + 1; c < n; ++c) {
             for (std::uint64_t k = i + 1; k < n; ++k) w(k, c) = w(k, c) - w(k, i) * w(i, c);
+            countdown.tick(n - i);
         }
     }
 
@@ -64,11 +66,13 @@ void solve_lower_triangular_with_diag_mut(const DenseMatrix& lu, DenseMatrix& b,
 {
     check_factor_shapes(lu, b);
     const std::uint64_t n = lu.nrows();
+    InterruptCountdown countdown;
     for (std::uint64_t c = 0; c < b.ncols(); ++c) {
         poll_interrupt();
         for (std::uint64_t i = 0; i < n; ++i) {
             b(i, c) = b(i, c) / diag;  // exact for diag = 1.0
             for (std::uint64_t k = i + 1; k < n; ++k) b(k, c) = b(k, c) - b(i, c) * lu(k, i);
+            countdown.tick(n - i);
         }
     }
 }
@@ -77,11 +81,13 @@ void solve_upper_triangular_mut(const DenseMatrix& lu, DenseMatrix& b)
 {
     check_factor_shapes(lu, b);
     const std::uint64_t n = lu.nrows();
+    InterruptCountdown countdown;
     for (std::uint64_t c = 0; c < b.ncols(); ++c) {
         poll_interrupt();
         for (std::uint64_t i = n; i-- > 0;) {
             b(i, c) = b(i, c) / lu(i, i);
             for (std::uint64_t k = 0; k < i; ++k) b(k, c) = b(k, c) - b(i, c) * lu(k, i);
+            countdown.tick(i + 1);
         }
     }
 }

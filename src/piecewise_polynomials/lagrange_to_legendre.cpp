@@ -54,10 +54,19 @@ CsrMatrix LagrangeBasis::get_transormation_matrix_to_legendre() const
     std::vector<sparse_matrix_tools::CsrBlockGrid::Cell> cells =
         reserved_vector<sparse_matrix_tools::CsrBlockGrid::Cell>(n_blocks);
     for (std::uint64_t p = 0; p < n_blocks; ++p) {
+        poll_interrupt();  // a block's own countdown may not reach its stride: n_t can be small
         blocks.push_back(row_block(*this, w, p));
         cells.emplace_back(blocks.back());  // no reallocation: reserved above
     }
-    return sparse_matrix_tools::csr_block_from_ndarray(sparse_matrix_tools::CsrBlockGrid(n_blocks, 1, cells));
+    CsrMatrix stacked =
+        sparse_matrix_tools::csr_block_from_ndarray(sparse_matrix_tools::CsrBlockGrid(n_blocks, 1, cells));
+    // Releasing large blocks takes a while: one at a time, with polls between.
+    cells.clear();
+    while (!blocks.empty()) {
+        blocks.pop_back();
+        poll_interrupt();
+    }
+    return stacked;
 }
 
 }  // namespace zelk::piecewise_polynomials

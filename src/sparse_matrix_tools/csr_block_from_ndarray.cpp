@@ -7,6 +7,7 @@
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "linear_algebra/coo_matrix.hpp"
 #include "linear_algebra/sparse_conversions.hpp"
 
@@ -60,6 +61,7 @@ CsrMatrix csr_block_from_ndarray(const CsrBlockGrid& grid)
     coo.reserve(entries);
     for (std::uint64_t i = 0; i < R; ++i) {
         for (std::uint64_t j = 0; j < C; ++j) {
+            poll_interrupt();  // many small blocks add up to long work
             const std::uint64_t o = row_offset[i];
             const std::uint64_t q = col_offset[j];
             grid.at(i, j).for_each_entry(
