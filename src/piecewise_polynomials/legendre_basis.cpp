@@ -54,14 +54,16 @@ inline void for_each_legendre_value(double x, std::uint64_t degree, Visit&& visi
     if (degree == 0) return;
     double cur = x;
     visit(std::uint64_t{1}, cur);
-    for_each_piece(1, degree, [&](std::uint64_t first, std::uint64_t last) {
-        for (std::uint64_t j = first; j < last; ++j) {
-            const double next = legendre_next(j, x, prev, cur);
-            visit(j + 1, next);
-            prev = cur;
-            cur = next;
+    for (std::uint64_t j = 1, poll_at = 1 + interrupt_stride; j < degree; ++j) {
+        if (j == poll_at) [[unlikely]] {
+            poll_interrupt();
+            poll_at += interrupt_stride;
         }
-    });
+        const double next = legendre_next(j, x, prev, cur);
+        visit(j + 1, next);
+        prev = cur;
+        cur = next;
+    }
 }
 
 // Calls visit(i, P_i'(x)) for i = 0 ... degree, the derivatives with respect to x.
@@ -77,30 +79,34 @@ inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&&
         // P_{j+1}' = P_{j-1}' + (2j + 1) * P_j: exact at +-1, accurate next to them.
         double d_prev = 0.0;
         double d_cur = 1.0;
-        for_each_piece(1, degree, [&](std::uint64_t first, std::uint64_t last) {
-            for (std::uint64_t j = first; j < last; ++j) {
-                const double jd = static_cast<double>(j);
-                const double d_next = d_prev + ((jd + jd) + 1.0) * cur;
-                visit(j + 1, d_next);
-                const double next = legendre_next(j, x, prev, cur);
-                prev = cur;
-                cur = next;
-                d_prev = d_cur;
-                d_cur = d_next;
+        for (std::uint64_t j = 1, poll_at = 1 + interrupt_stride; j < degree; ++j) {
+            if (j == poll_at) [[unlikely]] {
+                poll_interrupt();
+                poll_at += interrupt_stride;
             }
-        });
+            const double jd = static_cast<double>(j);
+            const double d_next = d_prev + ((jd + jd) + 1.0) * cur;
+            visit(j + 1, d_next);
+            const double next = legendre_next(j, x, prev, cur);
+            prev = cur;
+            cur = next;
+            d_prev = d_cur;
+            d_cur = d_next;
+        }
     } else {
         // P_i' = ((x * P_i - P_{i-1}) * i) / ((x * x - 1) + 1e-15); NaN x comes here too.
         const double denominator = (x * x - 1.0) + 1e-15;
-        for_each_piece(1, degree, [&](std::uint64_t first, std::uint64_t last) {
-            for (std::uint64_t j = first; j < last; ++j) {
-                const double next = legendre_next(j, x, prev, cur);
-                const double i = static_cast<double>(j + 1);
-                visit(j + 1, ((x * next - cur) * i) / denominator);
-                prev = cur;
-                cur = next;
+        for (std::uint64_t j = 1, poll_at = 1 + interrupt_stride; j < degree; ++j) {
+            if (j == poll_at) [[unlikely]] {
+                poll_interrupt();
+                poll_at += interrupt_stride;
             }
-        });
+            const double next = legendre_next(j, x, prev, cur);
+            const double i = static_cast<double>(j + 1);
+            visit(j + 1, ((x * next - cur) * i) / denominator);
+            prev = cur;
+            cur = next;
+        }
     }
 }
 
