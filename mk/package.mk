@@ -17,7 +17,7 @@ demo-quick: install
 # The stubs are checked as installed, so this also proves that the install ships them.
 typecheck: install
 	$(PY) -m mypy.stubtest zelk
-	$(MYPY) --strict examples/
+	$(MYPY) --strict examples/ tests/typing/
 
 # The build tools come from .venv (no build isolation), so no download is needed;
 # the fresh venv gets nothing but the wheel.
