@@ -52,8 +52,8 @@ cpp-test: gtest $(TOOLS)
 python-test: install
 	$(PY) -m pytest -q tests/python
 
-bench: install
-	@for b in benchmarks/*.py; do echo "== $$b"; $(PY) $$b || exit 1; done
+bench: install bench-core
+	@for b in benchmarks/*.py; do echo "== $$b"; ZELK_CORE_TIMING=$(CORE_TIMING) $(PY) $$b $(BENCH_FLAGS) || exit 1; done
 
 clean:
 	rm -rf build dist
