@@ -85,7 +85,8 @@ constexpr auto piece = static_cast<Py_ssize_t>(interrupt_stride);
 // iterator does, so an item's __float__ that shrinks the list cannot make us
 // read past its end. Each item is held while it converts. Signals are polled
 // between pieces of the list.
-void append_list(PyObject* list, std::vector<double>& out)
+template <class Out>
+void append_list(PyObject* list, Out& out)
 {
     Py_ssize_t i = 0;
     while (i < PyList_GET_SIZE(list)) {
@@ -116,7 +117,8 @@ void append_list(PyObject* list, std::vector<double>& out)
     }
 }
 
-void append_tuple(PyObject* tuple, std::vector<double>& out)
+template <class Out>
+void append_tuple(PyObject* tuple, Out& out)
 {
     for_each_piece(0, static_cast<std::uint64_t>(PyTuple_GET_SIZE(tuple)), [&](std::uint64_t first, std::uint64_t last) {
         for (std::uint64_t i = first; i < last; ++i)
@@ -124,7 +126,8 @@ void append_tuple(PyObject* tuple, std::vector<double>& out)
     });
 }
 
-void append_iterated(PyObject* object, std::vector<double>& out)
+template <class Out>
+void append_iterated(PyObject* object, Out& out)
 {
     PyRef iterator = checked(PyObject_GetIter(object));
     InterruptCountdown countdown;
@@ -140,12 +143,13 @@ void append_iterated(PyObject* object, std::vector<double>& out)
 // left to growth, so a huge hint cannot fail a small sequence.
 constexpr Py_ssize_t max_hint_reservation = Py_ssize_t{1} << 20;
 
-std::vector<double> float_vector(PyObject* object)
+// Fills `out`, which has reserve and push_back like a vector.
+template <class Out>
+void fill_floats(PyObject* object, Out& out)
 {
     if (PyUnicode_Check(object)) throw_error(PyExc_TypeError, "Can't convert a str into a vector of floats");
     if (!PySequence_Check(object)) not_a_sequence(object);
 
-    std::vector<double> out;
     if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
         out.reserve(static_cast<std::size_t>(Py_SIZE(object)));
         if (PyTuple_CheckExact(object)) {
@@ -153,7 +157,7 @@ std::vector<double> float_vector(PyObject* object)
         } else {
             append_list(object, out);
         }
-        return out;
+        return;
     }
     Py_ssize_t hint = PyObject_Size(object);
     if (hint < 0) {
@@ -165,7 +169,6 @@ std::vector<double> float_vector(PyObject* object)
     }
     out.reserve(static_cast<std::size_t>(std::min(hint, max_hint_reservation)));
     append_iterated(object, out);
-    return out;
 }
 
 }  // namespace
@@ -186,7 +189,16 @@ double to_double_slow(PyObject* object, std::string_view param)
 
 std::vector<double> to_float_vector(PyObject* object, std::string_view param)
 {
-    return converting(param, [object] { return float_vector(object); });
+    return converting(param, [object] {
+        std::vector<double> out;
+        fill_floats(object, out);
+        return out;
+    });
+}
+
+void to_short_floats(PyObject* object, std::string_view param, ShortFloats& out)
+{
+    converting(param, [object, &out] { fill_floats(object, out); });
 }
 
 }  // namespace zelk::call
