@@ -45,6 +45,21 @@ inline double legendre_next(std::uint64_t j, double x, double p_prev, double p_c
     return ((two_j_plus_one * x) * p_cur - p_prev * jd) / (jd + 1.0);
 }
 
+// Calls step(j) for j = 1 ... degree - 1. Up to a stride of steps (every
+// degree in practice) the loop is the plain one; beyond, it polls.
+template <class Step>
+inline void sweep(std::uint64_t degree, Step&& step)
+{
+    if (degree <= interrupt_stride) [[likely]] {
+        for (std::uint64_t j = 1; j < degree; ++j) step(j);
+        return;
+    }
+    for (std::uint64_t j = 1; j < degree; ++j) {
+        if (j % interrupt_stride == 0) poll_interrupt();
+        step(j);
+    }
+}
+
 // Calls visit(i, P_i(x)) for i = 0 ... degree, in one running sweep.
 template <class Visit>
 inline void for_each_legendre_value(double x, std::uint64_t degree, Visit&& visit)
@@ -54,16 +69,12 @@ inline void for_each_legendre_value(double x, std::uint64_t degree, Visit&& visi
     if (degree == 0) return;
     double cur = x;
     visit(std::uint64_t{1}, cur);
-    for (std::uint64_t j = 1, poll_at = 1 + interrupt_stride; j < degree; ++j) {
-        if (j == poll_at) [[unlikely]] {
-            poll_interrupt();
-            poll_at += interrupt_stride;
-        }
+    sweep(degree, [&](std::uint64_t j) {
         const double next = legendre_next(j, x, prev, cur);
         visit(j + 1, next);
         prev = cur;
         cur = next;
-    }
+    });
 }
 
 // Calls visit(i, P_i'(x)) for i = 0 ... degree, the derivatives with respect to x.
@@ -79,11 +90,7 @@ inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&&
         // P_{j+1}' = P_{j-1}' + (2j + 1) * P_j: exact at +-1, accurate next to them.
         double d_prev = 0.0;
         double d_cur = 1.0;
-        for (std::uint64_t j = 1, poll_at = 1 + interrupt_stride; j < degree; ++j) {
-            if (j == poll_at) [[unlikely]] {
-                poll_interrupt();
-                poll_at += interrupt_stride;
-            }
+        sweep(degree, [&](std::uint64_t j) {
             const double jd = static_cast<double>(j);
             const double d_next = d_prev + ((jd + jd) + 1.0) * cur;
             visit(j + 1, d_next);
@@ -92,21 +99,17 @@ inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&&
             cur = next;
             d_prev = d_cur;
             d_cur = d_next;
-        }
+        });
     } else {
         // P_i' = ((x * P_i - P_{i-1}) * i) / ((x * x - 1) + 1e-15); NaN x comes here too.
         const double denominator = (x * x - 1.0) + 1e-15;
-        for (std::uint64_t j = 1, poll_at = 1 + interrupt_stride; j < degree; ++j) {
-            if (j == poll_at) [[unlikely]] {
-                poll_interrupt();
-                poll_at += interrupt_stride;
-            }
+        sweep(degree, [&](std::uint64_t j) {
             const double next = legendre_next(j, x, prev, cur);
             const double i = static_cast<double>(j + 1);
             visit(j + 1, ((x * next - cur) * i) / denominator);
             prev = cur;
             cur = next;
-        }
+        });
     }
 }
 
