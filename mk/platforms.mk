@@ -61,7 +61,8 @@ platform-clang-python: platform-clang install
 	  set -e; \
 	  $(VENV)/bin/cmake --build $(PLAT_BUILD)/clang -j $(JOBS) --target zelk; \
 	  PYTHONPATH=$(abspath $(PLAT_BUILD))/clang $(PY) -c 'import sys, zelk; \
-	    ok = zelk.__file__.startswith("$(abspath $(PLAT_BUILD))/clang/") and "libc++.so" in open("/proc/self/maps").read(); \
+	    ok = zelk.__file__.startswith("$(abspath $(PLAT_BUILD))/clang/") \
+	      and "libc++.so" in open("/proc/self/maps").read(); \
 	    print("pytest against", zelk.__file__) if ok else sys.exit(f"{zelk.__file__} is not the clang++/libc++ build")'; \
 	  PYTHONPATH=$(abspath $(PLAT_BUILD))/clang $(PY) -m pytest -q -p no:cacheprovider tests/python; \
 	fi

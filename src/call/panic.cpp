@@ -42,8 +42,8 @@ void write_diagnostic(std::string_view message, const std::source_location& wher
     static std::atomic<bool> hinted{false};
     const ThreadLabel thread = current_thread_label();
     std::fprintf(stderr, "zelk: internal fault in thread '%s' (%llu) at %s:%u: %.*s\n", thread.name,
-                 static_cast<unsigned long long>(thread.id), short_path(where.file_name()), static_cast<unsigned>(where.line()),
-                 static_cast<int>(message.size()), message.data());
+                 static_cast<unsigned long long>(thread.id), short_path(where.file_name()),
+                 static_cast<unsigned>(where.line()), static_cast<int>(message.size()), message.data());
     if (!hinted.exchange(true)) {
         std::fputs("zelk: note: the fault is raised as PanicException; for a native backtrace run the "
                    "program under gdb with 'catch throw'\n",

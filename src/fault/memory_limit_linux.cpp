@@ -157,7 +157,8 @@ std::optional<std::uint64_t> cgroup_headroom() noexcept
             } else {
                 // The controller list, comma separated, must contain "memory".
                 for (const char* name = c1 + 1; name < c2;) {
-                    const char* comma = static_cast<const char*>(std::memchr(name, ',', static_cast<std::size_t>(c2 - name)));
+                    const char* comma =
+                        static_cast<const char*>(std::memchr(name, ',', static_cast<std::size_t>(c2 - name)));
                     const char* name_end = comma ? comma : c2;
                     if (name_end - name == 6 && std::memcmp(name, "memory", 6) == 0) {
                         v1_path = path;
