@@ -12,7 +12,9 @@ PLAT_BUILD    := build/platforms
 PLAT_GTEST    := /usr/src/googletest
 PLAT_CLANG    := 19
 PLAT_WINE     := /usr/lib/wine/wine64
-PLAT_WINE_ENV := WINEPREFIX=$(abspath $(PLAT_BUILD))/wineprefix WINEDEBUG=-all
+# Off the tree: a wine prefix links z: to /, which tree walkers (the sdist) would follow.
+PLAT_WINE_PREFIX := /var/cache/zelk/wine-prefix
+PLAT_WINE_ENV := WINEPREFIX=$(PLAT_WINE_PREFIX) WINEDEBUG=-all
 PLAT_CMAKE     = $(VENV)/bin/cmake -Wno-deprecated -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
   -DZELK_BUILD_TESTS=ON -DZELK_GTEST_SOURCE_DIR=$(PLAT_GTEST)
 PLAT_LIBCXX   := -stdlib=libc++
@@ -78,7 +80,7 @@ platform-aarch64: gtest $(TOOLS) | $(PLAT_BUILD)
 	fi
 
 # Linked statically, so that wine needs none of the compiler's DLLs; the posix
-# thread model gives GoogleTest its std::mutex. The wine prefix lives in build/.
+# thread model gives GoogleTest its std::mutex.
 platform-windows: gtest $(TOOLS) | $(PLAT_BUILD)
 	@if $(call platform_tools,windows,command -v x86_64-w64-mingw32-g++-posix && test -x $(PLAT_WINE),\
 	    g++-mingw-w64-x86-64 wine64); then \
@@ -87,6 +89,7 @@ platform-windows: gtest $(TOOLS) | $(PLAT_BUILD)
 	    -DCMAKE_C_COMPILER=x86_64-w64-mingw32-gcc-posix -DCMAKE_CXX_COMPILER=x86_64-w64-mingw32-g++-posix \
 	    -DCMAKE_CXX_FLAGS=-Werror -DCMAKE_EXE_LINKER_FLAGS=-static); \
 	  echo "mingw-w64 g++, Windows x64 under wine64:"; \
+	  mkdir -p $(PLAT_WINE_PREFIX); \
 	  $(PLAT_WINE_ENV) $(PLAT_WINE) $(PLAT_BUILD)/windows/zelk_core_tests.exe --gtest_brief=1; \
 	  $(PLAT_WINE_ENV) /usr/lib/wine/wineserver -w; \
 	fi
