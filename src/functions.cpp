@@ -7,6 +7,7 @@
 #include "call/convert.hpp"
 #include "call/entry.hpp"
 #include "call/guard.hpp"
+#include "call/peak_memory.hpp"
 #include "call/result.hpp"
 #include "call/signature.hpp"
 #include "fault/checked_size.hpp"
@@ -18,16 +19,27 @@ namespace {
 
 using namespace call;
 
-// Decimal digits of a value of up to 65 bits: the exact sum of two u64.
-std::string decimal(unsigned __int128 value)
+// Decimal digits of the exact sum of two u64, which needs up to 65 bits, in
+// 64-bit arithmetic: with a carry the sum is 2^64 + low, and
+// 2^64 = 1844674407370955161 * 10 + 6 gives its tens and its last digit.
+std::string decimal_sum(std::uint64_t a, std::uint64_t b)
 {
-    char digits[40];
+    const std::uint64_t low = a + b;  // wraps exactly when the sum needs the 65th bit
+    std::uint64_t tens = low / 10;
+    std::uint64_t last = low % 10;
+    if (low < a) {
+        tens += 1844674407370955161u;
+        last += 6;
+        if (last >= 10) {
+            last -= 10;
+            tens += 1;
+        }
+    }
+    char digits[24];
     char* end = digits + sizeof digits;
     char* p = end;
-    do {
-        *--p = static_cast<char>('0' + static_cast<int>(value % 10));
-        value /= 10;
-    } while (value != 0);
+    *--p = static_cast<char>('0' + last);
+    for (; tens != 0; tens /= 10) *--p = static_cast<char>('0' + tens % 10);
     return std::string(p, end);
 }
 
@@ -39,8 +51,7 @@ PyObject* sum_as_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         const auto slots = bind(sum_as_string_sig, args, nargs, kwnames);
         const std::uint64_t a = to_u64(slots[0], "a");
         const std::uint64_t b = to_u64(slots[1], "b");
-        // Exact: the sum of two u64 needs up to 65 bits and is never wrapped.
-        return str_result(decimal(static_cast<unsigned __int128>(a) + b));
+        return str_result(decimal_sum(a, b));
     });
 }
 
@@ -54,8 +65,7 @@ PyObject* get_lagrange_points(PyObject*, PyObject* const* args, Py_ssize_t nargs
         const std::uint64_t n_t = to_u64(slots[1], "n_t");
         const double T = to_double(slots[2], "T");
         // The points and the list of floats made from them must fit together.
-        require_memory(piecewise_polynomials::LagrangeBasis::point_count(degree, n_t),
-                       sizeof(double) + list_slot_bytes + float_object_bytes);
+        require_bytes(points_call_bytes(degree, n_t));
         const auto basis = piecewise_polynomials::LagrangeBasis::new_(degree, n_t, T);
         return float_list(basis.points);
     });

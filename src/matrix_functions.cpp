@@ -6,8 +6,10 @@
 #include "call/convert.hpp"
 #include "call/entry.hpp"
 #include "call/guard.hpp"
+#include "call/peak_memory.hpp"
 #include "call/signature.hpp"
 #include "call/triplets_result.hpp"
+#include "fault/checked_size.hpp"
 #include "module_items.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
 #include "piecewise_polynomials/lagrange_prolongation.hpp"
@@ -26,6 +28,7 @@ PyObject* lagrange_prolongation_matrix(PyObject*, PyObject* const* args, Py_ssiz
         const std::uint64_t nt_coarse = to_u64(slots[0], "nt_coarse");
         const std::uint64_t nt_fine = to_u64(slots[1], "nt_fine");
         const std::uint64_t degree = to_u64(slots[2], "degree");
+        require_bytes(prolongation_call_bytes(nt_coarse, nt_fine, degree));
         // The prolongation reads only the coarse degree and interval count, so
         // the coarse points (on [0, 1]) are never built: a huge nt_coarse costs nothing.
         return triplets_result(piecewise_polynomials::lagrange_prolongation(degree, nt_coarse, nt_fine));
@@ -41,6 +44,7 @@ PyObject* lagrange_to_legendre_basis_transformation(PyObject*, PyObject* const* 
         const auto slots = bind(transformation_sig, args, nargs, kwnames);
         const std::uint64_t degree = to_u64(slots[0], "degree");
         const std::uint64_t n_t = to_u64(slots[1], "n_t");
+        require_bytes(transformation_call_bytes(degree, n_t));
         const auto basis = piecewise_polynomials::LagrangeBasis::new_(degree, n_t, 1.0);
         return triplets_result(basis.get_transormation_matrix_to_legendre());
     });

@@ -1,9 +1,6 @@
 // PanicException: creation once per process, fault diagnostics on stderr, raising.
 #include "call/panic.hpp"
 
-#include <pthread.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +8,7 @@
 
 #include "call/once_cell.hpp"
 #include "call/thread_exit.hpp"
+#include "call/thread_label.hpp"
 
 namespace zelk::call {
 namespace {
@@ -29,22 +27,24 @@ constexpr const char* panic_doc =
     std::abort();
 }
 
-// Source paths are reported from src/ on, whatever the build directory.
+// Source paths are reported from src/ on, whatever the build directory
+// (and with either separator, as Windows compilers write them).
 const char* short_path(const char* path) noexcept
 {
     const char* best = path;
-    for (const char* p = std::strstr(path, "src/"); p != nullptr; p = std::strstr(p + 1, "src/")) best = p;
+    for (const char* p = std::strstr(path, "src"); p != nullptr; p = std::strstr(p + 1, "src")) {
+        if (p[3] == '/' || p[3] == '\\') best = p;
+    }
     return best;
 }
 
 void write_diagnostic(std::string_view message, const std::source_location& where) noexcept
 {
     static std::atomic<bool> hinted{false};
-    char name[32] = "?";
-    pthread_getname_np(pthread_self(), name, sizeof name);
-    std::fprintf(stderr, "zelk: internal fault in thread '%s' (%ld) at %s:%u: %.*s\n", name,
-                 static_cast<long>(gettid()), short_path(where.file_name()), static_cast<unsigned>(where.line()),
-                 static_cast<int>(message.size()), message.data());
+    const ThreadLabel thread = current_thread_label();
+    std::fprintf(stderr, "zelk: internal fault in thread '%s' (%llu) at %s:%u: %.*s\n", thread.name,
+                 static_cast<unsigned long long>(thread.id), short_path(where.file_name()),
+                 static_cast<unsigned>(where.line()), static_cast<int>(message.size()), message.data());
     if (!hinted.exchange(true)) {
         std::fputs("zelk: note: the fault is raised as PanicException; for a native backtrace run the "
                    "program under gdb with 'catch throw'\n",

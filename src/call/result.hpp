@@ -23,9 +23,16 @@ PyRef tuple_result(PyRef a, PyRef b, PyRef c);
 // Checks one result object made by the interpreter, by the rule above.
 PyRef result_object(PyObject* new_ref);
 
-// Rough sizes of the objects a result list holds: a list slot, a float, an int.
+// The object allocator hands out 16-byte granules.
+constexpr std::uint64_t allocated_bytes(std::uint64_t size)
+{
+    return (size + 15) / 16 * 16;
+}
+
+// Sizes of what a result list holds: a list slot, a float, an int below 2^60
+// (two 30-bit digits), as allocated.
 inline constexpr std::uint64_t list_slot_bytes = sizeof(PyObject*);
-inline constexpr std::uint64_t float_object_bytes = sizeof(PyFloatObject);
-inline constexpr std::uint64_t int_object_bytes = 32;
+inline constexpr std::uint64_t float_object_bytes = allocated_bytes(sizeof(PyFloatObject));
+inline constexpr std::uint64_t int_object_bytes = allocated_bytes(sizeof(PyVarObject) + 2 * 4);
 
 }  // namespace zelk::call

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "call/peak_memory.hpp"
 #include "call/result.hpp"
 #include "fault/checked_size.hpp"
 #include "fault/interrupt.hpp"
@@ -32,7 +33,7 @@ PyRef row_index_list(const linear_algebra::CsrMatrix& matrix)
 PyRef triplets_result(const linear_algebra::CsrMatrix& matrix)
 {
     // All three lists at once: a request that cannot fit fails before any is built.
-    require_memory(matrix.nnz(), 3 * list_slot_bytes + int_object_bytes + float_object_bytes);
+    require_bytes(triplet_lists_bytes(matrix.nnz(), matrix.nrows(), matrix.ncols()));
     PyRef rows = row_index_list(matrix);
     PyRef cols = u64_list(matrix.col_indices());
     PyRef values = float_list(matrix.values());

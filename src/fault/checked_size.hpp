@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fault/fault.hpp"
+#include "fault/memory_limit.hpp"
 
 namespace zelk {
 
@@ -16,11 +17,24 @@ static_assert(sizeof(std::size_t) == sizeof(std::uint64_t), "the core assumes a 
 
 inline constexpr const char* capacity_overflow = "capacity overflow";
 
+// a + b and a * b in 64 bits, true where the exact result does not fit.
+constexpr bool add_overflows(std::uint64_t a, std::uint64_t b, std::uint64_t& sum) noexcept
+{
+    sum = a + b;  // unsigned: wraps, and wrapped exactly when the sum is smaller
+    return sum < a;
+}
+
+constexpr bool mul_overflows(std::uint64_t a, std::uint64_t b, std::uint64_t& product) noexcept
+{
+    product = a * b;
+    return a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a;
+}
+
 inline std::uint64_t checked_add(std::uint64_t a, std::uint64_t b,
                                  std::source_location where = std::source_location::current())
 {
     std::uint64_t sum;
-    if (__builtin_add_overflow(a, b, &sum)) fail(capacity_overflow, where);
+    if (add_overflows(a, b, sum)) fail(capacity_overflow, where);
     return sum;
 }
 
@@ -28,7 +42,7 @@ inline std::uint64_t checked_mul(std::uint64_t a, std::uint64_t b,
                                  std::source_location where = std::source_location::current())
 {
     std::uint64_t product;
-    if (__builtin_mul_overflow(a, b, &product)) fail(capacity_overflow, where);
+    if (mul_overflows(a, b, product)) fail(capacity_overflow, where);
     return product;
 }
 
@@ -43,16 +57,25 @@ std::size_t checked_length(std::uint64_t n, std::source_location where = std::so
     return static_cast<std::size_t>(n);
 }
 
-// Physical memory plus swap, in bytes: no storage larger than this can ever be filled.
-std::uint64_t memory_limit() noexcept;
+// Requests below this size are left to the allocator: they cannot exhaust a
+// machine, and skipping the limit keeps small calls free of its cost.
+inline constexpr std::uint64_t unchecked_request_bytes = std::uint64_t{1} << 20;
 
-// Throws std::bad_alloc for `count` elements of `size` bytes that exceed
-// memory_limit(). An overcommitting kernel would hand such a request out and
-// the process would die while filling it; this way it fails at once.
+// Throws std::bad_alloc for a request of `bytes` more than memory_limit().
+// An overcommitting kernel would hand such a request out and the process
+// would die while filling it, and an address-space limit would fail it only
+// half-way through the work; this way it fails at once.
+inline void require_bytes(std::uint64_t bytes)
+{
+    if (bytes >= unchecked_request_bytes && bytes > memory_limit()) throw std::bad_alloc();
+}
+
+// The same for `count` elements of `size` bytes.
 inline void require_memory(std::uint64_t count, std::uint64_t size)
 {
     std::uint64_t bytes;
-    if (__builtin_mul_overflow(count, size, &bytes) || bytes > memory_limit()) throw std::bad_alloc();
+    if (mul_overflows(count, size, bytes)) throw std::bad_alloc();
+    require_bytes(bytes);
 }
 
 // An empty vector with room for n elements, so that an impossible size fails

@@ -70,10 +70,13 @@ DenseMatrix lagrange_to_legendre_weights(std::uint64_t degree)
     if (degree == 1) return table(degree1);
     if (degree == 2) return table(degree2);
 
+    // The inverse holds three matrices of this size at once: the Vandermonde
+    // matrix, its working copy and the inverse built from the identity.
+    const std::uint64_t n = checked_add(degree, 1);
+    require_memory(checked_length<double>(checked_mul(n, n)), 3 * sizeof(double));
     std::optional<DenseMatrix> b = linear_algebra::try_invert(legendre_vandermonde(degree));
     if (!b) fail("Failed to invert Vandermonde matrix for Lagrange to Legendre conversion.");
     // The weights of coefficient p are column p of the inverse.
-    const std::uint64_t n = degree + 1;
     DenseMatrix w(n, n);
     InterruptCountdown countdown;
     for (std::uint64_t p = 0; p < n; ++p) {
