@@ -80,7 +80,8 @@ ensure_packages() {
     local wanted="${packages[*]} / ${versions[*]}" apt="apt-get ${apt_options[*]}"
     [ "$(cat "$state/packages" 2>/dev/null)" = "$wanted" ] && return
     echo "installing g++ and CPython ${versions[*]} into $root"
-    inside "" sh -c "$apt update && $apt install --no-install-recommends ${packages[*]} &&
+    # dpkg --configure -a finishes an install that was interrupted.
+    inside "" sh -c "dpkg --configure -a && $apt update && $apt install --no-install-recommends ${packages[*]} &&
         for v in ${versions[*]}; do $apt install --no-install-recommends python\$v-dev python\$v-venv || true; done" \
         >"$state/packages.log" 2>&1 || { tail -n 20 "$state/packages.log" >&2; return 1; }
     echo "$wanted" >"$state/packages"
@@ -90,7 +91,7 @@ ensure_packages() {
 # whose site.py would look for a venv's packages in lib/python3.13 where the build puts lib/python3.13t.
 # A failed build is not retried on every run: its log stays in $state; removing python3.13t.failed retries.
 ensure_free_threaded() {
-    if [ -x "$root$free_threaded/bin/python3.13t" ] || [ -f "$state/python3.13t.failed" ]; then return; fi
+    if [ -f "$state/python3.13t" ] || [ -f "$state/python3.13t.failed" ]; then return; fi
     echo "building the free-threaded CPython 3.13t from Debian's python3.13 source (some minutes)"
     if ! inside "" sh -c "rm -rf /opt/src && mkdir -p /opt/src && cd /opt/src &&
             apt-get ${apt_options[*]} source --download-only python3.13 &&
@@ -99,6 +100,8 @@ ensure_free_threaded() {
             make -s -j$(nproc) && make -s altinstall && cd / && rm -rf /opt/src" >"$state/python3.13t.log" 2>&1; then
         mv "$state/python3.13t.log" "$state/python3.13t.failed"
         tail -n 20 "$state/python3.13t.failed" >&2
+    else
+        touch "$state/python3.13t"
     fi
 }
 
@@ -107,9 +110,11 @@ ensure)
     mkdir -p "$(dirname "$root")"
     exec 9>"$root.lock"
     flock 9
+    start=$SECONDS
     ensure_base
     ensure_packages
     ensure_free_threaded
+    [ $((SECONDS - start)) -lt 5 ] || echo "chroot $root ready after $((SECONDS - start)) s"
     ;;
 run)
     # Shared: runs may overlap, but not with a build.
