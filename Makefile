@@ -8,6 +8,7 @@ PY     := $(VENV)/bin/python
 TOOLS  := $(VENV)/.tools-installed
 CPP_BUILD := build/cpp
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
+GTEST_HEADER ?= /usr/include/gtest/gtest.h
 
 .PHONY: demo test install cpp-test python-test bench gtest clean
 
@@ -20,7 +21,7 @@ demo: install
 
 -include mk/*.mk
 
-test: install cpp-test $(TEST_STEPS) python-test
+test: gtest install cpp-test $(TEST_STEPS) python-test
 
 $(PY):
 	$(PYTHON) -m venv $(VENV)
@@ -33,10 +34,13 @@ $(TOOLS): requirements-dev.txt | $(PY)
 install: $(TOOLS)
 	$(PY) -m pip install --quiet --disable-pip-version-check --no-build-isolation .
 
+# Without root it cannot be installed from here: stop with one line saying how.
 gtest:
-	@if [ ! -f /usr/include/gtest/gtest.h ]; then \
+	$(if $(wildcard $(GTEST_HEADER)),,$(if $(filter-out 0,$(shell id -u)),$(error GoogleTest is missing: \
+	  install the Debian package libgtest-dev with: sudo apt-get install libgtest-dev)))
+	@if [ ! -f $(GTEST_HEADER) ]; then \
 	  echo "installing GoogleTest (libgtest-dev)"; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev >/dev/null; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=900 libgtest-dev >/dev/null; \
 	fi
 
 cpp-test: gtest $(TOOLS)
@@ -48,8 +52,8 @@ cpp-test: gtest $(TOOLS)
 python-test: install
 	$(PY) -m pytest -q tests/python
 
-bench: install
-	@for b in benchmarks/*.py; do echo "== $$b"; $(PY) $$b || exit 1; done
+bench: install bench-core
+	@for b in benchmarks/*.py; do echo "== $$b"; ZELK_CORE_TIMING=$(CORE_TIMING) $(PY) $$b $(BENCH_FLAGS) || exit 1; done
 
 clean:
 	rm -rf build dist

@@ -50,10 +50,11 @@ PyObject* evaluate_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         SharedHold hold(instance.borrow);
         const LegendreBasis& basis = instance.value;
         const double t = to_double(slots[0], "t");
-        const std::vector<double> values = to_float_vector(slots[1], "legendre_vals");
+        ShortFloats values;
+        to_short_floats(slots[1], "legendre_vals", values);
         basis.coefficient_count();  // a count beyond 64 bits is a capacity overflow before anything else
         // degree + 1 can only wrap when n_t is 0, and evaluation rejects that first.
-        const auto table = linear_algebra::DenseMatrixView::column_major(values, basis.n_t, basis.degree + 1);
+        const auto table = linear_algebra::DenseMatrixView::column_major(values.values(), basis.n_t, basis.degree + 1);
         return float_result(basis.evaluate(t, table));
     });
 }

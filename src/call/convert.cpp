@@ -81,7 +81,8 @@ double item_to_double(PyObject* item)
 // Reads list items by index against the list's current length, as the list
 // iterator does, so an item's __float__ that shrinks the list cannot make us
 // read past its end. Each item is held while it converts.
-void append_list(PyObject* list, std::vector<double>& out)
+template <class Out>
+void append_list(PyObject* list, Out& out)
 {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
         PyObject* item = PyList_GET_ITEM(list, i);
@@ -94,7 +95,8 @@ void append_list(PyObject* list, std::vector<double>& out)
     }
 }
 
-void append_iterated(PyObject* object, std::vector<double>& out)
+template <class Out>
+void append_iterated(PyObject* object, Out& out)
 {
     PyRef iterator = checked(PyObject_GetIter(object));
     while (PyObject* next = PyIter_Next(iterator.get())) {
@@ -108,12 +110,13 @@ void append_iterated(PyObject* object, std::vector<double>& out)
 // left to growth, so a huge hint cannot fail a small sequence.
 constexpr Py_ssize_t max_hint_reservation = Py_ssize_t{1} << 20;
 
-std::vector<double> float_vector(PyObject* object)
+// Fills `out`, which has reserve and push_back like a vector.
+template <class Out>
+void fill_floats(PyObject* object, Out& out)
 {
     if (PyUnicode_Check(object)) throw_error(PyExc_TypeError, "Can't convert a str into a vector of floats");
     if (!PySequence_Check(object)) not_a_sequence(object);
 
-    std::vector<double> out;
     if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
         out.reserve(static_cast<std::size_t>(Py_SIZE(object)));
         if (PyTuple_CheckExact(object)) {
@@ -122,7 +125,7 @@ std::vector<double> float_vector(PyObject* object)
         } else {
             append_list(object, out);
         }
-        return out;
+        return;
     }
     Py_ssize_t hint = PyObject_Size(object);
     if (hint < 0) {
@@ -131,7 +134,6 @@ std::vector<double> float_vector(PyObject* object)
     }
     out.reserve(static_cast<std::size_t>(std::min(hint, max_hint_reservation)));
     append_iterated(object, out);
-    return out;
 }
 
 }  // namespace
@@ -152,7 +154,16 @@ double to_double_slow(PyObject* object, std::string_view param)
 
 std::vector<double> to_float_vector(PyObject* object, std::string_view param)
 {
-    return converting(param, [object] { return float_vector(object); });
+    return converting(param, [object] {
+        std::vector<double> out;
+        fill_floats(object, out);
+        return out;
+    });
+}
+
+void to_short_floats(PyObject* object, std::string_view param, ShortFloats& out)
+{
+    converting(param, [object, &out] { fill_floats(object, out); });
 }
 
 }  // namespace zelk::call

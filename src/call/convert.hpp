@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "call/short_floats.hpp"
+
 namespace zelk::call {
 
 // int (bool included) or an object with __index__, in 0 ..= 2^64 - 1.
@@ -23,5 +25,7 @@ inline double to_double(PyObject* object, std::string_view param)
 
 // Any sequence but str whose items convert as floats, in iteration order.
 std::vector<double> to_float_vector(PyObject* object, std::string_view param);
+// The same conversion into `out`, which must be empty.
+void to_short_floats(PyObject* object, std::string_view param, ShortFloats& out);
 
 }  // namespace zelk::call

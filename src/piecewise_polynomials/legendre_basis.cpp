@@ -109,7 +109,7 @@ std::vector<double> zero_basis_vector(std::uint64_t m)
 double LegendreBasis::evaluate(double t, const DenseMatrixView& legendre_vals) const
 {
     require_intervals(n_t);
-    const GridLocation at = locate_time(T, n_t, t);
+    const GridLocation at = locate_time_with_length(h, n_t, t);
     check_table(legendre_vals, at.k, degree);
     double sum = -0.0;
     for_each_legendre_value(at.x, degree, [&](std::uint64_t i, double p) { sum = sum + p * legendre_vals(at.k, i); });
@@ -119,7 +119,7 @@ double LegendreBasis::evaluate(double t, const DenseMatrixView& legendre_vals) c
 double LegendreBasis::evaluate_derivative(double t, const DenseMatrixView& legendre_vals) const
 {
     require_intervals(n_t);
-    const GridLocation at = locate_time(T, n_t, t);
+    const GridLocation at = locate_time_with_length(h, n_t, t);
     check_table(legendre_vals, at.k, degree);
     double sum = -0.0;
     for_each_legendre_derivative(at.x, degree,
@@ -132,7 +132,7 @@ std::vector<double> LegendreBasis::evaluate_all_basis_functions(double t) const
 {
     require_intervals(n_t);
     std::vector<double> values = zero_basis_vector(coefficient_count());
-    const GridLocation at = locate_time(T, n_t, t);
+    const GridLocation at = locate_time_with_length(h, n_t, t);
     for_each_legendre_value(at.x, degree, [&](std::uint64_t i, double p) { values[at.k + i * n_t] = p; });
     return values;
 }
@@ -141,7 +141,7 @@ std::vector<double> LegendreBasis::evaluate_all_basis_function_derivatives(doubl
 {
     require_intervals(n_t);
     std::vector<double> values = zero_basis_vector(coefficient_count());
-    const GridLocation at = locate_time(T, n_t, t);
+    const GridLocation at = locate_time_with_length(h, n_t, t);
     // Unlike evaluate_derivative, each entry is scaled on its own.
     for_each_legendre_derivative(at.x, degree,
                                  [&](std::uint64_t i, double dp) { values[at.k + i * n_t] = (dp + dp) / at.h; });

@@ -16,9 +16,18 @@ namespace zelk::piecewise_polynomials {
 // Every operation throws the fault "Legendre evaluation requires at least one
 // time interval" when n_t is 0, before anything else.
 struct LegendreBasis {
-    std::uint64_t degree;
-    std::uint64_t n_t;
-    double T;
+    LegendreBasis(std::uint64_t degree_, std::uint64_t n_t_, double T_) noexcept
+        : degree(degree_), n_t(n_t_), T(T_), h(T_ / static_cast<double>(n_t_))
+    {
+    }
+
+    const std::uint64_t degree;
+    const std::uint64_t n_t;
+    const double T;
+    // The sub-interval length T / n_t, which every evaluation starts from:
+    // divided once here instead of in every call. It is the same division of
+    // the same operands, so every result keeps its bits.
+    const double h;
 
     // Value of the expansion at t, reading row k of `legendre_vals` in place.
     // Faults: "Matrix slicing out of bounds." if the table has no row k, else

@@ -23,11 +23,11 @@ struct GridLocation {
     double x;         // local coordinate in [-1, 1], or NaN
 };
 
-// Where t lies on the grid; n_t must be at least 1. Every step keeps its
-// operand order, since the last bit of x is part of the results' contract.
-inline GridLocation locate_time(double T, std::uint64_t n_t, double t) noexcept
+// Where t lies on the grid of sub-interval length h = T / n_t; n_t must be at
+// least 1. Every step keeps its operand order, since the last bit of x is part
+// of the results' contract.
+inline GridLocation locate_time_with_length(double h, std::uint64_t n_t, double t) noexcept
 {
-    const double h = T / static_cast<double>(n_t);
     const double q = t / h;
     const std::uint64_t k0 = saturating_floor_to_u64(q);
     // Times before 0 already give k0 = 0, so only the top needs a clamp.
@@ -43,6 +43,12 @@ inline GridLocation locate_time(double T, std::uint64_t n_t, double t) noexcept
         x = 1.0;
     }  // NaN passes unchanged
     return GridLocation{h, k, x};
+}
+
+// The same, computing h = T / n_t first.
+inline GridLocation locate_time(double T, std::uint64_t n_t, double t) noexcept
+{
+    return locate_time_with_length(T / static_cast<double>(n_t), n_t, t);
 }
 
 }  // namespace zelk::piecewise_polynomials

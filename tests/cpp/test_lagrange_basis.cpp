@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <new>
 #include <random>
 #include <string>
@@ -79,6 +80,18 @@ struct ProlongationCase {
     std::vector<double> values;
 };
 
+// Printed and named by the grid, not as GoogleTest's raw byte dump of the case.
+std::string grid_name(const ProlongationCase& c)
+{
+    return "coarse" + std::to_string(c.nt_coarse) + "_fine" + std::to_string(c.nt_fine) + "_degree" +
+           std::to_string(c.degree);
+}
+
+void PrintTo(const ProlongationCase& c, std::ostream* os)
+{
+    *os << grid_name(c);
+}
+
 class ProlongationExact : public ::testing::TestWithParam<ProlongationCase> {};
 
 TEST_P(ProlongationExact, TripletsToTheLastBit)
@@ -102,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
                          {1.0, 0.375, 0.75, -0.125, 1.0, -0.12499999999999999, 0.7499999999999999,
                           0.37499999999999994, 1.0}},
         ProlongationCase{2, 1, 1, {0, 1}, {0, 2}, {1.0, 1.0}},
-        ProlongationCase{3, 2, 1, {0, 1, 1, 2}, {0, 1, 2, 3}, {1.0, 0.5, 0.5, 1.0}}));
+        ProlongationCase{3, 2, 1, {0, 1, 1, 2}, {0, 1, 2, 3}, {1.0, 0.5, 0.5, 1.0}}),
+    [](const ::testing::TestParamInfo<ProlongationCase>& info) { return grid_name(info.param); });
 
 TEST(Prolongation, ChecksComeFirstAndInOrder)
 {

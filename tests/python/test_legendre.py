@@ -214,3 +214,29 @@ def test_cross_check_with_numpy(degree):
             assert basis.evaluate_at(t, coefficients.tolist()) == evaluator.evaluate_at(t)
             all_values = basis.evaluate_all_basis_functions(t)
             assert np.dot(all_values, coefficients) == pytest.approx(value, rel=1e-12, abs=1e-12 * scale)
+
+
+class _NoLength:
+    """A sequence whose length is unknown up front, so its floats arrive one by one."""
+
+    def __init__(self, values):
+        self.values = values
+
+    def __getitem__(self, i):
+        return self.values[i]
+
+    def __len__(self):
+        raise TypeError("no length")
+
+
+@pytest.mark.parametrize("n_t", [30, 31, 32, 69])
+@pytest.mark.parametrize("wrap", [list, tuple, _NoLength], ids=["list", "tuple", "no_length"])
+def test_evaluate_at_across_the_short_sequence_limit(n_t, wrap):
+    # Up to 32 coefficients are converted on the stack, more on the heap; with
+    # one surplus value these lists have 31, 32, 33 and 70. The evaluator's
+    # stored vector gives the reference bits.
+    coefficients = [math.sin(i + 0.5) for i in range(n_t)]
+    evaluator = LBE(0, n_t, 1.0)
+    evaluator.set_dofs(coefficients)
+    for t in (0.0, 0.4321, 0.999):
+        assert LB(0, n_t, 1.0).evaluate_at(t, wrap(coefficients + [1e300])) == evaluator.evaluate_at(t)

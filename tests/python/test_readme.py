@@ -28,3 +28,11 @@ def test_readme_figure_is_a_small_png():
     figure = README.parent / "docs" / "convergence.png"
     assert figure.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert figure.stat().st_size < 200_000
+
+
+def test_readme_api_links_land_on_their_stub_definitions():
+    stub = (README.parent / "zelk-stubs" / "__init__.pyi").read_text(encoding="utf-8").splitlines()
+    links = re.findall(r"\[`([\w.]+)`\]\(zelk-stubs/__init__\.pyi#L(\d+)\)", README.read_text(encoding="utf-8"))
+    assert len(links) == 14
+    for name, line in links:
+        assert re.match(rf"\s*(def|class) {name.split('.')[-1]}\b", stub[int(line) - 1]), (name, line)
