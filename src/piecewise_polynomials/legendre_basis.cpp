@@ -5,6 +5,7 @@
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "piecewise_polynomials/time_grid_location.hpp"
 
 namespace zelk::piecewise_polynomials {
@@ -97,6 +98,23 @@ inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&&
     }
 }
 
+// Calls visit(position, value) for the degree + 1 basis entries at t, in
+// ascending position k + i * n_t: P_i(x), or the time derivative (P_i' + P_i') / h,
+// each entry scaled on its own (unlike evaluate_derivative).
+template <class Visit>
+inline void for_each_basis_entry(const LegendreBasis& basis, double t, bool derivative, Visit&& visit)
+{
+    const GridLocation at = locate_time(basis.T, basis.n_t, t);
+    if (derivative) {
+        for_each_legendre_derivative(at.x, basis.degree, [&](std::uint64_t i, double dp) {
+            visit(at.k + i * basis.n_t, (dp + dp) / at.h);
+        });
+    } else {
+        for_each_legendre_value(at.x, basis.degree,
+                                [&](std::uint64_t i, double p) { visit(at.k + i * basis.n_t, p); });
+    }
+}
+
 std::vector<double> zero_basis_vector(std::uint64_t m)
 {
     std::vector<double> values = reserved_vector<double>(m);
@@ -132,8 +150,7 @@ std::vector<double> LegendreBasis::evaluate_all_basis_functions(double t) const
 {
     require_intervals(n_t);
     std::vector<double> values = zero_basis_vector(coefficient_count());
-    const GridLocation at = locate_time(T, n_t, t);
-    for_each_legendre_value(at.x, degree, [&](std::uint64_t i, double p) { values[at.k + i * n_t] = p; });
+    for_each_basis_entry(*this, t, false, [&](std::uint64_t position, double v) { values[position] = v; });
     return values;
 }
 
@@ -141,12 +158,45 @@ std::vector<double> LegendreBasis::evaluate_all_basis_function_derivatives(doubl
 {
     require_intervals(n_t);
     std::vector<double> values = zero_basis_vector(coefficient_count());
-    const GridLocation at = locate_time(T, n_t, t);
-    // Unlike evaluate_derivative, each entry is scaled on its own.
-    for_each_legendre_derivative(at.x, degree,
-                                 [&](std::uint64_t i, double dp) { values[at.k + i * n_t] = (dp + dp) / at.h; });
+    for_each_basis_entry(*this, t, true, [&](std::uint64_t position, double v) { values[position] = v; });
     return values;
 }
+
+void LegendreBasis::evaluate_many(std::span<const double> times, const DenseMatrixView& legendre_vals,
+                                  bool derivative, std::span<double> out) const
+{
+    check_equal(out.size(), times.size(), "evaluation output and times differ in length");
+    for (std::size_t r = 0; r < times.size(); ++r) {
+        if ((r & linear_algebra::poll_stride_mask) == 0) poll_interrupt();
+        out[r] = derivative ? evaluate_derivative(times[r], legendre_vals) : evaluate(times[r], legendre_vals);
+    }
+}
+
+template <class Index>
+void LegendreBasis::fill_basis_rows(std::span<const double> times, bool derivative,
+                                    const linear_algebra::CsrRows<Index>& out) const
+{
+    require_intervals(n_t);
+    const std::uint64_t ncols = coefficient_count();
+    const std::uint64_t local = checked_add(degree, 1);
+    linear_algebra::check_csr_storage(out, times.size(), ncols, checked_mul(times.size(), local));
+    std::uint64_t pos = 0;
+    out.offsets[0] = 0;
+    for (std::size_t r = 0; r < times.size(); ++r) {
+        if ((r & linear_algebra::poll_stride_mask) == 0) poll_interrupt();
+        for_each_basis_entry(*this, times[r], derivative, [&](std::uint64_t position, double v) {
+            out.col_indices[pos] = static_cast<Index>(position);
+            out.values[pos] = v;
+            ++pos;
+        });
+        out.offsets[r + 1] = static_cast<Index>(pos);
+    }
+}
+
+template void LegendreBasis::fill_basis_rows(std::span<const double>, bool,
+                                             const linear_algebra::CsrRows<std::int32_t>&) const;
+template void LegendreBasis::fill_basis_rows(std::span<const double>, bool,
+                                             const linear_algebra::CsrRows<std::int64_t>&) const;
 
 std::uint64_t LegendreBasis::coefficient_count() const
 {
