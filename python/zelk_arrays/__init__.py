@@ -72,10 +72,12 @@ def _float_array(values: object, name: str) -> FloatArray:
     array = np.asarray(values)
     kind = array.dtype.kind
     if kind == "O":
+        # Item by item as float() converts: astype would turn None into nan.
         try:
-            array = array.astype(np.float64)
-        except (TypeError, ValueError):
+            flat = [_real(item, name) for item in array.flat]
+        except TypeError:
             raise TypeError(f"{name} must be real numbers") from None
+        array = np.array(flat, dtype=np.float64).reshape(array.shape)
     elif kind not in "biuf":
         raise TypeError(f"{name} must be real numbers, not an array of {array.dtype}")
     # ascontiguousarray turns 0-d into 1-d, so keep the shape to restore it.
