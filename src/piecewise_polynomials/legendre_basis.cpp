@@ -1,6 +1,7 @@
 // The four evaluations of LegendreBasis: Legendre recurrences on t's sub-interval, in a fixed operand order.
 #include "piecewise_polynomials/legendre_basis.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "fault/checked_size.hpp"
@@ -62,6 +63,23 @@ inline void for_each_legendre_value(double x, std::uint64_t degree, Visit&& visi
     }
 }
 
+// Next to the ends: P_{j+1}' = P_{j-1}' + (2j + 1) * P_j, exact at +-1.
+inline double derivative_by_recurrence(double jd, double d_prev, double p_cur)
+{
+    return d_prev + ((jd + jd) + 1.0) * p_cur;
+}
+
+// Elsewhere: P_i' = ((x * P_i - P_{i-1}) * i) / ((x * x - 1) + 1e-15).
+inline double derivative_denominator(double x)
+{
+    return (x * x - 1.0) + 1e-15;
+}
+
+inline double derivative_closed(double x, double p_i, double p_before, double i, double denominator)
+{
+    return ((x * p_i - p_before) * i) / denominator;
+}
+
 // Calls visit(i, P_i'(x)) for i = 0 ... degree, the derivatives with respect to x.
 template <class Visit>
 inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&& visit)
@@ -76,8 +94,7 @@ inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&&
         double d_prev = 0.0;
         double d_cur = 1.0;
         for (std::uint64_t j = 1; j < degree; ++j) {
-            const double jd = static_cast<double>(j);
-            const double d_next = d_prev + ((jd + jd) + 1.0) * cur;
+            const double d_next = derivative_by_recurrence(static_cast<double>(j), d_prev, cur);
             visit(j + 1, d_next);
             const double next = legendre_next(j, x, prev, cur);
             prev = cur;
@@ -86,12 +103,11 @@ inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&&
             d_cur = d_next;
         }
     } else {
-        // P_i' = ((x * P_i - P_{i-1}) * i) / ((x * x - 1) + 1e-15); NaN x comes here too.
-        const double denominator = (x * x - 1.0) + 1e-15;
+        // NaN x comes here too.
+        const double denominator = derivative_denominator(x);
         for (std::uint64_t j = 1; j < degree; ++j) {
             const double next = legendre_next(j, x, prev, cur);
-            const double i = static_cast<double>(j + 1);
-            visit(j + 1, ((x * next - cur) * i) / denominator);
+            visit(j + 1, derivative_closed(x, next, cur, static_cast<double>(j + 1), denominator));
             prev = cur;
             cur = next;
         }
@@ -115,6 +131,88 @@ inline void for_each_basis_entry(const LegendreBasis& basis, double t, bool deri
     }
 }
 
+// Expansions are evaluated a block of times at a time, each step of the
+// recurrence for all of them in one loop: the lanes are independent, so the
+// loops vectorise and the divisions overlap, while every lane keeps the
+// operand order of the one-time formulas above (and so their bits).
+constexpr std::size_t block_size = 64;
+
+void evaluate_block(const LegendreBasis& basis, const double* times, std::size_t n,
+                    const DenseMatrixView& table, bool derivative, double* out)
+{
+    std::uint64_t k[block_size];
+    double x[block_size];
+    double h = 0.0;
+    for (std::size_t r = 0; r < n; ++r) {
+        const GridLocation at = locate_time(basis.T, basis.n_t, times[r]);
+        check_table(table, at.k, basis.degree);
+        k[r] = at.k;
+        x[r] = at.x;
+        h = at.h;
+    }
+    const std::uint64_t degree = basis.degree;
+    double prev[block_size];
+    double cur[block_size];
+    double sum[block_size];
+    if (!derivative) {
+        for (std::size_t r = 0; r < n; ++r) {
+            prev[r] = 1.0;
+            sum[r] = -0.0 + prev[r] * table(k[r], 0);
+        }
+        if (degree >= 1) {
+            for (std::size_t r = 0; r < n; ++r) {
+                cur[r] = x[r];
+                sum[r] = sum[r] + cur[r] * table(k[r], 1);
+            }
+        }
+        for (std::uint64_t j = 1; j < degree; ++j) {
+            for (std::size_t r = 0; r < n; ++r) {
+                const double next = legendre_next(j, x[r], prev[r], cur[r]);
+                sum[r] = sum[r] + next * table(k[r], j + 1);
+                prev[r] = cur[r];
+                cur[r] = next;
+            }
+        }
+        for (std::size_t r = 0; r < n; ++r) out[r] = sum[r];
+        return;
+    }
+
+    // Derivatives: both formulas for every lane, the one of its x kept.
+    double d_prev[block_size];
+    double d_cur[block_size];
+    double denominator[block_size];
+    bool near[block_size];
+    for (std::size_t r = 0; r < n; ++r) {
+        sum[r] = -0.0 + 0.0 * table(k[r], 0);
+        prev[r] = 1.0;
+        cur[r] = x[r];
+        d_prev[r] = 0.0;
+        d_cur[r] = 1.0;
+        denominator[r] = derivative_denominator(x[r]);
+        near[r] = std::fabs(x[r]) > near_end;
+    }
+    if (degree >= 1) {
+        for (std::size_t r = 0; r < n; ++r) sum[r] = sum[r] + 1.0 * table(k[r], 1);
+    }
+    for (std::uint64_t j = 1; j < degree; ++j) {
+        const double jd = static_cast<double>(j);
+        const double i = static_cast<double>(j + 1);
+        for (std::size_t r = 0; r < n; ++r) {
+            const double next = legendre_next(j, x[r], prev[r], cur[r]);
+            const double by_recurrence = derivative_by_recurrence(jd, d_prev[r], cur[r]);
+            const double closed = derivative_closed(x[r], next, cur[r], i, denominator[r]);
+            const double dp = near[r] ? by_recurrence : closed;
+            sum[r] = sum[r] + dp * table(k[r], j + 1);
+            prev[r] = cur[r];
+            cur[r] = next;
+            d_prev[r] = d_cur[r];
+            d_cur[r] = by_recurrence;
+        }
+    }
+    // dx/dt = 2 / h, applied once to the whole sum.
+    for (std::size_t r = 0; r < n; ++r) out[r] = (sum[r] + sum[r]) / h;
+}
+
 std::vector<double> zero_basis_vector(std::uint64_t m)
 {
     std::vector<double> values = reserved_vector<double>(m);
@@ -127,23 +225,17 @@ std::vector<double> zero_basis_vector(std::uint64_t m)
 double LegendreBasis::evaluate(double t, const DenseMatrixView& legendre_vals) const
 {
     require_intervals(n_t);
-    const GridLocation at = locate_time(T, n_t, t);
-    check_table(legendre_vals, at.k, degree);
-    double sum = -0.0;
-    for_each_legendre_value(at.x, degree, [&](std::uint64_t i, double p) { sum = sum + p * legendre_vals(at.k, i); });
-    return sum;
+    double value;
+    evaluate_block(*this, &t, 1, legendre_vals, false, &value);
+    return value;
 }
 
 double LegendreBasis::evaluate_derivative(double t, const DenseMatrixView& legendre_vals) const
 {
     require_intervals(n_t);
-    const GridLocation at = locate_time(T, n_t, t);
-    check_table(legendre_vals, at.k, degree);
-    double sum = -0.0;
-    for_each_legendre_derivative(at.x, degree,
-                                 [&](std::uint64_t i, double dp) { sum = sum + dp * legendre_vals(at.k, i); });
-    // dx/dt = 2 / h, applied once to the whole sum.
-    return (sum + sum) / at.h;
+    double value;
+    evaluate_block(*this, &t, 1, legendre_vals, true, &value);
+    return value;
 }
 
 std::vector<double> LegendreBasis::evaluate_all_basis_functions(double t) const
@@ -165,10 +257,12 @@ std::vector<double> LegendreBasis::evaluate_all_basis_function_derivatives(doubl
 void LegendreBasis::evaluate_many(std::span<const double> times, const DenseMatrixView& legendre_vals,
                                   bool derivative, std::span<double> out) const
 {
+    require_intervals(n_t);
     check_equal(out.size(), times.size(), "evaluation output and times differ in length");
-    for (std::size_t r = 0; r < times.size(); ++r) {
+    for (std::size_t r = 0; r < times.size(); r += block_size) {
         if ((r & linear_algebra::poll_stride_mask) == 0) poll_interrupt();
-        out[r] = derivative ? evaluate_derivative(times[r], legendre_vals) : evaluate(times[r], legendre_vals);
+        const std::size_t n = std::min(block_size, times.size() - r);
+        evaluate_block(*this, times.data() + r, n, legendre_vals, derivative, out.data() + r);
     }
 }
 

@@ -103,6 +103,38 @@ def test_evaluation_bit_identical(degree, n_t, T):
         assert bits(dense).tolist() == [bits(zelk_rows(t)).tolist() for t in times]
 
 
+def one_time_formulas(degree, n_t, T, c, t):
+    """Value and derivative from zelk's basis vector (P_i, and x = P_1) by the one-time sums."""
+    p_all = zelk.LegendreBasis(degree, n_t, T).evaluate_all_basis_functions(t)
+    k = p_all[:n_t].index(1.0)
+    p = [p_all[k + i * n_t] for i in range(degree + 1)]
+    a = [c[k + i * n_t] for i in range(degree + 1)]
+    x = p[1] if degree else 0.0
+    dp = [0.0, 1.0][: degree + 1]
+    for j in range(1, degree):
+        if abs(x) > 1.0 - 2**-26:
+            dp.append(dp[j - 1] + ((j + j) + 1.0) * p[j])
+        else:
+            dp.append(((x * p[j + 1] - p[j]) * (j + 1.0)) / ((x * x - 1.0) + 1e-15))
+    value = derivative = -0.0
+    for i in range(degree + 1):
+        value = value + p[i] * a[i]
+        derivative = derivative + dp[i] * a[i]
+    return value, (derivative + derivative) / (T / n_t)
+
+
+@pytest.mark.parametrize("degree", DEGREES)
+def test_blocked_evaluation_keeps_the_one_time_bits(degree):
+    rng = random.Random(degree)
+    n_t, T = 5, 1.3
+    c = [rng.uniform(-2, 2) for _ in range(n_t * (degree + 1))]
+    times = grid_times(rng, n_t, T)[:-5]  # finite times: x is read back as P_1
+    f = za.LegendreExpansion(degree, n_t, T, c)
+    expected = [one_time_formulas(degree, n_t, T, c, t) for t in times]
+    assert bits(f(times)).tolist() == bits([e[0] for e in expected]).tolist()
+    assert bits(f.derivative(times)).tolist() == bits([e[1] for e in expected]).tolist()
+
+
 def test_expansion_inputs_keep_their_shape():
     f = za.LegendreExpansion(3, 5, 2.0, np.linspace(-1, 1, 20))
     grid = np.linspace(-0.5, 2.5, 24)
