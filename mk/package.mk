@@ -18,6 +18,8 @@ demo-quick: install
 typecheck: install
 	$(PY) -m mypy.stubtest zelk
 	$(MYPY) --strict examples/
+	$(PY) -m mypy.stubtest zelk_arrays
+	$(MYPY) --strict python/zelk_arrays
 
 # The build tools come from .venv (no build isolation), so no download is needed;
 # the fresh venv gets nothing but the wheel.

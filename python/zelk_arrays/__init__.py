@@ -14,12 +14,12 @@ results larger than the memory of the machine.
 from __future__ import annotations
 
 import operator
-from typing import TYPE_CHECKING, Any, Final
+from typing import TYPE_CHECKING, Any, Final, TypeVar
 
 try:
     import numpy as np
-except ImportError as error:  # pragma: no cover - depends on the environment
-    raise ImportError("zelk_arrays needs numpy: pip install numpy") from error
+except ImportError:  # pragma: no cover - depends on the environment
+    raise ImportError("zelk_arrays needs numpy: pip install numpy") from None
 
 import numpy.typing as npt
 
@@ -27,6 +27,9 @@ from . import _native
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
+
+    # (data, indices, indptr, index item size, nrows, ncols) from the native module.
+    _CsrParts = tuple[memoryview, memoryview, memoryview, int, int, int]
 
 __all__ = [
     "LegendreExpansion",
@@ -91,19 +94,22 @@ def _one_dimensional(values: object, name: str) -> FloatArray:
     return array
 
 
-def _owned(buffer: _native.Buffer, dtype: type[np.generic]) -> npt.NDArray[Any]:
-    """A numpy array over the native buffer, which it keeps alive as its base."""
+_Scalar = TypeVar("_Scalar", bound=np.generic)
+
+
+def _owned(buffer: memoryview, dtype: type[_Scalar]) -> npt.NDArray[_Scalar]:
+    """A numpy array over a native buffer, which it keeps alive as its base."""
     return np.frombuffer(buffer, dtype=dtype)
 
 
-def _csr(parts: _native.CsrParts) -> csr_array:
+def _csr(parts: _CsrParts) -> csr_array:
     try:
         from scipy.sparse import csr_array
     except ImportError as error:
         raise ImportError("zelk_arrays needs scipy for its sparse matrices: pip install scipy") from error
     data, indices, indptr, index_size, nrows, ncols = parts
-    index_dtype = np.int32 if index_size == 4 else np.int64
     # The index width is scipy's own choice for this shape, so it keeps the arrays as they are.
+    index_dtype: type[np.signedinteger[Any]] = np.int32 if index_size == 4 else np.int64
     return csr_array(
         (_owned(data, np.float64), _owned(indices, index_dtype), _owned(indptr, index_dtype)),
         shape=(nrows, ncols),

@@ -78,7 +78,7 @@ call::PyRef RawArray::to_python() &&
     buffer->bytes = static_cast<Py_ssize_t>(count_ * item_size_);
     buffer->data = data_.release();
     count_ = 0;
-    return object;
+    return checked(PyMemoryView_FromObject(object.get()));
 }
 
 PyObject* buffer_type()

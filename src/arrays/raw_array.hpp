@@ -32,7 +32,8 @@ public:
     // remaps), so no second copy of the data is ever alive for long.
     void shrink(std::uint64_t count) noexcept;
 
-    // A new zelk_arrays._native.Buffer owning the storage; this array is empty afterwards.
+    // A memoryview of a new zelk_arrays._native.Buffer that owns the storage;
+    // this array is empty afterwards.
     call::PyRef to_python() &&;
 
 private:

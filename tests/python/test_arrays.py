@@ -21,7 +21,7 @@ def owns_native_buffer(array):
     """True if the array's memory is a native Buffer: no copy was made on the way."""
     while isinstance(array, np.ndarray):
         array = array.base
-    return isinstance(array, _native.Buffer)
+    return isinstance(array, memoryview) and isinstance(array.obj, _native.Buffer)
 
 
 def triplets(matrix):
