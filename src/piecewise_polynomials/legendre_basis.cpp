@@ -166,6 +166,7 @@ void evaluate_block(const LegendreBasis& basis, const double* times, std::size_t
             }
         }
         for (std::uint64_t j = 1; j < degree; ++j) {
+            if ((j & linear_algebra::poll_stride_mask) == 0) poll_interrupt();  // a huge degree alone is long
             for (std::size_t r = 0; r < n; ++r) {
                 const double next = legendre_next(j, x[r], prev[r], cur[r]);
                 sum[r] = sum[r] + next * table(k[r], j + 1);
@@ -195,6 +196,7 @@ void evaluate_block(const LegendreBasis& basis, const double* times, std::size_t
         for (std::size_t r = 0; r < n; ++r) sum[r] = sum[r] + 1.0 * table(k[r], 1);
     }
     for (std::uint64_t j = 1; j < degree; ++j) {
+        if ((j & linear_algebra::poll_stride_mask) == 0) poll_interrupt();
         const double jd = static_cast<double>(j);
         const double i = static_cast<double>(j + 1);
         for (std::size_t r = 0; r < n; ++r) {

@@ -1,14 +1,16 @@
 import random
 import sys
 
-import numpy as np
 import pytest
 
-import zelk
-import zelk_arrays as za
-from zelk_arrays import _native
-
+# numpy and scipy may be missing for some interpreters of the test matrix.
+np = pytest.importorskip("numpy")
 sparse = pytest.importorskip("scipy.sparse")
+
+import zelk  # noqa: E402
+import zelk_arrays as za  # noqa: E402
+from zelk_arrays import _native  # noqa: E402
+
 
 DEGREES = range(13)
 

@@ -5,12 +5,13 @@ import textwrap
 import threading
 import time
 
-import numpy as np
 import pytest
 
-import zelk_arrays as za
-
+np = pytest.importorskip("numpy")
 pytest.importorskip("scipy.sparse")
+
+import zelk_arrays as za  # noqa: E402
+
 
 
 def test_ctrl_c_stops_a_long_evaluation_without_the_gil(capfd):
