@@ -33,7 +33,7 @@ PyObject* basis_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 }  // namespace
 
 PyMethodDef basis_matrix_def = {"basis_matrix",
-                                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(basis_matrix)),
+                                as_method(basis_matrix),
                                 METH_FASTCALL,
                                 "basis_matrix(degree, n_t, T, times, derivative, /)\n--\n\nCSR arrays and shape."};
 

@@ -40,7 +40,7 @@ PyObject* expansion_values(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 }  // namespace
 
 PyMethodDef expansion_values_def = {
-    "expansion_values", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(expansion_values)),
+    "expansion_values", as_method(expansion_values),
     METH_FASTCALL, "expansion_values(degree, n_t, T, coefficients, times, derivative, /)\n--\n\nfloat64 buffer."};
 
 }  // namespace zelk::arrays

@@ -1,4 +1,4 @@
-// FloatInput: acquiring and checking an input buffer; the argument count check of the entry points.
+// FloatInput: acquiring and checking an input buffer.
 #include "arrays/float_input.hpp"
 
 #include <cstring>
@@ -18,13 +18,6 @@ FloatInput::FloatInput(PyObject* object, std::string_view name)
         PyBuffer_Release(&view_);
         raise(PyExc_TypeError, std::string(name) + " must be a one-dimensional contiguous float64 buffer");
     }
-}
-
-void expect_arguments(const char* function, Py_ssize_t nargs, Py_ssize_t count)
-{
-    if (nargs != count)
-        raise(PyExc_TypeError, std::string(function) + "() takes " + std::to_string(count) +
-                                   " positional arguments but " + std::to_string(nargs) + " were given");
 }
 
 }  // namespace zelk::arrays

@@ -26,7 +26,4 @@ private:
     Py_buffer view_;
 };
 
-// Raises TypeError unless the call has exactly `count` positional arguments.
-void expect_arguments(const char* function, Py_ssize_t nargs, Py_ssize_t count);
-
 }  // namespace zelk::arrays

@@ -1,4 +1,4 @@
-// Error translation, the GIL-free scope and the signal check of zelk_arrays.
+// Arguments, error translation, the GIL-free scope and the signal check of zelk_arrays.
 #include "arrays/frame.hpp"
 
 #include <chrono>
@@ -79,6 +79,13 @@ void check_signals()
     // The raised exception stays in this thread's state while the GIL is away again.
     scope->state_ = PyEval_SaveThread();
     if (status < 0) throw ErrorSet{};
+}
+
+void expect_arguments(const char* function, Py_ssize_t nargs, Py_ssize_t count)
+{
+    if (nargs != count)
+        raise(PyExc_TypeError, std::string(function) + "() takes " + std::to_string(count) +
+                                   " positional arguments but " + std::to_string(nargs) + " were given");
 }
 
 std::uint64_t u64_arg(PyObject* object)

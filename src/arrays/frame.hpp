@@ -1,4 +1,4 @@
-// The calling frame of zelk_arrays: errors in the ecosystem's idiom, the entry guard, and work without the GIL.
+// The calling frame of zelk_arrays: arguments, errors in the ecosystem's idiom, the entry guard, work without the GIL.
 #pragma once
 
 #include <Python.h>
@@ -58,6 +58,16 @@ private:
 
 // The core's interrupt check: runs the signal handlers at most every 50 ms.
 void check_signals();
+
+// Raises TypeError unless the call has exactly `count` positional arguments.
+void expect_arguments(const char* function, Py_ssize_t nargs, Py_ssize_t count);
+
+// A positional-only fast-call entry point as the method table stores it.
+using FastCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t);
+inline PyCFunction as_method(FastCall function) noexcept
+{
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
 
 // An unsigned 64-bit count: OverflowError for negative values, TypeError for non-integers.
 std::uint64_t u64_arg(PyObject* object);

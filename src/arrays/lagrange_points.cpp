@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <utility>
 
-#include "arrays/float_input.hpp"
 #include "arrays/frame.hpp"
 #include "arrays/functions.hpp"
 #include "arrays/raw_array.hpp"
@@ -31,8 +30,7 @@ PyObject* lagrange_points(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 
 }  // namespace
 
-PyMethodDef lagrange_points_def = {"lagrange_points", reinterpret_cast<PyCFunction>(
-                                                          reinterpret_cast<void (*)()>(lagrange_points)),
+PyMethodDef lagrange_points_def = {"lagrange_points", as_method(lagrange_points),
                                    METH_FASTCALL, "lagrange_points(degree, n_t, T, /)\n--\n\nfloat64 buffer."};
 
 }  // namespace zelk::arrays

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "arrays/csr_result.hpp"
-#include "arrays/float_input.hpp"
 #include "arrays/frame.hpp"
 #include "arrays/functions.hpp"
 #include "piecewise_polynomials/lagrange_prolongation.hpp"
@@ -32,7 +31,7 @@ PyObject* prolongation_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs
 }  // namespace
 
 PyMethodDef prolongation_matrix_def = {
-    "prolongation_matrix", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(prolongation_matrix)),
+    "prolongation_matrix", as_method(prolongation_matrix),
     METH_FASTCALL, "prolongation_matrix(nt_coarse, nt_fine, degree, /)\n--\n\nCSR arrays and shape."};
 
 }  // namespace zelk::arrays

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "arrays/csr_result.hpp"
-#include "arrays/float_input.hpp"
 #include "arrays/frame.hpp"
 #include "arrays/functions.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
@@ -32,7 +31,7 @@ PyObject* transformation_matrix(PyObject*, PyObject* const* args, Py_ssize_t nar
 }  // namespace
 
 PyMethodDef transformation_matrix_def = {
-    "transformation_matrix", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(transformation_matrix)),
+    "transformation_matrix", as_method(transformation_matrix),
     METH_FASTCALL, "transformation_matrix(degree, n_t, /)\n--\n\nCSR arrays and shape."};
 
 }  // namespace zelk::arrays
