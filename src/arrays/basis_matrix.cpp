@@ -10,8 +10,6 @@
 #include "piecewise_polynomials/legendre_basis.hpp"
 
 namespace zelk::arrays {
-namespace {
-
 using piecewise_polynomials::LegendreBasis;
 
 PyObject* basis_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
@@ -30,11 +28,6 @@ PyObject* basis_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
     });
 }
 
-}  // namespace
-
-PyMethodDef basis_matrix_def = {"basis_matrix",
-                                as_method(basis_matrix),
-                                METH_FASTCALL,
-                                "basis_matrix(degree, n_t, T, times, derivative, /)\n--\n\nCSR arrays and shape."};
+const char basis_matrix_doc[] = "basis_matrix(degree, n_t, T, times, derivative, /)\n--\n\nCSR arrays and shape.";
 
 }  // namespace zelk::arrays

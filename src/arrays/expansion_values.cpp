@@ -10,8 +10,6 @@
 #include "piecewise_polynomials/legendre_basis.hpp"
 
 namespace zelk::arrays {
-namespace {
-
 using piecewise_polynomials::LegendreBasis;
 
 PyObject* expansion_values(PyObject*, PyObject* const* args, Py_ssize_t nargs)
@@ -37,10 +35,6 @@ PyObject* expansion_values(PyObject*, PyObject* const* args, Py_ssize_t nargs)
     });
 }
 
-}  // namespace
-
-PyMethodDef expansion_values_def = {
-    "expansion_values", as_method(expansion_values),
-    METH_FASTCALL, "expansion_values(degree, n_t, T, coefficients, times, derivative, /)\n--\n\nfloat64 buffer."};
+const char expansion_values_doc[] = "expansion_values(degree, n_t, T, coefficients, times, derivative, /)\n--\n\nfloat64 buffer.";
 
 }  // namespace zelk::arrays

@@ -8,8 +8,6 @@
 #include "piecewise_polynomials/lagrange_basis.hpp"
 
 namespace zelk::arrays {
-namespace {
-
 using piecewise_polynomials::LagrangeBasis;
 
 PyObject* lagrange_points(PyObject*, PyObject* const* args, Py_ssize_t nargs)
@@ -28,9 +26,6 @@ PyObject* lagrange_points(PyObject*, PyObject* const* args, Py_ssize_t nargs)
     });
 }
 
-}  // namespace
-
-PyMethodDef lagrange_points_def = {"lagrange_points", as_method(lagrange_points),
-                                   METH_FASTCALL, "lagrange_points(degree, n_t, T, /)\n--\n\nfloat64 buffer."};
+const char lagrange_points_doc[] = "lagrange_points(degree, n_t, T, /)\n--\n\nfloat64 buffer.";
 
 }  // namespace zelk::arrays

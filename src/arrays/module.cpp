@@ -10,8 +10,12 @@ namespace zelk::arrays {
 namespace {
 
 PyMethodDef methods[] = {
-    lagrange_points_def, prolongation_matrix_def, transformation_matrix_def,
-    basis_matrix_def,    expansion_values_def,    {nullptr, nullptr, 0, nullptr},
+    {"lagrange_points", as_method(lagrange_points), METH_FASTCALL, lagrange_points_doc},
+    {"prolongation_matrix", as_method(prolongation_matrix), METH_FASTCALL, prolongation_matrix_doc},
+    {"transformation_matrix", as_method(transformation_matrix), METH_FASTCALL, transformation_matrix_doc},
+    {"basis_matrix", as_method(basis_matrix), METH_FASTCALL, basis_matrix_doc},
+    {"expansion_values", as_method(expansion_values), METH_FASTCALL, expansion_values_doc},
+    {nullptr, nullptr, 0, nullptr},
 };
 
 PyModuleDef module_def = {

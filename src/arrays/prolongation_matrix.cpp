@@ -8,8 +8,6 @@
 #include "piecewise_polynomials/lagrange_prolongation.hpp"
 
 namespace zelk::arrays {
-namespace {
-
 using namespace piecewise_polynomials;
 
 PyObject* prolongation_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
@@ -28,10 +26,6 @@ PyObject* prolongation_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
-}  // namespace
-
-PyMethodDef prolongation_matrix_def = {
-    "prolongation_matrix", as_method(prolongation_matrix),
-    METH_FASTCALL, "prolongation_matrix(nt_coarse, nt_fine, degree, /)\n--\n\nCSR arrays and shape."};
+const char prolongation_matrix_doc[] = "prolongation_matrix(nt_coarse, nt_fine, degree, /)\n--\n\nCSR arrays and shape.";
 
 }  // namespace zelk::arrays

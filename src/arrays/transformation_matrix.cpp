@@ -9,8 +9,6 @@
 #include "piecewise_polynomials/transformation_rows.hpp"
 
 namespace zelk::arrays {
-namespace {
-
 using namespace piecewise_polynomials;
 
 PyObject* transformation_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
@@ -28,10 +26,6 @@ PyObject* transformation_matrix(PyObject*, PyObject* const* args, Py_ssize_t nar
     });
 }
 
-}  // namespace
-
-PyMethodDef transformation_matrix_def = {
-    "transformation_matrix", as_method(transformation_matrix),
-    METH_FASTCALL, "transformation_matrix(degree, n_t, /)\n--\n\nCSR arrays and shape."};
+const char transformation_matrix_doc[] = "transformation_matrix(degree, n_t, /)\n--\n\nCSR arrays and shape.";
 
 }  // namespace zelk::arrays
