@@ -20,6 +20,8 @@ demo-quick: install
 typecheck: install
 	$(PY) -m mypy.stubtest zelk
 	$(MYPY) --strict examples/ tests/typing/
+	$(PY) -m mypy.stubtest zelk_arrays
+	$(MYPY) --strict python/zelk_arrays
 
 # Release files. The wheel is built twice: against the system's libstdc++
 # and libgcc, and with both linked in statically (ZELK_STATIC_RUNTIME, in a
@@ -81,6 +83,8 @@ wheel-check: dist-exact-bits
 	  assert zelk.get_lagrange_points(2, 2, 1.0) == [0.0, 0.25, 0.5, 0.75, 1.0]; \
 	  files = {str(f) for f in md.files("zelk")}; \
 	  assert "zelk-stubs/__init__.pyi" in files, sorted(files); \
+	  assert {"zelk_arrays/__init__.py", "zelk_arrays/py.typed"} <= files, sorted(files); \
+	  assert any(f.startswith("zelk_arrays/_native.") and f.endswith(".so") for f in files), sorted(files); \
 	  print("wheel", md.version("zelk"), "imports from", zelk.__file__)'
 	printf 'import zelk\npoints: list[float] = zelk.get_lagrange_points(2, 2, 1.0)\n' > $(PACKAGE_BUILD)/uses_stubs.py
 	$(MYPY) --strict --python-executable $(WHEEL_VENV)/bin/python $(PACKAGE_BUILD)/uses_stubs.py

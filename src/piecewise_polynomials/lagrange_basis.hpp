@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "linear_algebra/csr_matrix.hpp"
@@ -22,6 +23,10 @@ struct LagrangeBasis {
 
     // n_t * degree + 1, with the same "capacity overflow" checks as new_.
     static std::uint64_t point_count(std::uint64_t degree, std::uint64_t n_t);
+
+    // Writes the points of new_(degree, n_t, T) into `out`, which must hold
+    // exactly point_count(degree, n_t) values (a fault otherwise).
+    static void fill_points(std::uint64_t degree, std::uint64_t n_t, double T, std::span<double> out);
 
     // The (nt_fine * degree + 1) x (n_t * degree + 1) matrix taking nodal values
     // on this grid to nodal values on nt_fine sub-intervals of the same degree;

@@ -4,20 +4,19 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
-#include "linear_algebra/coo_matrix.hpp"
-#include "linear_algebra/sparse_conversions.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
 #include "piecewise_polynomials/time_grid_location.hpp"
 
 namespace zelk::piecewise_polynomials {
 
-using linear_algebra::CooMatrix;
 using linear_algebra::CsrMatrix;
+using linear_algebra::CsrRows;
 
 namespace {
 
@@ -36,23 +35,26 @@ std::uint64_t coarse_interval(double s, std::uint64_t nc)
 
 }  // namespace
 
-CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse, std::uint64_t nt_fine)
+ProlongationShape prolongation_shape(std::uint64_t degree, std::uint64_t nt_coarse, std::uint64_t nt_fine)
 {
     if (degree == 0) fail("Lagrange prolongation requires polynomial degree at least 1");
     if (nt_coarse == 0) fail("Lagrange prolongation requires at least one coarse interval");
     if (nt_fine == 0) fail("Lagrange prolongation requires at least one fine interval");
+    const std::uint64_t nrows = checked_add(checked_mul(nt_fine, degree), 1);
+    const std::uint64_t ncols = checked_add(checked_mul(nt_coarse, degree), 1);
+    // At most p + 1 entries per row.
+    const std::uint64_t max_nnz = checked_mul(nrows, checked_add(degree, 1));
+    return {degree, nt_coarse, nt_fine, nrows, ncols, max_nnz};
+}
 
-    const std::uint64_t p = degree;
-    const std::uint64_t nc = nt_coarse;
-    const std::uint64_t n = checked_mul(nt_fine, p);  // the last fine row
-    const std::uint64_t nrows = checked_add(n, 1);
-    const std::uint64_t ncols = checked_add(checked_mul(nc, p), 1);
-    const std::uint64_t local = checked_add(p, 1);
-
-    // At most p + 1 entries per row. Reserving them first makes an impossible
-    // request fail now, before the O(p^2) weights or any row is computed.
-    CooMatrix coo(nrows, ncols);
-    coo.reserve(checked_mul(nrows, local));
+template <class Index>
+std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRows<Index>& out)
+{
+    check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
+    const std::uint64_t p = shape.degree;
+    const std::uint64_t nc = shape.nt_coarse;
+    const std::uint64_t n = shape.nrows - 1;  // the last fine row
+    const std::uint64_t local = p + 1;
 
     // Reference nodes r_k on [-1, 1] (the Lagrange point formula with
     // a = -1, b = 1, now including k = p) and their barycentric weights.
@@ -74,6 +76,8 @@ CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse, s
     value.resize(local);
     const double dn = static_cast<double>(n);
     const double dnc = static_cast<double>(nc);
+    std::uint64_t nnz = 0;
+    out.offsets[0] = 0;
     for (std::uint64_t i = 0; i <= n; ++i) {
         countdown.tick(local);
         const double s = (static_cast<double>(i) / dn) * dnc;
@@ -96,13 +100,44 @@ CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse, s
         }
 
         // Exact zeros are left out; a NaN compares unequal to 0.0 and is kept.
+        // Columns come in ascending order without repeats: the row is final as written.
         for (std::uint64_t l = 0; l <= p; ++l) {
-            if (value[l] != 0.0) coo.push(i, j * p + l, value[l]);
+            if (value[l] != 0.0) {
+                out.col_indices[nnz] = static_cast<Index>(j * p + l);
+                out.values[nnz] = value[l];
+                ++nnz;
+            }
         }
+        out.offsets[i + 1] = static_cast<Index>(nnz);
     }
-    // Rows and columns were pushed in order without repeats: the conversion
-    // only compresses, and it releases the coordinate arrays as it goes.
-    return linear_algebra::convert_coo_csr(std::move(coo));
+    return nnz;
+}
+
+template std::uint64_t fill_prolongation_rows(const ProlongationShape&, const CsrRows<std::uint64_t>&);
+template std::uint64_t fill_prolongation_rows(const ProlongationShape&, const CsrRows<std::int32_t>&);
+template std::uint64_t fill_prolongation_rows(const ProlongationShape&, const CsrRows<std::int64_t>&);
+
+CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse, std::uint64_t nt_fine)
+{
+    const ProlongationShape shape = prolongation_shape(degree, nt_coarse, nt_fine);
+    // All three arrays must fit before any is reserved: an impossible request
+    // fails now, before the O(p^2) weights or any row is computed.
+    require_memory(checked_length<std::uint64_t>(shape.max_nnz), sizeof(std::uint64_t) + sizeof(double));
+    std::vector<std::uint64_t> offsets = reserved_vector<std::uint64_t>(checked_add(shape.nrows, 1));
+    std::vector<std::uint64_t> cols = reserved_vector<std::uint64_t>(shape.max_nnz);
+    std::vector<double> values = reserved_vector<double>(shape.max_nnz);
+    // First touch of gigabytes takes a while: a piece at a time, polling between.
+    fill_interruptibly(offsets, shape.nrows + 1, std::uint64_t{0});
+    fill_interruptibly(cols, shape.max_nnz, std::uint64_t{0});
+    fill_interruptibly(values, shape.max_nnz, 0.0);
+    const std::uint64_t nnz = fill_prolongation_rows<std::uint64_t>(shape, {offsets, cols, values});
+    cols.resize(nnz);
+    values.resize(nnz);
+    auto result = CsrMatrix::try_from_csr_data(shape.nrows, shape.ncols, std::move(offsets), std::move(cols),
+                                               std::move(values));
+    if (auto* error = std::get_if<linear_algebra::SparseFormatError>(&result))
+        fail("Internal error: invalid CSR data from the prolongation rows: " + error->error);
+    return std::get<CsrMatrix>(std::move(result));
 }
 
 CsrMatrix LagrangeBasis::get_prolongation_matrix_to(std::uint64_t nt_fine) const

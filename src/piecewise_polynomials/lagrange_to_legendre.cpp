@@ -1,7 +1,8 @@
-// LagrangeBasis: the row blocks of the Lagrange-to-Legendre matrix and their vertical stacking.
+// LagrangeBasis: the row blocks of the Lagrange-to-Legendre matrix, and the whole matrix filled row by row.
 #include <functional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "fault/checked_size.hpp"
@@ -11,12 +12,13 @@
 #include "linear_algebra/sparse_conversions.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
 #include "piecewise_polynomials/lagrange_legendre_weights.hpp"
-#include "sparse_matrix_tools/csr_block_from_ndarray.hpp"
+#include "piecewise_polynomials/transformation_rows.hpp"
 
 namespace zelk::piecewise_polynomials {
 
 using linear_algebra::CooMatrix;
 using linear_algebra::CsrMatrix;
+using linear_algebra::CsrRows;
 using linear_algebra::DenseMatrix;
 
 namespace {
@@ -40,33 +42,67 @@ CsrMatrix row_block(const LagrangeBasis& basis, const DenseMatrix& w, std::uint6
 
 }  // namespace
 
+TransformationShape transformation_shape(std::uint64_t degree, std::uint64_t n_t, std::uint64_t ncols)
+{
+    const std::uint64_t local = checked_add(degree, 1);
+    const std::uint64_t nrows = checked_mul(local, n_t);
+    return {degree, n_t, nrows, ncols, checked_mul(nrows, local)};
+}
+
+template <class Index>
+void fill_transformation_rows(const TransformationShape& shape, const CsrRows<Index>& out)
+{
+    // The weights depend on the degree only: computed once for all rows.
+    const DenseMatrix w = lagrange_to_legendre_weights(shape.degree);
+    check_csr_storage(out, shape.nrows, shape.ncols, shape.nnz);
+    const std::uint64_t d = shape.degree;
+    const std::uint64_t local = d + 1;
+    std::uint64_t r = 0;
+    std::uint64_t pos = 0;
+    out.offsets[0] = 0;
+    InterruptCountdown countdown;  // counts entries written
+    for (std::uint64_t p = 0; p < local; ++p) {
+        for (std::uint64_t k = 0; k < shape.n_t; ++k, ++r) {
+            countdown.tick(local);
+            const std::uint64_t first = k * d;  // below ncols: nnz bounds every column
+            for (std::uint64_t m = 0; m < local; ++m, ++pos) {
+                out.col_indices[pos] = static_cast<Index>(first + m);
+                out.values[pos] = w(p, m);
+            }
+            out.offsets[r + 1] = static_cast<Index>(pos);
+        }
+    }
+}
+
+template void fill_transformation_rows(const TransformationShape&, const CsrRows<std::uint64_t>&);
+template void fill_transformation_rows(const TransformationShape&, const CsrRows<std::int32_t>&);
+template void fill_transformation_rows(const TransformationShape&, const CsrRows<std::int64_t>&);
+
 CsrMatrix LagrangeBasis::to_legendre_basis_matrix_for_pol_degree(std::uint64_t pol_degree) const
 {
     return row_block(*this, lagrange_to_legendre_weights(degree), pol_degree);
 }
 
+// The row blocks for p = 0 ... degree stacked vertically, written in place:
+// the same matrix as stacking to_legendre_basis_matrix_for_pol_degree blocks.
 CsrMatrix LagrangeBasis::get_transormation_matrix_to_legendre() const
 {
-    // The weights depend on the degree only: compute them once for all blocks.
-    const DenseMatrix w = lagrange_to_legendre_weights(degree);
-    const std::uint64_t n_blocks = checked_add(degree, 1);
-    std::vector<CsrMatrix> blocks = reserved_vector<CsrMatrix>(n_blocks);
-    std::vector<sparse_matrix_tools::CsrBlockGrid::Cell> cells =
-        reserved_vector<sparse_matrix_tools::CsrBlockGrid::Cell>(n_blocks);
-    for (std::uint64_t p = 0; p < n_blocks; ++p) {
-        poll_interrupt();  // a block's own countdown may not reach its stride: n_t can be small
-        blocks.push_back(row_block(*this, w, p));
-        cells.emplace_back(blocks.back());  // no reallocation: reserved above
-    }
-    CsrMatrix stacked =
-        sparse_matrix_tools::csr_block_from_ndarray(sparse_matrix_tools::CsrBlockGrid(n_blocks, 1, cells));
-    // Releasing large blocks takes a while: one at a time, with polls between.
-    cells.clear();
-    while (!blocks.empty()) {
-        blocks.pop_back();
-        poll_interrupt();
-    }
-    return stacked;
+    if (degree == 0) lagrange_to_legendre_weights(degree);  // its fault comes before any size check
+    const TransformationShape shape = transformation_shape(degree, n_t, points.size());
+    require_memory(checked_length<std::uint64_t>(shape.nnz), sizeof(std::uint64_t) + sizeof(double));
+    std::vector<std::uint64_t> offsets = reserved_vector<std::uint64_t>(checked_add(shape.nrows, 1));
+    std::vector<std::uint64_t> cols = reserved_vector<std::uint64_t>(shape.nnz);
+    std::vector<double> values = reserved_vector<double>(shape.nnz);
+    // First touch of gigabytes takes a while: a piece at a time, polling between.
+    fill_interruptibly(offsets, shape.nrows + 1, std::uint64_t{0});
+    fill_interruptibly(cols, shape.nnz, std::uint64_t{0});
+    fill_interruptibly(values, shape.nnz, 0.0);
+    fill_transformation_rows<std::uint64_t>(shape, {offsets, cols, values});
+    auto result = CsrMatrix::try_from_csr_data(shape.nrows, shape.ncols, std::move(offsets), std::move(cols),
+                                               std::move(values));
+    if (auto* error = std::get_if<linear_algebra::SparseFormatError>(&result))
+        fail("Internal error: invalid CSR data from the transformation rows: " + error->error);
+    return std::get<CsrMatrix>(std::move(result));
 }
 
 }  // namespace zelk::piecewise_polynomials

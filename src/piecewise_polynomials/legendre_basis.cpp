@@ -1,6 +1,7 @@
 // The four evaluations of LegendreBasis: Legendre recurrences on t's sub-interval, in a fixed operand order.
 #include "piecewise_polynomials/legendre_basis.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "fault/checked_size.hpp"
@@ -77,6 +78,23 @@ inline void for_each_legendre_value(double x, std::uint64_t degree, Visit&& visi
     });
 }
 
+// Next to the ends: P_{j+1}' = P_{j-1}' + (2j + 1) * P_j, exact at +-1.
+inline double derivative_by_recurrence(double jd, double d_prev, double p_cur)
+{
+    return d_prev + ((jd + jd) + 1.0) * p_cur;
+}
+
+// Elsewhere: P_i' = ((x * P_i - P_{i-1}) * i) / ((x * x - 1) + 1e-15).
+inline double derivative_denominator(double x)
+{
+    return (x * x - 1.0) + 1e-15;
+}
+
+inline double derivative_closed(double x, double p_i, double p_before, double i, double denominator)
+{
+    return ((x * p_i - p_before) * i) / denominator;
+}
+
 // Calls visit(i, P_i'(x)) for i = 0 ... degree, the derivatives with respect to x.
 template <class Visit>
 inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&& visit)
@@ -91,8 +109,7 @@ inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&&
         double d_prev = 0.0;
         double d_cur = 1.0;
         sweep(degree, [&](std::uint64_t j) {
-            const double jd = static_cast<double>(j);
-            const double d_next = d_prev + ((jd + jd) + 1.0) * cur;
+            const double d_next = derivative_by_recurrence(static_cast<double>(j), d_prev, cur);
             visit(j + 1, d_next);
             const double next = legendre_next(j, x, prev, cur);
             prev = cur;
@@ -101,16 +118,114 @@ inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&&
             d_cur = d_next;
         });
     } else {
-        // P_i' = ((x * P_i - P_{i-1}) * i) / ((x * x - 1) + 1e-15); NaN x comes here too.
-        const double denominator = (x * x - 1.0) + 1e-15;
+        // NaN x comes here too.
+        const double denominator = derivative_denominator(x);
         sweep(degree, [&](std::uint64_t j) {
             const double next = legendre_next(j, x, prev, cur);
-            const double i = static_cast<double>(j + 1);
-            visit(j + 1, ((x * next - cur) * i) / denominator);
+            visit(j + 1, derivative_closed(x, next, cur, static_cast<double>(j + 1), denominator));
             prev = cur;
             cur = next;
         });
     }
+}
+
+// Calls visit(position, value) for the degree + 1 basis entries at t, in
+// ascending position k + i * n_t: P_i(x), or the time derivative (P_i' + P_i') / h,
+// each entry scaled on its own (unlike evaluate_derivative).
+template <class Visit>
+inline void for_each_basis_entry(const LegendreBasis& basis, double t, bool derivative, Visit&& visit)
+{
+    const GridLocation at = locate_time_with_length(basis.h, basis.n_t, t);
+    if (derivative) {
+        for_each_legendre_derivative(at.x, basis.degree, [&](std::uint64_t i, double dp) {
+            visit(at.k + i * basis.n_t, (dp + dp) / at.h);
+        });
+    } else {
+        for_each_legendre_value(at.x, basis.degree,
+                                [&](std::uint64_t i, double p) { visit(at.k + i * basis.n_t, p); });
+    }
+}
+
+// Expansions are evaluated a block of times at a time, each step of the
+// recurrence for all of them in one loop: the lanes are independent, so the
+// loops vectorise and the divisions overlap, while every lane keeps the
+// operand order of the one-time formulas above (and so their bits).
+constexpr std::size_t block_size = 64;
+
+void evaluate_block(const LegendreBasis& basis, const double* times, std::size_t n,
+                    const DenseMatrixView& table, bool derivative, double* out)
+{
+    std::uint64_t k[block_size];
+    double x[block_size];
+    double h = 0.0;
+    for (std::size_t r = 0; r < n; ++r) {
+        const GridLocation at = locate_time_with_length(basis.h, basis.n_t, times[r]);
+        check_table(table, at.k, basis.degree);
+        k[r] = at.k;
+        x[r] = at.x;
+        h = at.h;
+    }
+    const std::uint64_t degree = basis.degree;
+    double prev[block_size];
+    double cur[block_size];
+    double sum[block_size];
+    if (!derivative) {
+        for (std::size_t r = 0; r < n; ++r) {
+            prev[r] = 1.0;
+            sum[r] = -0.0 + prev[r] * table(k[r], 0);
+        }
+        if (degree >= 1) {
+            for (std::size_t r = 0; r < n; ++r) {
+                cur[r] = x[r];
+                sum[r] = sum[r] + cur[r] * table(k[r], 1);
+            }
+        }
+        sweep(degree, [&](std::uint64_t j) {  // polls on its own: a huge degree alone is long
+            for (std::size_t r = 0; r < n; ++r) {
+                const double next = legendre_next(j, x[r], prev[r], cur[r]);
+                sum[r] = sum[r] + next * table(k[r], j + 1);
+                prev[r] = cur[r];
+                cur[r] = next;
+            }
+        });
+        for (std::size_t r = 0; r < n; ++r) out[r] = sum[r];
+        return;
+    }
+
+    // Derivatives: both formulas for every lane, the one of its x kept.
+    double d_prev[block_size];
+    double d_cur[block_size];
+    double denominator[block_size];
+    bool near[block_size];
+    for (std::size_t r = 0; r < n; ++r) {
+        sum[r] = -0.0 + 0.0 * table(k[r], 0);
+        prev[r] = 1.0;
+        cur[r] = x[r];
+        d_prev[r] = 0.0;
+        d_cur[r] = 1.0;
+        denominator[r] = derivative_denominator(x[r]);
+        near[r] = std::fabs(x[r]) > near_end;
+    }
+    if (degree >= 1) {
+        for (std::size_t r = 0; r < n; ++r) sum[r] = sum[r] + 1.0 * table(k[r], 1);
+    }
+    sweep(degree, [&](std::uint64_t j) {
+        const double jd = static_cast<double>(j);
+        const double i = static_cast<double>(j + 1);
+        for (std::size_t r = 0; r < n; ++r) {
+            const double next = legendre_next(j, x[r], prev[r], cur[r]);
+            const double by_recurrence = derivative_by_recurrence(jd, d_prev[r], cur[r]);
+            const double closed = derivative_closed(x[r], next, cur[r], i, denominator[r]);
+            const double dp = near[r] ? by_recurrence : closed;
+            sum[r] = sum[r] + dp * table(k[r], j + 1);
+            prev[r] = cur[r];
+            cur[r] = next;
+            d_prev[r] = d_cur[r];
+            d_cur[r] = by_recurrence;
+        }
+    });
+    // dx/dt = 2 / h, applied once to the whole sum.
+    for (std::size_t r = 0; r < n; ++r) out[r] = (sum[r] + sum[r]) / h;
 }
 
 std::vector<double> zero_basis_vector(std::uint64_t m)
@@ -125,31 +240,24 @@ std::vector<double> zero_basis_vector(std::uint64_t m)
 double LegendreBasis::evaluate(double t, const DenseMatrixView& legendre_vals) const
 {
     require_intervals(n_t);
-    const GridLocation at = locate_time_with_length(h, n_t, t);
-    check_table(legendre_vals, at.k, degree);
-    double sum = -0.0;
-    for_each_legendre_value(at.x, degree, [&](std::uint64_t i, double p) { sum = sum + p * legendre_vals(at.k, i); });
-    return sum;
+    double value;
+    evaluate_block(*this, &t, 1, legendre_vals, false, &value);
+    return value;
 }
 
 double LegendreBasis::evaluate_derivative(double t, const DenseMatrixView& legendre_vals) const
 {
     require_intervals(n_t);
-    const GridLocation at = locate_time_with_length(h, n_t, t);
-    check_table(legendre_vals, at.k, degree);
-    double sum = -0.0;
-    for_each_legendre_derivative(at.x, degree,
-                                 [&](std::uint64_t i, double dp) { sum = sum + dp * legendre_vals(at.k, i); });
-    // dx/dt = 2 / h, applied once to the whole sum.
-    return (sum + sum) / at.h;
+    double value;
+    evaluate_block(*this, &t, 1, legendre_vals, true, &value);
+    return value;
 }
 
 std::vector<double> LegendreBasis::evaluate_all_basis_functions(double t) const
 {
     require_intervals(n_t);
     std::vector<double> values = zero_basis_vector(coefficient_count());
-    const GridLocation at = locate_time_with_length(h, n_t, t);
-    for_each_legendre_value(at.x, degree, [&](std::uint64_t i, double p) { values[at.k + i * n_t] = p; });
+    for_each_basis_entry(*this, t, false, [&](std::uint64_t position, double v) { values[position] = v; });
     return values;
 }
 
@@ -157,12 +265,49 @@ std::vector<double> LegendreBasis::evaluate_all_basis_function_derivatives(doubl
 {
     require_intervals(n_t);
     std::vector<double> values = zero_basis_vector(coefficient_count());
-    const GridLocation at = locate_time_with_length(h, n_t, t);
-    // Unlike evaluate_derivative, each entry is scaled on its own.
-    for_each_legendre_derivative(at.x, degree,
-                                 [&](std::uint64_t i, double dp) { values[at.k + i * n_t] = (dp + dp) / at.h; });
+    for_each_basis_entry(*this, t, true, [&](std::uint64_t position, double v) { values[position] = v; });
     return values;
 }
+
+void LegendreBasis::evaluate_many(std::span<const double> times, const DenseMatrixView& legendre_vals,
+                                  bool derivative, std::span<double> out) const
+{
+    require_intervals(n_t);
+    check_equal(out.size(), times.size(), "evaluation output and times differ in length");
+    InterruptCountdown countdown;  // counts recurrence steps over all times
+    for (std::size_t r = 0; r < times.size(); r += block_size) {
+        const std::size_t n = std::min(block_size, times.size() - r);
+        evaluate_block(*this, times.data() + r, n, legendre_vals, derivative, out.data() + r);
+        countdown.tick(n * (degree + 1));  // the table holds degree + 1 columns in memory: no wrap
+    }
+}
+
+template <class Index>
+void LegendreBasis::fill_basis_rows(std::span<const double> times, bool derivative,
+                                    const linear_algebra::CsrRows<Index>& out) const
+{
+    require_intervals(n_t);
+    const std::uint64_t ncols = coefficient_count();
+    const std::uint64_t local = checked_add(degree, 1);
+    linear_algebra::check_csr_storage(out, times.size(), ncols, checked_mul(times.size(), local));
+    std::uint64_t pos = 0;
+    out.offsets[0] = 0;
+    InterruptCountdown countdown;  // counts entries written
+    for (std::size_t r = 0; r < times.size(); ++r) {
+        countdown.tick(local);
+        for_each_basis_entry(*this, times[r], derivative, [&](std::uint64_t position, double v) {
+            out.col_indices[pos] = static_cast<Index>(position);
+            out.values[pos] = v;
+            ++pos;
+        });
+        out.offsets[r + 1] = static_cast<Index>(pos);
+    }
+}
+
+template void LegendreBasis::fill_basis_rows(std::span<const double>, bool,
+                                             const linear_algebra::CsrRows<std::int32_t>&) const;
+template void LegendreBasis::fill_basis_rows(std::span<const double>, bool,
+                                             const linear_algebra::CsrRows<std::int64_t>&) const;
 
 std::uint64_t LegendreBasis::coefficient_count() const
 {

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
+#include "linear_algebra/csr_rows.hpp"
 #include "linear_algebra/dense_matrix.hpp"
 
 namespace zelk::piecewise_polynomials {
@@ -40,6 +42,20 @@ struct LegendreBasis {
     std::vector<double> evaluate_all_basis_functions(double t) const;
     // coefficient_count() values: the time derivatives of the basis functions at t.
     std::vector<double> evaluate_all_basis_function_derivatives(double t) const;
+
+    // out[r] = evaluate(times[r], legendre_vals), or evaluate_derivative, for
+    // every r; times and out have the same length (a fault otherwise). Polls
+    // for interrupts.
+    void evaluate_many(std::span<const double> times, const linear_algebra::DenseMatrixView& legendre_vals,
+                       bool derivative, std::span<double> out) const;
+
+    // Row r holds the degree + 1 entries of evaluate_all_basis_functions(times[r])
+    // (or of the derivatives) at columns k + i * n_t, i = 0 ... degree, every
+    // one stored; out has times.size() + 1 offsets and room for
+    // times.size() * (degree + 1) entries. Instantiated for int32_t and int64_t.
+    template <class Index>
+    void fill_basis_rows(std::span<const double> times, bool derivative,
+                         const linear_algebra::CsrRows<Index>& out) const;
 
     // m = n_t * degree + n_t. A count that overflows 64 bits or whose doubles
     // cannot fit the address space is a "capacity overflow" fault.

@@ -4,15 +4,17 @@ import ctypes
 import sys
 
 import zelk
+import zelk_arrays._native
 
 build = sys.argv[1]
-if not zelk.__file__.startswith(build + "/"):
-    sys.exit(f"imported {zelk.__file__}, not the sanitized build in {build}")
 if not hasattr(ctypes.CDLL(None), "__asan_init"):
     sys.exit("the ASan runtime is not loaded")
-with open(zelk.__file__, "rb") as library:
-    if b"__asan_report_load" not in library.read():
-        sys.exit(f"{zelk.__file__} is not instrumented by ASan")
+for module in (zelk, zelk_arrays._native):
+    if not module.__file__.startswith(build + "/"):
+        sys.exit(f"imported {module.__file__}, not the sanitized build in {build}")
+    with open(module.__file__, "rb") as library:
+        if b"__asan_report_load" not in library.read():
+            sys.exit(f"{module.__file__} is not instrumented by ASan")
 try:
     zelk.get_lagrange_points(10**6, 10**7, 1.0)
 except MemoryError:

@@ -1,0 +1,273 @@
+"""zelk's results as numpy arrays and scipy sparse matrices.
+
+The same numbers as :mod:`zelk`, bit for bit, computed by the same native core,
+but delivered as arrays that own the core's storage: no Python lists, no
+conversion afterwards. Long computations run with the GIL released and stay
+interruptible with Ctrl-C.
+
+Errors follow numpy and scipy: ``TypeError`` for arguments of the wrong type,
+``OverflowError`` for negative counts and for sizes beyond the address space
+("capacity overflow"), ``ValueError`` for invalid values, ``MemoryError`` for
+results larger than the memory of the machine.
+"""
+
+from __future__ import annotations
+
+import operator
+from typing import TYPE_CHECKING, Any, Final, TypeVar
+
+try:
+    import numpy as np
+except ImportError:  # pragma: no cover - depends on the environment
+    raise ImportError("zelk_arrays needs numpy: pip install numpy") from None
+
+import numpy.typing as npt
+
+from . import _native
+
+if TYPE_CHECKING:
+    from scipy.sparse import csr_array
+
+    # (data, indices, indptr, index item size, nrows, ncols) from the native module.
+    _CsrParts = tuple[memoryview, memoryview, memoryview, int, int, int]
+
+__all__ = [
+    "LegendreExpansion",
+    "get_lagrange_points",
+    "lagrange_prolongation_matrix",
+    "lagrange_to_legendre_basis_transformation",
+    "legendre_basis_matrix",
+]
+
+FloatArray = npt.NDArray[np.float64]
+
+_COUNT_LIMIT: Final = 2**64
+
+
+def _count(value: object, name: str, minimum: int = 0) -> int:
+    """An unsigned 64-bit count, checked in the order type, sign, range, minimum."""
+    try:
+        count = operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__!r}") from None
+    if count < 0:
+        raise OverflowError(f"{name} must be non-negative, got {count}")
+    if count >= _COUNT_LIMIT:
+        raise OverflowError(f"{name} must be below 2**64, got {count}")
+    if count < minimum:
+        raise ValueError(f"{name} must be at least {minimum}, got {count}")
+    return count
+
+
+def _real(value: object, name: str) -> float:
+    if not isinstance(value, (str, bytes, bytearray)):
+        try:
+            return float(value)  # type: ignore[arg-type]
+        except TypeError:
+            pass
+    raise TypeError(f"{name} must be a real number, not {type(value).__name__!r}")
+
+
+def _float_array(values: object, name: str) -> FloatArray:
+    """values as a C-contiguous float64 array of the same shape (a view if it already is one)."""
+    if isinstance(values, (str, bytes, bytearray)):
+        raise TypeError(f"{name} must be real numbers, not {type(values).__name__!r}")
+    array = np.asarray(values)
+    kind = array.dtype.kind
+    if kind == "O":
+        # Item by item as float() converts: astype would turn None into nan.
+        try:
+            flat = [_real(item, name) for item in array.flat]
+        except TypeError:
+            raise TypeError(f"{name} must be real numbers") from None
+        array = np.array(flat, dtype=np.float64).reshape(array.shape)
+    elif kind not in "biuf":
+        raise TypeError(f"{name} must be real numbers, not an array of {array.dtype}")
+    # ascontiguousarray turns 0-d into 1-d, so keep the shape to restore it.
+    return np.ascontiguousarray(array, dtype=np.float64).reshape(array.shape)
+
+
+def _one_dimensional(values: object, name: str) -> FloatArray:
+    array = _float_array(values, name)
+    if array.ndim != 1:
+        raise ValueError(f"{name} must be one-dimensional, got {array.ndim} dimensions")
+    return array
+
+
+_Scalar = TypeVar("_Scalar", bound=np.generic)
+
+
+def _owned(buffer: memoryview, dtype: type[_Scalar]) -> npt.NDArray[_Scalar]:
+    """A numpy array over a native buffer, which it keeps alive as its base."""
+    return np.frombuffer(buffer, dtype=dtype)
+
+
+def _csr(parts: _CsrParts) -> csr_array:
+    try:
+        from scipy.sparse import csr_array
+    except ImportError as error:
+        raise ImportError("zelk_arrays needs scipy for its sparse matrices: pip install scipy") from error
+    data, indices, indptr, index_size, nrows, ncols = parts
+    # The index width is scipy's own choice for this shape, so it keeps the arrays as they are.
+    index_dtype: type[np.signedinteger[Any]] = np.int32 if index_size == 4 else np.int64
+    return csr_array(
+        (_owned(data, np.float64), _owned(indices, index_dtype), _owned(indptr, index_dtype)),
+        shape=(nrows, ncols),
+    )
+
+
+def get_lagrange_points(degree: int, n_t: int, T: float) -> FloatArray:
+    """The global Lagrange points of [0, T] cut into ``n_t`` equal sub-intervals.
+
+    Each sub-interval carries ``degree + 1`` equidistant nodes; neighbours
+    share their end node, and the last point is ``T`` itself.
+
+    Returns
+    -------
+    numpy.ndarray
+        float64 array of ``n_t * degree + 1`` points, bit-identical to
+        ``zelk.get_lagrange_points(degree, n_t, T)``.
+    """
+    degree = _count(degree, "degree")
+    n_t = _count(n_t, "n_t")
+    return _owned(_native.lagrange_points(degree, n_t, _real(T, "T")), np.float64)
+
+
+def lagrange_prolongation_matrix(nt_coarse: int, nt_fine: int, degree: int) -> csr_array:
+    """The prolongation from nodal values on ``nt_coarse`` to ``nt_fine`` sub-intervals.
+
+    Returns
+    -------
+    scipy.sparse.csr_array
+        Shape ``(nt_fine * degree + 1, nt_coarse * degree + 1)``; its
+        ``(data, indices, indptr)`` read row by row equal the triplets of
+        ``zelk.lagrange_prolongation_matrix``. Exact zeros are not stored.
+
+    Raises
+    ------
+    ValueError
+        If ``degree``, ``nt_coarse`` or ``nt_fine`` is 0 (checked in that order).
+    """
+    nt_coarse = _count(nt_coarse, "nt_coarse")
+    nt_fine = _count(nt_fine, "nt_fine")
+    degree = _count(degree, "degree")
+    _count(degree, "degree", minimum=1)
+    _count(nt_coarse, "nt_coarse", minimum=1)
+    _count(nt_fine, "nt_fine", minimum=1)
+    return _csr(_native.prolongation_matrix(nt_coarse, nt_fine, degree))
+
+
+def lagrange_to_legendre_basis_transformation(degree: int, n_t: int) -> csr_array:
+    """The matrix from nodal values to Legendre coefficients.
+
+    Row ``p * n_t + k`` gives the coefficient of P_p on sub-interval k, the
+    layout that :class:`LegendreExpansion` and ``zelk``'s classes read.
+
+    Returns
+    -------
+    scipy.sparse.csr_array
+        Shape ``((degree + 1) * n_t, n_t * degree + 1)`` with
+        ``(degree + 1)**2 * n_t`` stored entries, explicit zeros included,
+        equal to the triplets of ``zelk.lagrange_to_legendre_basis_transformation``.
+
+    Raises
+    ------
+    ValueError
+        If ``degree`` is 0.
+    """
+    degree = _count(degree, "degree")
+    n_t = _count(n_t, "n_t")
+    _count(degree, "degree", minimum=1)
+    return _csr(_native.transformation_matrix(degree, n_t))
+
+
+def legendre_basis_matrix(
+    degree: int, n_t: int, T: float, times: npt.ArrayLike, derivative: bool = False
+) -> csr_array:
+    """The Legendre basis functions (or their time derivatives) at many times.
+
+    Returns
+    -------
+    scipy.sparse.csr_array
+        Shape ``(len(times), n_t * (degree + 1))``. Row r holds the
+        ``degree + 1`` basis values at ``times[r]`` in the coefficient layout,
+        equal to ``zelk.LegendreBasis(degree, n_t, T).evaluate_all_basis_functions(times[r])``
+        (or ``evaluate_all_basis_function_derivatives``); so ``B @ c``
+        evaluates the expansion with coefficients ``c`` at every time.
+
+    Raises
+    ------
+    ValueError
+        If ``n_t`` is 0 or ``times`` is not one-dimensional.
+    """
+    degree = _count(degree, "degree")
+    n_t = _count(n_t, "n_t", minimum=1)
+    T = _real(T, "T")
+    array = _one_dimensional(times, "times")
+    return _csr(_native.basis_matrix(degree, n_t, T, array, bool(derivative)))
+
+
+class LegendreExpansion:
+    """A piecewise Legendre expansion on [0, T], evaluated at many times at once.
+
+    ``coefficients`` has ``n_t * (degree + 1)`` values in the coefficient
+    layout: entry ``i * n_t + k`` belongs to P_i on sub-interval k. The
+    expansion keeps its own read-only float64 copy of them.
+
+    ``f(times)`` and ``f.derivative(times)`` take a number or an array of any
+    shape and real dtype (non-contiguous and float32 arrays are converted) and
+    return a float64 array of the same shape (0-d for a number), bit-identical
+    to ``zelk.LegendreBasisEvaluator``'s ``evaluate_at`` and
+    ``evaluate_derivative_at`` at each time.
+    """
+
+    __slots__ = ("_T", "_coefficients", "_degree", "_n_t")
+
+    def __init__(self, degree: int, n_t: int, T: float, coefficients: npt.ArrayLike) -> None:
+        self._degree = _count(degree, "degree")
+        self._n_t = _count(n_t, "n_t", minimum=1)
+        self._T = _real(T, "T")
+        values = np.array(_one_dimensional(coefficients, "coefficients"), dtype=np.float64, copy=True)
+        expected = self._n_t * (self._degree + 1)
+        if values.size != expected:
+            raise ValueError(f"coefficients must hold n_t * (degree + 1) = {expected} values, got {values.size}")
+        values.flags.writeable = False
+        self._coefficients = values
+
+    @property
+    def degree(self) -> int:
+        """Polynomial degree on each sub-interval."""
+        return self._degree
+
+    @property
+    def n_t(self) -> int:
+        """Number of equal sub-intervals of [0, T]."""
+        return self._n_t
+
+    @property
+    def T(self) -> float:  # noqa: N802 - the grid's own name
+        """End of the time interval."""
+        return self._T
+
+    @property
+    def coefficients(self) -> FloatArray:
+        """The coefficients (read-only)."""
+        return self._coefficients
+
+    def __repr__(self) -> str:
+        return f"LegendreExpansion(degree={self._degree}, n_t={self._n_t}, T={self._T!r})"
+
+    def _evaluate(self, times: npt.ArrayLike, derivative: bool) -> FloatArray:
+        array = _float_array(times, "times")
+        values = _native.expansion_values(
+            self._degree, self._n_t, self._T, self._coefficients, array.reshape(-1), derivative
+        )
+        return _owned(values, np.float64).reshape(array.shape)
+
+    def __call__(self, times: npt.ArrayLike) -> FloatArray:
+        """The expansion's values at ``times``, in the shape of ``times``."""
+        return self._evaluate(times, False)
+
+    def derivative(self, times: npt.ArrayLike) -> FloatArray:
+        """The expansion's time derivatives at ``times``, in the shape of ``times``."""
+        return self._evaluate(times, True)

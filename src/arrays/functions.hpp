@@ -1,0 +1,19 @@
+// The entry points of zelk_arrays._native, one per file, and their docstrings; the module lists them.
+#pragma once
+
+#include <Python.h>
+
+namespace zelk::arrays {
+
+PyObject* lagrange_points(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char lagrange_points_doc[];
+PyObject* prolongation_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char prolongation_matrix_doc[];
+PyObject* transformation_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char transformation_matrix_doc[];
+PyObject* basis_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char basis_matrix_doc[];
+PyObject* expansion_values(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char expansion_values_doc[];
+
+}  // namespace zelk::arrays

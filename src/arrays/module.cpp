@@ -1,0 +1,53 @@
+// PyInit__native: the extension module beneath zelk_arrays, free of shared mutable state.
+#include <Python.h>
+
+#include "arrays/frame.hpp"
+#include "arrays/functions.hpp"
+#include "arrays/raw_array.hpp"
+#include "fault/interrupt.hpp"
+
+namespace zelk::arrays {
+namespace {
+
+PyMethodDef methods[] = {
+    {"lagrange_points", as_method(lagrange_points), METH_FASTCALL, lagrange_points_doc},
+    {"prolongation_matrix", as_method(prolongation_matrix), METH_FASTCALL, prolongation_matrix_doc},
+    {"transformation_matrix", as_method(transformation_matrix), METH_FASTCALL, transformation_matrix_doc},
+    {"basis_matrix", as_method(basis_matrix), METH_FASTCALL, basis_matrix_doc},
+    {"expansion_values", as_method(expansion_values), METH_FASTCALL, expansion_values_doc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_def = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "zelk_arrays._native",
+    .m_doc = "Native part of zelk_arrays: the core's results as buffers that numpy arrays own.",
+    .m_size = -1,
+    .m_methods = methods,
+    .m_slots = nullptr,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
+};
+
+PyRef make_module()
+{
+    PyRef module = checked(PyModule_Create(&module_def));
+#ifdef Py_GIL_DISABLED
+    // The only state is the Buffer type, made once below and never changed.
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) throw ErrorSet{};
+#endif
+    PyObject* type = buffer_type();
+    if (PyModule_AddObjectRef(module.get(), "Buffer", type) < 0) throw ErrorSet{};
+    // This library has its own copy of the core, and with it its own check.
+    set_interrupt_check(check_signals);
+    return module;
+}
+
+}  // namespace
+}  // namespace zelk::arrays
+
+PyMODINIT_FUNC PyInit__native(void)
+{
+    return zelk::arrays::guarded(zelk::arrays::make_module);
+}
