@@ -1,4 +1,5 @@
 import random
+import subprocess
 import sys
 
 import pytest
@@ -197,3 +198,10 @@ def test_missing_scipy_says_how_to_install(monkeypatch):
     monkeypatch.setitem(sys.modules, "scipy.sparse", None)
     with pytest.raises(ImportError, match="pip install scipy"):
         za.lagrange_to_legendre_basis_transformation(1, 1)
+
+
+def test_only_the_init_function_is_exported():
+    nm = subprocess.run(["nm", "-D", "--defined-only", _native.__file__], capture_output=True, text=True)
+    if nm.returncode != 0:
+        pytest.skip("nm is not available")
+    assert [line.split()[-1] for line in nm.stdout.splitlines() if line.strip()] == ["PyInit__native"]
