@@ -56,16 +56,20 @@ platform-clang: gtest $(TOOLS) | $(PLAT_BUILD)
 	  $(PLAT_BUILD)/clang/zelk_core_tests --gtest_brief=1; \
 	fi
 
-# The suite's subprocesses inherit PYTHONPATH, so they load the clang build too;
-# the probe fails if the interpreter would pick up any other.
+# The suite's subprocesses inherit PYTHONPATH, so they load the clang build too
+# (zelk, and zelk_arrays with its native module); the probe fails if the
+# interpreter would pick up any other. Without numpy the zelk_arrays tests skip.
 platform-clang-python: platform-clang install
 	@if [ -f $(PLAT_BUILD)/clang/build.ninja ]; then \
 	  set -e; \
-	  $(VENV)/bin/cmake --build $(PLAT_BUILD)/clang -j $(JOBS) --target zelk; \
-	  PYTHONPATH=$(abspath $(PLAT_BUILD))/clang $(PY) -c 'import sys, zelk; \
-	    ok = zelk.__file__.startswith("$(abspath $(PLAT_BUILD))/clang/") \
-	      and "libc++.so" in open("/proc/self/maps").read(); \
-	    print("pytest against", zelk.__file__) if ok else sys.exit(f"{zelk.__file__} is not the clang++/libc++ build")'; \
+	  $(VENV)/bin/cmake --build $(PLAT_BUILD)/clang -j $(JOBS) --target zelk zelk_arrays_package; \
+	  PYTHONPATH=$(abspath $(PLAT_BUILD))/clang $(PY) -c 'import sys, importlib, importlib.util; \
+	    names = ["zelk"] + (["zelk_arrays._native"] if importlib.util.find_spec("numpy") else []); \
+	    len(names) > 1 or print("zelk_arrays: numpy is missing, its tests skip"); \
+	    files = [importlib.import_module(name).__file__ for name in names]; \
+	    other = [f for f in files if not f.startswith("$(abspath $(PLAT_BUILD))/clang/")]; \
+	    ok = not other and "libc++.so" in open("/proc/self/maps").read(); \
+	    print("pytest against", *files) if ok else sys.exit(f"{other or files} not the clang++/libc++ build")'; \
 	  PYTHONPATH=$(abspath $(PLAT_BUILD))/clang $(PY) -m pytest -q -p no:cacheprovider tests/python; \
 	fi
 
