@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "fault/checked_size.hpp"
 
@@ -58,10 +59,11 @@ WithoutGil::WithoutGil() noexcept : state_(nullptr), outer_(current_scope)
     state_ = PyEval_SaveThread();
 }
 
-WithoutGil::~WithoutGil()
+WithoutGil::~WithoutGil() noexcept(false)
 {
-    PyEval_RestoreThread(state_);
     current_scope = outer_;
+    // No state: the thread was ended while check_signals held the GIL, and must not take it again.
+    if (state_ != nullptr) PyEval_RestoreThread(state_);
 }
 
 void check_signals()
@@ -74,7 +76,7 @@ void check_signals()
         if (PyErr_CheckSignals() < 0) throw ErrorSet{};
         return;
     }
-    PyEval_RestoreThread(scope->state_);
+    PyEval_RestoreThread(std::exchange(scope->state_, nullptr));  // may end this thread at shutdown
     const int status = PyErr_CheckSignals();
     // The raised exception stays in this thread's state while the GIL is away again.
     scope->state_ = PyEval_SaveThread();

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "call/pyref.hpp"
+#include "call/thread_exit.hpp"
 #include "fault/fault.hpp"
 
 namespace zelk::arrays {
@@ -28,12 +29,22 @@ PyRef checked(PyObject* new_ref);
 // (an invalid request) ValueError, std::bad_alloc MemoryError.
 void raise_current_exception() noexcept;
 
+// The unwinding of a thread that the interpreter ends (at shutdown, while it
+// takes the GIL back) passes through untouched, as in zelk's guard; hence
+// not noexcept.
 template <class Body>
-PyObject* guarded(Body&& body) noexcept
+PyObject* guarded(Body&& body)
 {
     try {
         return body().release();
-    } catch (...) {
+    }
+#if defined(ZELK_FORCED_UNWIND)
+    catch (ZELK_FORCED_UNWIND&) {
+        throw;
+    }
+#endif
+    catch (...) {
+        if (call::foreign_exception_caught()) throw;
         raise_current_exception();
         return nullptr;
     }
@@ -48,7 +59,8 @@ public:
     WithoutGil() noexcept;
     WithoutGil(const WithoutGil&) = delete;
     WithoutGil& operator=(const WithoutGil&) = delete;
-    ~WithoutGil();
+    // Taking the GIL back can end the thread (interpreter shutdown) by unwinding it.
+    ~WithoutGil() noexcept(false);
 
 private:
     friend void check_signals();

@@ -26,15 +26,25 @@ def points():
     while True:
         zelk.get_lagrange_points(Slow(), 1, 1.0)
 
-target, count = {"set_dofs": (set_dofs, 8), "points": (points, 1)}[sys.argv[1]]
+if sys.argv[1] == "arrays":  # zelk_arrays takes the GIL back after its GIL-free work
+    import numpy as np, zelk_arrays
+    f, times = zelk_arrays.LegendreExpansion(8, 100, 1.0, np.ones(900)), np.linspace(0.0, 1.0, 10**6)
+
+def arrays():
+    while True:
+        f(times)
+
+target, count = {"set_dofs": (set_dofs, 8), "points": (points, 1), "arrays": (arrays, 4)}[sys.argv[1]]
 for _ in range(count):
     threading.Thread(target=target, daemon=True).start()
 time.sleep(0.1)
 """
 
 
-@pytest.mark.parametrize("scenario", ["set_dofs", "points"])
+@pytest.mark.parametrize("scenario", ["set_dofs", "points", "arrays"])
 def test_exit_while_daemon_threads_are_inside_calls(scenario):
+    if scenario == "arrays":
+        pytest.importorskip("numpy")
     # 20 runs, four at a time: the abort this guards against came in about half of them.
     failures = []
     for _ in range(5):
