@@ -18,6 +18,11 @@ PLAT_WINE_ENV := WINEPREFIX=$(PLAT_WINE_PREFIX) WINEDEBUG=-all
 PLAT_CMAKE     = $(VENV)/bin/cmake -Wno-deprecated -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
   -DZELK_BUILD_TESTS=ON -DZELK_GTEST_SOURCE_DIR=$(PLAT_GTEST)
 PLAT_LIBCXX   := -stdlib=libc++
+# Debian's libc++ brings LLVM's libunwind, while glibc ends threads (pthread_exit
+# at interpreter shutdown) through libgcc_s's unwinder: two unwinders in one
+# process crash there. libgcc_s first among the extension's libraries makes it
+# the one every library binds to.
+PLAT_MODULE_LINK := $(PLAT_LIBCXX) -Wl,--push-state,--no-as-needed,-lgcc_s,--pop-state
 
 .PHONY: test-platforms platform-clang platform-clang-python platform-aarch64 platform-windows
 
@@ -51,7 +56,7 @@ platform-clang: gtest $(TOOLS) | $(PLAT_BUILD)
 	  set -e; \
 	  $(call platform_build,clang,-DCMAKE_C_COMPILER=clang-$(PLAT_CLANG) -DCMAKE_CXX_COMPILER=clang++-$(PLAT_CLANG) \
 	    "-DCMAKE_CXX_FLAGS=$(PLAT_LIBCXX) -Werror" -DCMAKE_EXE_LINKER_FLAGS=$(PLAT_LIBCXX) \
-	    -DCMAKE_MODULE_LINKER_FLAGS=$(PLAT_LIBCXX) -DZELK_BUILD_EXTENSION=ON -DPython_EXECUTABLE=$(abspath $(PY))); \
+	    "-DCMAKE_MODULE_LINKER_FLAGS=$(PLAT_MODULE_LINK)" -DZELK_BUILD_EXTENSION=ON -DPython_EXECUTABLE=$(abspath $(PY))); \
 	  echo "clang++-$(PLAT_CLANG) + libc++, x86-64:"; \
 	  $(PLAT_BUILD)/clang/zelk_core_tests --gtest_brief=1; \
 	fi

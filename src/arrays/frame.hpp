@@ -43,11 +43,22 @@ PyObject* guarded(Body&& body)
         throw;
     }
 #endif
-    catch (...) {
-        if (call::foreign_exception_caught()) throw;
+#if defined(ZELK_FOREIGN_UNWIND_CHECK)
+    // libc++abi cannot rethrow a forced unwind once caught: catch C++ types only.
+    catch (ErrorSet&) {
         raise_current_exception();
         return nullptr;
     }
+    catch (std::exception&) {
+        raise_current_exception();
+        return nullptr;
+    }
+#else
+    catch (...) {
+        raise_current_exception();
+        return nullptr;
+    }
+#endif
 }
 
 // Releases the GIL for the life of the scope, so other threads run while the

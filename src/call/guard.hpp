@@ -33,11 +33,23 @@ PyObject* guarded(Body&& body)
         throw;
     }
 #endif
-    catch (...) {
-        if (foreign_exception_caught()) throw;
+#if defined(ZELK_FOREIGN_UNWIND_CHECK)
+    // libc++abi cannot rethrow a forced unwind once a handler has caught it:
+    // only C++ types are caught, so that it passes as through a cleanup.
+    catch (PythonError&) {
         raise_current_exception();
         return nullptr;
     }
+    catch (std::exception&) {
+        raise_current_exception();
+        return nullptr;
+    }
+#else
+    catch (...) {
+        raise_current_exception();
+        return nullptr;
+    }
+#endif
 }
 
 // For destructors: an exception is reported as unraisable, never raised.
@@ -52,11 +64,21 @@ void guarded_unraisable(PyObject* object, Body&& body)
         throw;
     }
 #endif
-    catch (...) {
-        if (foreign_exception_caught()) throw;
+#if defined(ZELK_FOREIGN_UNWIND_CHECK)
+    catch (PythonError&) {
         raise_current_exception();
         PyErr_WriteUnraisable(object);
     }
+    catch (std::exception&) {
+        raise_current_exception();
+        PyErr_WriteUnraisable(object);
+    }
+#else
+    catch (...) {
+        raise_current_exception();
+        PyErr_WriteUnraisable(object);
+    }
+#endif
 }
 
 }  // namespace zelk::call

@@ -8,7 +8,9 @@
 // forced-unwind exception. A handler that swallows it aborts the process, and
 // the thread no longer has an interpreter state, so nothing on that path may
 // call the interpreter. libstdc++ names the exception; libc++abi treats it as
-// a foreign exception, which has no C++ type. Elsewhere it does not exist.
+// a foreign exception, which has no C++ type and which it cannot rethrow once
+// a handler caught it, so the guards catch only C++ types there. Elsewhere it
+// does not exist.
 #if defined(__GLIBCXX__)
 #include <cxxabi.h>
 #define ZELK_FORCED_UNWIND abi::__forced_unwind
