@@ -25,7 +25,7 @@ PATHS = {
     "basis_vector": ("", "zelk.LegendreBasis(1, 5 * 10**7, 1.0).evaluate_all_basis_functions(0.5)", 0.2),
     "recurrence": ("ev = zelk.LegendreBasisEvaluator(2 * 10**8, 1, 1.0)", "ev.evaluate_at(0.5)", 0.2),
     "prolongation_rows": ("", "zelk.lagrange_prolongation_matrix(1, 3 * 10**6, 3)", 0.2),
-    "prolongation_export": ("", "zelk.lagrange_prolongation_matrix(1, 3 * 10**6, 3)", 2.5),
+    "prolongation_export": ("", "zelk.lagrange_prolongation_matrix(1, 3 * 10**6, 3)", 1.8),
     "sequence": ("", "zelk.LegendreBasis(1, 1, 1.0).evaluate_at(0.5, range(2**40))", 0.2),
 }
 
