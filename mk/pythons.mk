@@ -1,6 +1,6 @@
 # The suite on the other CPythons users run (the main run in .venv is 3.11): 3.12 and 3.13 from pyenv;
 # 3.13, 3.14, 3.15 and the free-threaded 3.13t from a Debian-unstable chroot that is built on first use
-# (about 10 minutes) and kept outside the work tree, so that neither `make clean` nor git touch it.
+# (about 8 minutes, 1.5 GB) and kept outside the work tree, so that neither `make clean` nor git touch it.
 #
 #   make test-pythons [PYTHONS_CHROOT=/var/cache/zelk/sid]
 #
