@@ -35,30 +35,11 @@ void raise_current_exception() noexcept;
 template <class Body>
 PyObject* guarded(Body&& body)
 {
-    try {
-        return body().release();
-    }
-#if defined(ZELK_FORCED_UNWIND)
-    catch (ZELK_FORCED_UNWIND&) {
-        throw;
-    }
-#endif
-#if defined(ZELK_FOREIGN_UNWIND_CHECK)
-    // libc++abi cannot rethrow a forced unwind once caught: catch C++ types only.
-    catch (ErrorSet&) {
-        raise_current_exception();
-        return nullptr;
-    }
-    catch (std::exception&) {
-        raise_current_exception();
-        return nullptr;
-    }
-#else
-    catch (...) {
-        raise_current_exception();
-        return nullptr;
-    }
-#endif
+    return call::catch_all_but_thread_exit<ErrorSet>([&] { return body().release(); },
+                                                     []() -> PyObject* {
+                                                         raise_current_exception();
+                                                         return nullptr;
+                                                     });
 }
 
 // Releases the GIL for the life of the scope, so other threads run while the

@@ -25,60 +25,21 @@ void raise_current_exception();
 template <class Body>
 PyObject* guarded(Body&& body)
 {
-    try {
-        return body().release();
-    }
-#if defined(ZELK_FORCED_UNWIND)
-    catch (ZELK_FORCED_UNWIND&) {
-        throw;
-    }
-#endif
-#if defined(ZELK_FOREIGN_UNWIND_CHECK)
-    // libc++abi cannot rethrow a forced unwind once a handler has caught it:
-    // only C++ types are caught, so that it passes as through a cleanup.
-    catch (PythonError&) {
-        raise_current_exception();
-        return nullptr;
-    }
-    catch (std::exception&) {
-        raise_current_exception();
-        return nullptr;
-    }
-#else
-    catch (...) {
-        raise_current_exception();
-        return nullptr;
-    }
-#endif
+    return catch_all_but_thread_exit<PythonError>([&] { return body().release(); },
+                                                  []() -> PyObject* {
+                                                      raise_current_exception();
+                                                      return nullptr;
+                                                  });
 }
 
 // For destructors: an exception is reported as unraisable, never raised.
 template <class Body>
 void guarded_unraisable(PyObject* object, Body&& body)
 {
-    try {
-        body();
-    }
-#if defined(ZELK_FORCED_UNWIND)
-    catch (ZELK_FORCED_UNWIND&) {
-        throw;
-    }
-#endif
-#if defined(ZELK_FOREIGN_UNWIND_CHECK)
-    catch (PythonError&) {
+    catch_all_but_thread_exit<PythonError>(body, [object] {
         raise_current_exception();
         PyErr_WriteUnraisable(object);
-    }
-    catch (std::exception&) {
-        raise_current_exception();
-        PyErr_WriteUnraisable(object);
-    }
-#else
-    catch (...) {
-        raise_current_exception();
-        PyErr_WriteUnraisable(object);
-    }
-#endif
+    });
 }
 
 }  // namespace zelk::call
