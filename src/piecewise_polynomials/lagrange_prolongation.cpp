@@ -10,6 +10,7 @@
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
+#include "linear_algebra/csr_filled.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
 #include "piecewise_polynomials/time_grid_location.hpp"
 
@@ -120,24 +121,11 @@ template std::uint64_t fill_prolongation_rows(const ProlongationShape&, const Cs
 CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse, std::uint64_t nt_fine)
 {
     const ProlongationShape shape = prolongation_shape(degree, nt_coarse, nt_fine);
-    // All three arrays must fit before any is reserved: an impossible request
-    // fails now, before the O(p^2) weights or any row is computed.
-    require_memory(checked_length<std::uint64_t>(shape.max_nnz), sizeof(std::uint64_t) + sizeof(double));
-    std::vector<std::uint64_t> offsets = reserved_vector<std::uint64_t>(checked_add(shape.nrows, 1));
-    std::vector<std::uint64_t> cols = reserved_vector<std::uint64_t>(shape.max_nnz);
-    std::vector<double> values = reserved_vector<double>(shape.max_nnz);
-    // First touch of gigabytes takes a while: a piece at a time, polling between.
-    fill_interruptibly(offsets, shape.nrows + 1, std::uint64_t{0});
-    fill_interruptibly(cols, shape.max_nnz, std::uint64_t{0});
-    fill_interruptibly(values, shape.max_nnz, 0.0);
-    const std::uint64_t nnz = fill_prolongation_rows<std::uint64_t>(shape, {offsets, cols, values});
-    cols.resize(nnz);
-    values.resize(nnz);
-    auto result = CsrMatrix::try_from_csr_data(shape.nrows, shape.ncols, std::move(offsets), std::move(cols),
-                                               std::move(values));
-    if (auto* error = std::get_if<linear_algebra::SparseFormatError>(&result))
-        fail("Internal error: invalid CSR data from the prolongation rows: " + error->error);
-    return std::get<CsrMatrix>(std::move(result));
+    // All storage must fit before the O(p^2) weights or any row is computed.
+    return linear_algebra::csr_filled_by(shape.nrows, shape.ncols, shape.max_nnz, "prolongation",
+                                         [&](const CsrRows<std::uint64_t>& rows) {
+                                             return fill_prolongation_rows<std::uint64_t>(shape, rows);
+                                         });
 }
 
 CsrMatrix LagrangeBasis::get_prolongation_matrix_to(std::uint64_t nt_fine) const

@@ -8,6 +8,7 @@
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
+#include "linear_algebra/csr_filled.hpp"
 #include "linear_algebra/coo_matrix.hpp"
 #include "linear_algebra/sparse_conversions.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
@@ -89,20 +90,11 @@ CsrMatrix LagrangeBasis::get_transormation_matrix_to_legendre() const
 {
     if (degree == 0) lagrange_to_legendre_weights(degree);  // its fault comes before any size check
     const TransformationShape shape = transformation_shape(degree, n_t, points.size());
-    require_memory(checked_length<std::uint64_t>(shape.nnz), sizeof(std::uint64_t) + sizeof(double));
-    std::vector<std::uint64_t> offsets = reserved_vector<std::uint64_t>(checked_add(shape.nrows, 1));
-    std::vector<std::uint64_t> cols = reserved_vector<std::uint64_t>(shape.nnz);
-    std::vector<double> values = reserved_vector<double>(shape.nnz);
-    // First touch of gigabytes takes a while: a piece at a time, polling between.
-    fill_interruptibly(offsets, shape.nrows + 1, std::uint64_t{0});
-    fill_interruptibly(cols, shape.nnz, std::uint64_t{0});
-    fill_interruptibly(values, shape.nnz, 0.0);
-    fill_transformation_rows<std::uint64_t>(shape, {offsets, cols, values});
-    auto result = CsrMatrix::try_from_csr_data(shape.nrows, shape.ncols, std::move(offsets), std::move(cols),
-                                               std::move(values));
-    if (auto* error = std::get_if<linear_algebra::SparseFormatError>(&result))
-        fail("Internal error: invalid CSR data from the transformation rows: " + error->error);
-    return std::get<CsrMatrix>(std::move(result));
+    return linear_algebra::csr_filled_by(shape.nrows, shape.ncols, shape.nnz, "transformation",
+                                         [&](const CsrRows<std::uint64_t>& rows) {
+                                             fill_transformation_rows<std::uint64_t>(shape, rows);
+                                             return shape.nnz;
+                                         });
 }
 
 }  // namespace zelk::piecewise_polynomials
