@@ -1,0 +1,60 @@
+"""Row ranges: which sub-intervals of the row space a matrix builder fills.
+
+A distributed caller builds only the rows that a contiguous range of
+sub-intervals [k_begin, k_end) owns, and asks beforehand which columns those
+rows touch. Every matrix builder takes ``intervals=`` and registers how to
+find its column range without building anything.
+"""
+
+from __future__ import annotations
+
+import operator
+from collections.abc import Callable
+from typing import Any
+
+# builder -> function(*args, intervals=(k_begin, k_end), **kwargs) -> (column_begin, column_end)
+_COLUMN_RANGES: dict[Callable[..., Any], Callable[..., tuple[int, int]]] = {}
+
+
+def checked_intervals(intervals: object, n_t: int) -> tuple[int, int]:
+    """``intervals`` as (k_begin, k_end) with 0 <= k_begin <= k_end <= n_t; None means all."""
+    if intervals is None:
+        return 0, n_t
+    try:
+        k_begin, k_end = intervals  # type: ignore[misc]
+        k_begin = operator.index(k_begin)
+        k_end = operator.index(k_end)
+    except (TypeError, ValueError):
+        raise TypeError(f"intervals must be a pair of integers (k_begin, k_end), got {intervals!r}") from None
+    if not 0 <= k_begin <= k_end <= n_t:
+        raise ValueError(f"intervals must satisfy 0 <= k_begin <= k_end <= {n_t}, got ({k_begin}, {k_end})")
+    return k_begin, k_end
+
+
+_Columns = Callable[..., tuple[int, int]]
+
+
+def register_column_range(builder: Callable[..., Any]) -> Callable[[_Columns], _Columns]:
+    """Decorator: records the decorated function as ``builder``'s column range."""
+
+    def record(columns: _Columns) -> _Columns:
+        _COLUMN_RANGES[builder] = columns
+        return columns
+
+    return record
+
+
+def column_range(builder: Callable[..., Any], *args: Any, intervals: object = None, **kwargs: Any) -> range:
+    """The columns that ``builder(*args, intervals=intervals, **kwargs)`` touches, without building it.
+
+    Returns a ``range`` of global column numbers that holds every column
+    with a stored entry in those rows (it may hold a few more where the
+    layout interleaves, as the modal one does); empty for an empty range of
+    sub-intervals.
+    """
+    try:
+        columns = _COLUMN_RANGES[builder]
+    except (KeyError, TypeError):
+        raise TypeError(f"column_range takes a matrix builder of zelk_arrays, not {builder!r}") from None
+    begin, end = columns(*args, intervals=intervals, **kwargs)
+    return range(begin, end)
