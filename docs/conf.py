@@ -1,6 +1,7 @@
 # Sphinx configuration of zelk's documentation site (built by `make docs`, checked by `make test`).
 from __future__ import annotations
 
+import doctest as _doctest
 import sys
 from pathlib import Path
 
@@ -63,15 +64,7 @@ napoleon_google_docstring = True
 napoleon_numpy_docstring = True
 napoleon_use_rtype = False
 
-doctest_global_setup = """
-import numpy as np
-import scipy.sparse
-import zelk
-import zelk_arrays as za
-"""
-doctest_default_flags = 0
-import doctest as _doctest  # noqa: E402 - flags for the snippets
-
+# Every page imports what its snippets use, as a reader copying them would.
 doctest_default_flags = _doctest.ELLIPSIS | _doctest.NORMALIZE_WHITESPACE | _doctest.DONT_ACCEPT_TRUE_FOR_1
 
 plot_include_source = True
@@ -87,6 +80,9 @@ def _skip_pending_pages(app: Sphinx) -> None:
     if app.builder.name != "doctest":
         return
     test_doc = app.builder.test_doc  # type: ignore[attr-defined]
+    if pending_api_pages:
+        # Printed, not logged: the checks run quiet (-q), and this must stay visible until the list is empty.
+        print("doctest: leaving out the pending pages", ", ".join(pending_api_pages))
 
     def test_unless_pending(docname: str, doctree: object) -> None:
         if docname not in pending_api_pages:

@@ -24,8 +24,9 @@ $(DOCS_TOOLS): requirements-docs.txt | $(TOOLS)
 	$(PY) -m pip install --quiet --disable-pip-version-check -r requirements-docs.txt
 	touch $@
 
+# -a writes every page (reading only the changed ones), so that every page's navigation stays current.
 docs: install $(DOCS_TOOLS)
-	$(SPHINX) -b html docs $(DOCS_BUILD)/html
+	$(SPHINX) -a -b html docs $(DOCS_BUILD)/html
 	@echo "docs: file://$(abspath $(DOCS_BUILD))/html/index.html"
 
 docs-check: docs-doctest docs-links docs-browser
@@ -33,8 +34,10 @@ docs-check: docs-doctest docs-links docs-browser
 docs-doctest: docs
 	$(SPHINX) -b doctest docs $(DOCS_BUILD)/doctest
 
+# linkcheck checks the links to files; check_links.py every href, src and anchor of the built pages.
 docs-links: docs
 	$(SPHINX) -b linkcheck docs $(DOCS_BUILD)/linkcheck
+	$(PY) docs/_tools/check_links.py $(DOCS_BUILD)/html
 
 docs-browser: docs
 	@if ! command -v $(DOCS_BROWSER) >/dev/null 2>&1; then \

@@ -28,9 +28,11 @@ class ExampleRun(SphinxDirective):
         root = Path(self.env.srcdir).parent
         script = (root / self.arguments[0]).resolve()
         self.env.note_dependency(str(script))
-        output = Path(self.env.app.outdir).parent / "gallery" / script.stem
-        output.mkdir(parents=True, exist_ok=True)
-        for old in output.glob("*.png"):
+        # Relative to the project root, where the script runs: the output then names no machine's paths.
+        output = Path(os.path.relpath(Path(self.env.app.outdir).parent / "gallery" / script.stem, root))
+        output_path = root / output
+        output_path.mkdir(parents=True, exist_ok=True)
+        for old in output_path.glob("*.png"):
             old.unlink()
         arguments = [a.replace("{output}", str(output)) for a in shlex.split(self.options.get("args", ""))]
         command = [sys.executable, str(script), *arguments]
@@ -39,13 +41,13 @@ class ExampleRun(SphinxDirective):
         )
         if run.returncode != 0:
             raise ExtensionError(f"{self.arguments[0]} exited with {run.returncode}:\n{run.stdout}{run.stderr}")
-        shown = " ".join(["python", self.arguments[0], *shlex.split(self.options.get("args", ""))])
+        shown = " ".join(["python", self.arguments[0], *arguments])
         result: list[nodes.Node] = [
             nodes.paragraph("", "", nodes.Text("Output of "), nodes.literal(shown, shown), nodes.Text(":")),
-            nodes.literal_block(run.stdout, run.stdout),
+            nodes.literal_block(run.stdout, run.stdout, language="text"),
         ]
         document_dir = Path(self.env.doc2path(self.env.docname)).parent
-        for figure in sorted(output.glob("*.png")):
+        for figure in sorted(output_path.glob("*.png")):
             uri = os.path.relpath(figure, document_dir)
             result.append(nodes.image(uri=uri, alt=f"figure written by {self.arguments[0]}: {figure.name}"))
         return result

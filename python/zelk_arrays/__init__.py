@@ -5,6 +5,12 @@ but delivered as arrays that own the core's storage: no Python lists, no
 conversion afterwards. Long computations run with the GIL released and stay
 interruptible with Ctrl-C.
 
+Every result is computed with IEEE doubles in a fixed order of operations, so
+it is the same to the last bit on every platform and Python version, and
+equal to what :mod:`zelk` returns for the same arguments. Sparse matrices are
+``scipy.sparse.csr_array`` with float64 data, sorted column indices and
+int32 index arrays where every index fits (int64 otherwise).
+
 Errors follow numpy and scipy: ``TypeError`` for arguments of the wrong type,
 ``OverflowError`` for negative counts and for sizes beyond the address space
 ("capacity overflow"), ``ValueError`` for invalid values, ``MemoryError`` for
@@ -122,11 +128,30 @@ def get_lagrange_points(degree: int, n_t: int, T: float) -> FloatArray:
     Each sub-interval carries ``degree + 1`` equidistant nodes; neighbours
     share their end node, and the last point is ``T`` itself.
 
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree: the number of points per sub-interval less one.
+    n_t : int
+        Number of equal sub-intervals of [0, T].
+    T : float
+        End of the time interval.
+
     Returns
     -------
     numpy.ndarray
         float64 array of ``n_t * degree + 1`` points, bit-identical to
         ``zelk.get_lagrange_points(degree, n_t, T)``.
+
+    Raises
+    ------
+    TypeError
+        If ``degree`` or ``n_t`` is no integer, or ``T`` no real number.
+    OverflowError
+        If ``degree`` or ``n_t`` is negative or 2**64 or more, or the point
+        count overflows ("capacity overflow").
+    MemoryError
+        If the points do not fit in memory.
     """
     degree = _count(degree, "degree")
     n_t = _count(n_t, "n_t")
@@ -136,17 +161,37 @@ def get_lagrange_points(degree: int, n_t: int, T: float) -> FloatArray:
 def lagrange_prolongation_matrix(nt_coarse: int, nt_fine: int, degree: int) -> csr_array:
     """The prolongation from nodal values on ``nt_coarse`` to ``nt_fine`` sub-intervals.
 
+    Evaluates the coarse grid's piecewise interpolant at the Lagrange points
+    of the fine grid; both grids cover the same interval, and the fine one
+    need not be a refinement of the coarse one.
+
+    Parameters
+    ----------
+    nt_coarse : int
+        Sub-intervals of the grid the values come from, at least 1.
+    nt_fine : int
+        Sub-intervals of the grid the values go to, at least 1.
+    degree : int
+        Polynomial degree of both grids, at least 1.
+
     Returns
     -------
     scipy.sparse.csr_array
         Shape ``(nt_fine * degree + 1, nt_coarse * degree + 1)``; its
         ``(data, indices, indptr)`` read row by row equal the triplets of
         ``zelk.lagrange_prolongation_matrix``. Exact zeros are not stored.
+        Row r holds the weights of fine point r.
 
     Raises
     ------
+    TypeError
+        If an argument is no integer.
+    OverflowError
+        If an argument is negative or 2**64 or more, or the sizes overflow.
     ValueError
         If ``degree``, ``nt_coarse`` or ``nt_fine`` is 0 (checked in that order).
+    MemoryError
+        If the matrix does not fit in memory.
     """
     nt_coarse = _count(nt_coarse, "nt_coarse")
     nt_fine = _count(nt_fine, "nt_fine")
@@ -162,6 +207,15 @@ def lagrange_to_legendre_basis_transformation(degree: int, n_t: int) -> csr_arra
 
     Row ``p * n_t + k`` gives the coefficient of P_p on sub-interval k, the
     layout that :class:`LegendreExpansion` and ``zelk``'s classes read.
+    Multiplied with the values at ``get_lagrange_points(degree, n_t, T)``
+    (any T), it gives the coefficients of the piecewise interpolant.
+
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree, at least 1.
+    n_t : int
+        Number of sub-intervals.
 
     Returns
     -------
@@ -172,8 +226,14 @@ def lagrange_to_legendre_basis_transformation(degree: int, n_t: int) -> csr_arra
 
     Raises
     ------
+    TypeError
+        If an argument is no integer.
+    OverflowError
+        If an argument is negative or 2**64 or more, or the sizes overflow.
     ValueError
         If ``degree`` is 0.
+    MemoryError
+        If the matrix does not fit in memory.
     """
     degree = _count(degree, "degree")
     n_t = _count(n_t, "n_t")
@@ -186,6 +246,21 @@ def legendre_basis_matrix(
 ) -> csr_array:
     """The Legendre basis functions (or their time derivatives) at many times.
 
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval.
+    n_t : int
+        Number of equal sub-intervals of [0, T], at least 1.
+    T : float
+        End of the time interval.
+    times : array_like
+        One-dimensional real numbers (converted to float64). Times outside
+        [0, T] are evaluated at the nearest end; a time on the boundary of
+        two sub-intervals belongs to the one on its right.
+    derivative : bool, optional
+        Time derivatives instead of values (default False).
+
     Returns
     -------
     scipy.sparse.csr_array
@@ -197,8 +272,16 @@ def legendre_basis_matrix(
 
     Raises
     ------
+    TypeError
+        If ``degree`` or ``n_t`` is no integer, ``T`` no real number, or
+        ``times`` not real numbers.
+    OverflowError
+        If ``degree`` or ``n_t`` is negative or 2**64 or more, or the sizes
+        overflow.
     ValueError
         If ``n_t`` is 0 or ``times`` is not one-dimensional.
+    MemoryError
+        If the matrix does not fit in memory.
     """
     degree = _count(degree, "degree")
     n_t = _count(n_t, "n_t", minimum=1)
@@ -219,6 +302,28 @@ class LegendreExpansion:
     return a float64 array of the same shape (0-d for a number), bit-identical
     to ``zelk.LegendreBasisEvaluator``'s ``evaluate_at`` and
     ``evaluate_derivative_at`` at each time.
+
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval.
+    n_t : int
+        Number of equal sub-intervals of [0, T], at least 1.
+    T : float
+        End of the time interval.
+    coefficients : array_like
+        One-dimensional, ``n_t * (degree + 1)`` real numbers.
+
+    Raises
+    ------
+    TypeError
+        If ``degree`` or ``n_t`` is no integer, ``T`` no real number, or
+        ``coefficients`` not real numbers.
+    OverflowError
+        If ``degree`` or ``n_t`` is negative or 2**64 or more.
+    ValueError
+        If ``n_t`` is 0, or ``coefficients`` is not one-dimensional or has
+        the wrong length.
     """
 
     __slots__ = ("_T", "_coefficients", "_degree", "_n_t")
