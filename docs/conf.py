@@ -56,9 +56,10 @@ html_static_path: list[str] = []
 html_last_updated_fmt = None
 html_show_sourcelink = False
 
-autodoc_default_options = {"members": True, "undoc-members": False, "show-inheritance": False}
+autodoc_default_options = {"members": True}
 autodoc_member_order = "bysource"
-autodoc_typehints = "signature"
+# The numpydoc sections give every type; numpy-typing aliases would swamp the signatures.
+autodoc_typehints = "none"
 autodoc_preserve_defaults = True
 napoleon_google_docstring = True
 napoleon_numpy_docstring = True

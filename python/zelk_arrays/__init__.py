@@ -370,9 +370,49 @@ class LegendreExpansion:
         return _owned(values, np.float64).reshape(array.shape)
 
     def __call__(self, times: npt.ArrayLike) -> FloatArray:
-        """The expansion's values at ``times``, in the shape of ``times``."""
+        """The expansion's values at ``times``, in the shape of ``times``.
+
+        Parameters
+        ----------
+        times : array_like
+            A real number or an array of real numbers of any shape. Times
+            outside [0, T] are evaluated at the nearest end; a time on the
+            boundary of two sub-intervals belongs to the one on its right.
+
+        Returns
+        -------
+        numpy.ndarray
+            float64 of the shape of ``times`` (0-d for a number).
+
+        Raises
+        ------
+        TypeError
+            If ``times`` are not real numbers.
+        MemoryError
+            If the result does not fit in memory.
+        """
         return self._evaluate(times, False)
 
     def derivative(self, times: npt.ArrayLike) -> FloatArray:
-        """The expansion's time derivatives at ``times``, in the shape of ``times``."""
+        """The expansion's time derivatives at ``times``, in the shape of ``times``.
+
+        Parameters
+        ----------
+        times : array_like
+            A real number or an array of real numbers of any shape. Times
+            outside [0, T] are evaluated at the nearest end; a time on the
+            boundary of two sub-intervals belongs to the one on its right.
+
+        Returns
+        -------
+        numpy.ndarray
+            float64 of the shape of ``times`` (0-d for a number).
+
+        Raises
+        ------
+        TypeError
+            If ``times`` are not real numbers.
+        MemoryError
+            If the result does not fit in memory.
+        """
         return self._evaluate(times, True)

@@ -3,14 +3,11 @@ import doctest
 import re
 from pathlib import Path
 
-import pytest
-
 README = Path(__file__).resolve().parents[2] / "README.md"
 SITE_INDEX = "build/docs/html/index.html"
 
 
 def test_readme_snippets_print_what_they_show():
-    pytest.importorskip("scipy")
     results = doctest.testfile(
         str(README),
         module_relative=False,
