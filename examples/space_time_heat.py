@@ -43,11 +43,9 @@ import time
 from collections.abc import Sequence
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any
 
 import numpy as np
 import numpy.typing as npt
-import scipy.linalg
 import scipy.sparse
 import scipy.sparse.linalg
 
@@ -101,7 +99,7 @@ class Method:
     def global_order(self) -> int:
         return self.degree + 1
 
-    def spaces(self, n_t: int) -> tuple[Any, Any]:
+    def spaces(self, n_t: int) -> tuple[za.LagrangeSpace | za.LegendreSpace, za.LegendreSpace]:
         """(trial, test) on n_t sub-intervals of [0, T_END]."""
         if self.continuous:
             return za.LagrangeSpace(self.degree, n_t, T_END), za.LegendreSpace(self.degree - 1, n_t, T_END)
@@ -147,7 +145,7 @@ def heat_problem(n_x: int = N_X) -> HeatProblem:
     laplacian = scipy.sparse.csr_array(
         scipy.sparse.diags_array([-1.0, 2.0, -1.0], offsets=[-1, 0, 1], shape=(n_x, n_x)) * (DIFFUSION / (dx * dx))
     )
-    eigenvalues, eigenvectors = scipy.linalg.eigh(laplacian.toarray())
+    eigenvalues, eigenvectors = np.linalg.eigh(laplacian.toarray())
     return HeatProblem(
         laplacian=laplacian,
         u0=np.sin(np.pi * x),
@@ -242,7 +240,7 @@ def measure(method: Method, problem: HeatProblem, n_t: int) -> Row:
     h = T_END / n_t
     # P_i(1) = 1: the left limit at the end of sub-interval k is the sum of its coefficients.
     ends = coefficients.reshape(degree + 1, n_t, -1).sum(axis=0)
-    end_times = h + h * np.arange(n_t)
+    end_times: Vector = h + h * np.arange(n_t, dtype=np.float64)
     times, weights = za.time_quadrature(QUADRATURE_POINTS, n_t, T_END)
     values = za.legendre_basis_matrix(degree, n_t, T_END, times) @ coefficients
     return Row(

@@ -10,7 +10,10 @@ def problem(heat):
 # The theory, stated here rather than read from the example: (ends, L2(0, T)).
 @pytest.mark.parametrize(
     "continuous, degree, orders",
-    [(True, 1, (2, 2)), (True, 2, (4, 3)), (True, 3, (6, 4)), (False, 0, (1, 1)), (False, 1, (3, 2)), (False, 2, (5, 3))],
+    [
+        (True, 1, (2, 2)), (True, 2, (4, 3)), (True, 3, (6, 4)),
+        (False, 0, (1, 1)), (False, 1, (3, 2)), (False, 2, (5, 3)),
+    ],
 )
 def test_orders_match_the_theory(heat, problem, continuous, degree, orders):
     method = heat.Method(continuous, degree)
