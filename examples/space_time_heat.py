@@ -123,7 +123,10 @@ class HeatProblem:
     dx: float
 
     def exact(self, times: Vector) -> npt.NDArray[np.float64]:
-        """The semi-discrete solution at ``times``, one row per time, mode by mode."""
+        """The semi-discrete solution at ``times``, one row per time.
+
+        Each eigenmode solves y' + lambda y = beta cos(OMEGA t), y(0) = y0, in closed form.
+        """
         lam = self.eigenvalues[None, :]
         t = np.asarray(times, dtype=np.float64)[:, None]
         y0 = self.eigenvectors.T @ self.u0
@@ -209,6 +212,7 @@ def assemble(method: Method, problem: HeatProblem, n_t: int) -> SpaceTimeSystem:
         full = full[:, n_x:]
         columns = columns[n_x:]
     else:
+        # The jump at t = 0 from u(0-) = u0: the test functions' values at 0 times u0.
         rhs += np.kron(za.legendre_basis_matrix(test.degree, n_t, T_END, [0.0]).toarray()[0], problem.u0)
     return SpaceTimeSystem(method, n_t, scipy.sparse.csr_array(full), rhs, rows, columns)
 
@@ -285,7 +289,8 @@ def order_failures(method: Method, rows: Sequence[Row]) -> list[str]:
 @dataclass(frozen=True)
 class Level:
     system: SpaceTimeSystem
-    smoother: scipy.sparse.linalg.SuperLU
+    # The factorised sub-interval blocks (the smoother); on the coarsest level the whole matrix.
+    factors: scipy.sparse.linalg.SuperLU
     # From the next coarser level to this one, and from this one to it; None on the coarsest.
     prolongation: Matrix | None
     restriction: Matrix | None
@@ -317,7 +322,7 @@ def block_diagonal(system: SpaceTimeSystem) -> scipy.sparse.linalg.SuperLU:
 
 
 def hierarchy(method: Method, problem: HeatProblem, n_t: int) -> list[Level]:
-    """Levels from n_t down to COARSEST_N_T, halving; each re-discretised."""
+    """Levels from n_t down to COARSEST_N_T (or an odd n_t), halving; each re-discretised."""
     levels = []
     n_x = problem.u0.size
     while True:
@@ -331,18 +336,19 @@ def hierarchy(method: Method, problem: HeatProblem, n_t: int) -> list[Level]:
 
 
 def v_cycle(levels: Sequence[Level], rhs: Vector, guess: Vector) -> Vector:
+    """One V-cycle on levels[0] from ``guess``; the coarsest level is solved directly."""
     level = levels[0]
     if level.prolongation is None or level.restriction is None:
-        solved: Vector = level.smoother.solve(rhs)
+        solved: Vector = level.factors.solve(rhs)
         return solved
     matrix = level.system.matrix
     x = guess.copy()
     for _ in range(SMOOTHING_STEPS):
-        x += DAMPING * level.smoother.solve(rhs - matrix @ x)
+        x += DAMPING * level.factors.solve(rhs - matrix @ x)
     coarse_rhs = level.restriction @ (rhs - matrix @ x)
     x += level.prolongation @ v_cycle(levels[1:], coarse_rhs, np.zeros_like(coarse_rhs))
     for _ in range(SMOOTHING_STEPS):
-        x += DAMPING * level.smoother.solve(rhs - matrix @ x)
+        x += DAMPING * level.factors.solve(rhs - matrix @ x)
     return x
 
 
