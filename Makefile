@@ -18,6 +18,7 @@ TEST_STEPS :=
 
 demo: install
 	$(PY) examples/demo.py
+	$(PY) examples/space_time_heat.py
 
 -include mk/*.mk
 

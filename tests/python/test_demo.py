@@ -1,23 +1,8 @@
 """The demo's workflow pieces and its order check, which `make test` relies on."""
-import importlib.util
 import math
-import sys
-from pathlib import Path
 
 import numpy as np
 import pytest
-
-DEMO_PATH = Path(__file__).resolve().parents[2] / "examples" / "demo.py"
-
-
-@pytest.fixture(scope="module")
-def demo():
-    found = importlib.util.spec_from_file_location("zelk_demo", DEMO_PATH)
-    module = importlib.util.module_from_spec(found)
-    sys.modules[found.name] = module  # dataclasses look their module up here
-    found.loader.exec_module(module)
-    yield module
-    del sys.modules[found.name]
 
 
 def polynomial(coefficients):
