@@ -77,6 +77,220 @@ LocalBlocks local_blocks(const TimeOperatorShape& shape)
 
 }  // namespace
 
+namespace {
+
+// The entries of one row, written by adding the local blocks of its parts.
+class RowBuilder {
+public:
+    explicit RowBuilder(const TimeOperatorShape& shape)
+        : blocks_(local_blocks(shape)),
+          upwind_(!blocks_.previous.empty()),
+          n_t_(shape.n_t),
+          nb_(shape.trial.size()),
+          q_(shape.trial.degree),
+          lagrange_trial_(shape.trial.kind == BasisKind::lagrange),
+          row_(reserved_vector<double>(checked_mul(3, nb_)))
+    {
+        row_.resize(3 * nb_);
+    }
+
+    // How far a row's columns move when its sub-interval moves by one.
+    std::uint64_t column_step() const noexcept { return lagrange_trial_ ? q_ : 1; }
+
+    // Writes the row's nonzero entries, columns ascending, and returns their number.
+    template <class Column>
+    std::uint64_t entries(const Part* parts, std::uint64_t count, Column* columns, double* values)
+    {
+        const std::uint64_t first = parts[0].k - (upwind_ && parts[0].k > 0 ? 1 : 0);
+        const std::uint64_t width = parts[count - 1].k - first + 1;
+        const std::uint64_t nb = nb_;
+        std::fill_n(row_.begin(), width * nb, 0.0);
+        for (std::uint64_t c = 0; c < count; ++c) {
+            const Part& part = parts[c];
+            double* own = row_.data() + (part.k - first) * nb;
+            const double* block = blocks_.own.data() + part.a * nb;
+            for (std::uint64_t b = 0; b < nb; ++b) own[b] = own[b] + block[b];
+            if (upwind_ && part.k > 0) {
+                double* previous = own - nb;
+                const double* upwind_block = blocks_.previous.data() + part.a * nb;
+                for (std::uint64_t b = 0; b < nb; ++b) previous[b] = previous[b] + upwind_block[b];
+            }
+        }
+        std::uint64_t n = 0;
+        auto put = [&](std::uint64_t column, double value) {
+            if (value != 0.0) {
+                columns[n] = static_cast<Column>(column);
+                values[n] = value;
+                ++n;
+            }
+        };
+        if (lagrange_trial_) {
+            // Neighbouring sub-intervals meet in a shared node: its value is the sum of both sides.
+            for (std::uint64_t s = 0; s < width; ++s) {
+                const double* part_values = row_.data() + s * nb;
+                const std::uint64_t base = (first + s) * q_;
+                put(base, s == 0 ? part_values[0] : part_values[-1] + part_values[0]);
+                for (std::uint64_t b = 1; b < q_; ++b) put(base + b, part_values[b]);
+            }
+            put((first + width) * q_, row_[width * nb - 1]);
+        } else {
+            for (std::uint64_t b = 0; b < nb; ++b) {
+                for (std::uint64_t s = 0; s < width; ++s) put(b * n_t_ + first + s, row_[s * nb + b]);
+            }
+        }
+        return n;
+    }
+
+private:
+    LocalBlocks blocks_;
+    bool upwind_;
+    std::uint64_t n_t_;
+    std::uint64_t nb_;
+    std::uint64_t q_;
+    bool lagrange_trial_;
+    std::vector<double> row_;
+};
+
+// Rows of sub-intervals k >= 2 see the same parts shifted by k, so they are one
+// row built once at k = 2 and moved: the same values, columns moved by a step.
+struct RowTemplate {
+    std::vector<std::int64_t> columns;  // relative to k * column_step
+    std::vector<double> values;
+};
+
+constexpr std::uint64_t template_k = 2;
+
+// The rows of a range: kinds of row, each either built where it stands (k < 2,
+// the end point) or moved from its template.
+class OperatorRows {
+public:
+    explicit OperatorRows(const TimeOperatorShape& shape)
+        : shape_(shape),
+          builder_(shape),
+          step_(builder_.column_step()),
+          legendre_test_(shape.test.kind == BasisKind::legendre),
+          p_(shape.test.degree),
+          kinds_(legendre_test_ ? p_ + 1 : p_),
+          longest_(window_columns(shape.trial, 3)),
+          scratch_columns_(reserved_vector<std::uint64_t>(longest_)),
+          scratch_values_(reserved_vector<double>(longest_)),
+          templates_(reserved_vector<RowTemplate>(kinds_))
+    {
+        scratch_columns_.resize(longest_);
+        scratch_values_.resize(longest_);
+        for (std::uint64_t kind = 0; kind < kinds_; ++kind) {
+            const std::uint64_t n = generic(kind, template_k);
+            RowTemplate& t = templates_.emplace_back();
+            t.columns = reserved_vector<std::int64_t>(n);
+            for (std::uint64_t e = 0; e < n; ++e) {
+                t.columns.push_back(static_cast<std::int64_t>(scratch_columns_[e]) -
+                                    static_cast<std::int64_t>(template_k * step_));
+            }
+            t.values.assign(scratch_values_.begin(), scratch_values_.begin() + static_cast<std::ptrdiff_t>(n));
+        }
+    }
+
+    // The exact number of entries of the range's rows.
+    std::uint64_t count()
+    {
+        std::uint64_t nnz = 0;
+        const std::uint64_t k_begin = shape_.k_begin;
+        const std::uint64_t k_end = shape_.k_end;
+        const std::uint64_t moved_begin = std::max(k_begin, template_k);
+        for (std::uint64_t kind = 0; kind < kinds_; ++kind) {
+            for (std::uint64_t k = k_begin; k < std::min(k_end, template_k); ++k) nnz = checked_add(nnz, generic(kind, k));
+            if (moved_begin < k_end)
+                nnz = checked_add(nnz, checked_mul(k_end - moved_begin, templates_[kind].columns.size()));
+        }
+        if (has_end_point()) nnz = checked_add(nnz, end_point());
+        return nnz;
+    }
+
+    template <class Index>
+    std::uint64_t fill(const CsrRows<Index>& out)
+    {
+        std::uint64_t nnz = 0;
+        std::uint64_t r = 0;
+        out.offsets[0] = 0;
+        InterruptCountdown countdown;
+        auto copy_scratch = [&](std::uint64_t n) {
+            for (std::uint64_t e = 0; e < n; ++e) {
+                out.col_indices[nnz + e] = static_cast<Index>(scratch_columns_[e]);
+                out.values[nnz + e] = scratch_values_[e];
+            }
+            nnz += n;
+            out.offsets[++r] = static_cast<Index>(nnz);
+            countdown.tick(n + 1);
+        };
+        auto row = [&](std::uint64_t kind, std::uint64_t k) {
+            if (k < template_k) return copy_scratch(generic(kind, k));
+            const RowTemplate& t = templates_[kind];
+            const std::uint64_t n = t.columns.size();
+            const std::int64_t base = static_cast<std::int64_t>(k * step_);
+            Index* columns = out.col_indices.data() + nnz;
+            double* values = out.values.data() + nnz;
+            for (std::uint64_t e = 0; e < n; ++e) {
+                columns[e] = static_cast<Index>(base + t.columns[e]);
+                values[e] = t.values[e];
+            }
+            nnz += n;
+            out.offsets[++r] = static_cast<Index>(nnz);
+            countdown.tick(n + 1);
+        };
+        if (legendre_test_) {
+            for (std::uint64_t i = 0; i <= p_; ++i) {
+                for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) row(i, k);
+            }
+        } else {
+            for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) {
+                for (std::uint64_t j = 0; j < p_; ++j) row(j, k);
+            }
+            if (has_end_point()) copy_scratch(end_point());
+        }
+        check_equal(r, shape_.nrows, "time operator rows miscounted");
+        return nnz;
+    }
+
+private:
+    // Row `kind` of sub-interval k: polynomial i (Legendre), node j (Lagrange), into the scratch row.
+    std::uint64_t generic(std::uint64_t kind, std::uint64_t k)
+    {
+        Part parts[2] = {{k, kind}, {k, kind}};
+        std::uint64_t count = 1;
+        if (!legendre_test_ && kind == 0 && k > 0) {
+            parts[0] = {k - 1, p_};  // a node shared with the sub-interval before
+            parts[1] = {k, 0};
+            count = 2;
+        }
+        return builder_.entries(parts, count, scratch_columns_.data(), scratch_values_.data());
+    }
+
+    bool has_end_point() const noexcept
+    {
+        return !legendre_test_ && shape_.k_end == shape_.n_t && shape_.k_begin < shape_.k_end;
+    }
+
+    // The end point T, owned by the last sub-interval.
+    std::uint64_t end_point()
+    {
+        const Part last{shape_.n_t - 1, p_};
+        return builder_.entries(&last, 1, scratch_columns_.data(), scratch_values_.data());
+    }
+
+    const TimeOperatorShape& shape_;
+    RowBuilder builder_;
+    std::uint64_t step_;
+    bool legendre_test_;
+    std::uint64_t p_;
+    std::uint64_t kinds_;
+    std::uint64_t longest_;
+    std::vector<std::uint64_t> scratch_columns_;
+    std::vector<double> scratch_values_;
+    std::vector<RowTemplate> templates_;
+};
+
+}  // namespace
+
 TimeOperatorShape time_operator_shape(TimeOperator op, const LocalBasis& trial, const LocalBasis& test,
                                       std::uint64_t n_t, double T, std::uint64_t k_begin, std::uint64_t k_end)
 {
@@ -105,97 +319,18 @@ TimeOperatorShape time_operator_shape(TimeOperator op, const LocalBasis& trial, 
         max_nnz = checked_add(checked_mul(nrows - shared, window_columns(trial, reach)),
                               checked_mul(shared, window_columns(trial, reach + 1)));
     }
-    return {op, trial, test, n_t, T, k_begin, k_end, nrows, ncols, max_nnz};
+    TimeOperatorShape shape{op, trial, test, n_t, T, k_begin, k_end, nrows, ncols, max_nnz};
+    // The bound above keeps the count below from overflowing; the exact count
+    // comes from the same rows the fill writes, so nothing is reserved in vain.
+    shape.max_nnz = OperatorRows(shape).count();
+    return shape;
 }
 
 template <class Index>
 std::uint64_t fill_time_operator_rows(const TimeOperatorShape& shape, const CsrRows<Index>& out)
 {
     check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
-    const LocalBlocks blocks = local_blocks(shape);
-    const bool upwind = !blocks.previous.empty();
-    const std::uint64_t n_t = shape.n_t;
-    const std::uint64_t nb = shape.trial.size();
-    const std::uint64_t q = shape.trial.degree;
-    const bool lagrange_trial = shape.trial.kind == BasisKind::lagrange;
-    // One row's values, trial sub-interval by trial sub-interval, reused for every row.
-    std::vector<double> row = reserved_vector<double>(checked_mul(3, nb));
-    row.resize(3 * nb);
-
-    std::uint64_t nnz = 0;
-    std::uint64_t r = 0;
-    out.offsets[0] = 0;
-    InterruptCountdown countdown;
-    auto write_row = [&](const Part* parts, std::uint64_t count) {
-        const std::uint64_t first = parts[0].k - (upwind && parts[0].k > 0 ? 1 : 0);
-        const std::uint64_t width = parts[count - 1].k - first + 1;
-        std::fill_n(row.begin(), width * nb, 0.0);
-        for (std::uint64_t c = 0; c < count; ++c) {
-            const Part& part = parts[c];
-            double* own = row.data() + (part.k - first) * nb;
-            const double* block = blocks.own.data() + part.a * nb;
-            for (std::uint64_t b = 0; b < nb; ++b) own[b] = own[b] + block[b];
-            if (upwind && part.k > 0) {
-                double* previous = own - nb;
-                const double* upwind_block = blocks.previous.data() + part.a * nb;
-                for (std::uint64_t b = 0; b < nb; ++b) previous[b] = previous[b] + upwind_block[b];
-            }
-        }
-        auto put = [&](std::uint64_t column, double value) {
-            if (value != 0.0) {
-                out.col_indices[nnz] = static_cast<Index>(column);
-                out.values[nnz] = value;
-                ++nnz;
-            }
-        };
-        if (lagrange_trial) {
-            // Neighbouring sub-intervals meet in a shared node: its value is the sum of both sides.
-            for (std::uint64_t s = 0; s < width; ++s) {
-                const double* values = row.data() + s * nb;
-                const std::uint64_t base = (first + s) * q;
-                put(base, s == 0 ? values[0] : values[-1] + values[0]);
-                for (std::uint64_t b = 1; b < q; ++b) put(base + b, values[b]);
-            }
-            put((first + width) * q, row[width * nb - 1]);
-        } else {
-            for (std::uint64_t b = 0; b < nb; ++b) {
-                for (std::uint64_t s = 0; s < width; ++s) put(b * n_t + first + s, row[s * nb + b]);
-            }
-        }
-        ++r;
-        out.offsets[r] = static_cast<Index>(nnz);
-        countdown.tick(width * nb);
-    };
-
-    if (shape.test.kind == BasisKind::legendre) {
-        for (std::uint64_t i = 0; i <= shape.test.degree; ++i) {
-            for (std::uint64_t k = shape.k_begin; k < shape.k_end; ++k) {
-                const Part part{k, i};
-                write_row(&part, 1);
-            }
-        }
-    } else {
-        const std::uint64_t p = shape.test.degree;
-        for (std::uint64_t k = shape.k_begin; k < shape.k_end; ++k) {
-            if (k == 0) {
-                const Part part{0, 0};
-                write_row(&part, 1);
-            } else {
-                const Part parts[2] = {{k - 1, p}, {k, 0}};
-                write_row(parts, 2);
-            }
-            for (std::uint64_t j = 1; j < p; ++j) {
-                const Part part{k, j};
-                write_row(&part, 1);
-            }
-        }
-        if (shape.k_end == n_t && shape.k_begin < shape.k_end) {
-            const Part part{n_t - 1, p};
-            write_row(&part, 1);
-        }
-    }
-    check_equal(r, shape.nrows, "time operator rows miscounted");
-    return nnz;
+    return OperatorRows(shape).fill(out);
 }
 
 template std::uint64_t fill_time_operator_rows(const TimeOperatorShape&, const CsrRows<std::int32_t>&);

@@ -16,7 +16,7 @@ enum class TimeOperator : std::uint8_t { mass, derivative, jump };
 // The rows that sub-intervals [k_begin, k_end) of the test space own: in the
 // Lagrange layout k*p ... k*p + p - 1 for each k and the end point n_t*p for
 // the last; in the Legendre layout i*n_t + k, i outer. Columns are the whole
-// trial space.
+// trial space; max_nnz is the exact number of entries of those rows.
 struct TimeOperatorShape {
     TimeOperator op;
     LocalBasis trial;
