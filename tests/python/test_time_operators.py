@@ -217,3 +217,20 @@ def test_memory_error_comes_before_any_work():
     space = za.LegendreSpace(0, 2**40)
     with pytest.raises(MemoryError):
         za.time_jump_matrix(space, space)
+
+
+@pytest.mark.parametrize("degree", [1, 2])
+def test_agrees_with_scikit_fem_assembly(degree):
+    skfem = pytest.importorskip("skfem")
+    n_t, T = 6, 1.5
+    element = {1: skfem.ElementLineP1, 2: skfem.ElementLineP2}[degree]()
+    basis = skfem.Basis(skfem.MeshLine(np.linspace(0.0, T, n_t + 1)), element)
+    order = np.argsort(basis.doflocs[0], kind="stable")  # skfem's dofs in our node order
+    space = za.LagrangeSpace(degree, n_t, T)
+    forms = {
+        za.time_mass_matrix: skfem.BilinearForm(lambda u, v, _: u * v),
+        za.time_derivative_matrix: skfem.BilinearForm(lambda u, v, _: u.grad[0] * v),
+    }
+    for builder, form in forms.items():
+        reference = form.assemble(basis).toarray()[np.ix_(order, order)]
+        np.testing.assert_allclose(builder(space, space).toarray(), reference, rtol=0, atol=1e-14)
