@@ -42,9 +42,9 @@ Target target(QuadratureRule rule, std::uint64_t n, LegendreAt& p, DoubleDouble 
     case QuadratureRule::lobatto: {
         // P'_{n-1}, whose second derivative follows from Legendre's equation.
         const std::uint64_t m = n - 1;
+        const DoubleDouble eigenvalue = DoubleDouble::from_u64(m) * DoubleDouble::from_u64(m + 1);
         const DoubleDouble second =
-            (DoubleDouble(2.0) * x * p.slope[m] - DoubleDouble::from_u64(m) * DoubleDouble::from_u64(m + 1) * p.value[m]) /
-            (DoubleDouble(1.0) - x * x);
+            (DoubleDouble(2.0) * x * p.slope[m] - eigenvalue * p.value[m]) / (DoubleDouble(1.0) - x * x);
         return {p.slope[m], second};
     }
     default:  // Radau with the node at -1: P_{n-1} + P_n
@@ -107,8 +107,7 @@ ReferenceRule reference_rule(QuadratureRule rule, std::uint64_t n)
         if (rule == QuadratureRule::gauss) {
             w = DoubleDouble(2.0) / ((DoubleDouble(1.0) - x * x) * p.slope[n] * p.slope[n]);
         } else if (radau) {
-            w = x.hi == -1.0 && x.lo == 0.0 ? DoubleDouble(2.0) / nn
-                                              : (DoubleDouble(1.0) - x) / (nn * p.value[n - 1] * p.value[n - 1]);
+            w = (DoubleDouble(1.0) - x) / (nn * p.value[n - 1] * p.value[n - 1]);  // 2 / n^2 at x = -1
         } else {
             const DoubleDouble scale = DoubleDouble::from_u64(n) * DoubleDouble::from_u64(n - 1);
             w = DoubleDouble(2.0) / (scale * p.value[n - 1] * p.value[n - 1]);

@@ -198,7 +198,8 @@ public:
         const std::uint64_t k_end = shape_.k_end;
         const std::uint64_t moved_begin = std::max(k_begin, template_k);
         for (std::uint64_t kind = 0; kind < kinds_; ++kind) {
-            for (std::uint64_t k = k_begin; k < std::min(k_end, template_k); ++k) nnz = checked_add(nnz, generic(kind, k));
+            for (std::uint64_t k = k_begin; k < std::min(k_end, template_k); ++k)
+                nnz = checked_add(nnz, generic(kind, k));
             if (moved_begin < k_end)
                 nnz = checked_add(nnz, checked_mul(k_end - moved_begin, templates_[kind].columns.size()));
         }
@@ -209,49 +210,79 @@ public:
     template <class Index>
     std::uint64_t fill(const CsrRows<Index>& out)
     {
-        std::uint64_t nnz = 0;
-        std::uint64_t r = 0;
+        nnz_ = 0;
+        r_ = 0;
         out.offsets[0] = 0;
-        InterruptCountdown countdown;
-        auto copy_scratch = [&](std::uint64_t n) {
-            for (std::uint64_t e = 0; e < n; ++e) {
-                out.col_indices[nnz + e] = static_cast<Index>(scratch_columns_[e]);
-                out.values[nnz + e] = scratch_values_[e];
-            }
-            nnz += n;
-            out.offsets[++r] = static_cast<Index>(nnz);
-            countdown.tick(n + 1);
-        };
-        auto row = [&](std::uint64_t kind, std::uint64_t k) {
-            if (k < template_k) return copy_scratch(generic(kind, k));
-            const RowTemplate& t = templates_[kind];
-            const std::uint64_t n = t.columns.size();
-            const std::int64_t base = static_cast<std::int64_t>(k * step_);
-            Index* columns = out.col_indices.data() + nnz;
-            double* values = out.values.data() + nnz;
-            for (std::uint64_t e = 0; e < n; ++e) {
-                columns[e] = static_cast<Index>(base + t.columns[e]);
-                values[e] = t.values[e];
-            }
-            nnz += n;
-            out.offsets[++r] = static_cast<Index>(nnz);
-            countdown.tick(n + 1);
-        };
+        const std::uint64_t k_begin = shape_.k_begin;
+        const std::uint64_t k_end = shape_.k_end;
+        const std::uint64_t built_end = std::min(k_end, template_k);
+        const std::uint64_t moved_begin = std::max(k_begin, template_k);
         if (legendre_test_) {
             for (std::uint64_t i = 0; i <= p_; ++i) {
-                for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) row(i, k);
+                for (std::uint64_t k = k_begin; k < built_end; ++k) copy_scratch(out, generic(i, k));
+                moved_rows(out, i, 1, moved_begin, k_end);
             }
         } else {
-            for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) {
-                for (std::uint64_t j = 0; j < p_; ++j) row(j, k);
+            for (std::uint64_t k = k_begin; k < built_end; ++k) {
+                for (std::uint64_t j = 0; j < p_; ++j) copy_scratch(out, generic(j, k));
             }
-            if (has_end_point()) copy_scratch(end_point());
+            moved_rows(out, 0, p_, moved_begin, k_end);
+            if (has_end_point()) copy_scratch(out, end_point());
         }
-        check_equal(r, shape_.nrows, "time operator rows miscounted");
-        return nnz;
+        check_equal(r_, shape_.nrows, "time operator rows miscounted");
+        return nnz_;
     }
 
 private:
+    // Appends the scratch row's n entries as the next row.
+    template <class Index>
+    void copy_scratch(const CsrRows<Index>& out, std::uint64_t n)
+    {
+        for (std::uint64_t e = 0; e < n; ++e) {
+            out.col_indices[nnz_ + e] = static_cast<Index>(scratch_columns_[e]);
+            out.values[nnz_ + e] = scratch_values_[e];
+        }
+        nnz_ += n;
+        out.offsets[++r_] = static_cast<Index>(nnz_);
+        countdown_.tick(n + 1);
+    }
+
+    // Appends, for each sub-interval k in [k_first, k_last), the rows of kinds
+    // [kind_first, kind_first + kind_count) moved from their templates.
+    template <class Index>
+    void moved_rows(const CsrRows<Index>& out, std::uint64_t kind_first, std::uint64_t kind_count,
+                    std::uint64_t k_first, std::uint64_t k_last)
+    {
+        if (k_first >= k_last) return;
+        std::uint64_t per_interval = 1;
+        for (std::uint64_t kind = kind_first; kind < kind_first + kind_count; ++kind)
+            per_interval += templates_[kind].columns.size() + 1;
+        Index* const columns = out.col_indices.data();
+        double* const values = out.values.data();
+        Index* const offsets = out.offsets.data();
+        for_each_piece(k_first, k_last, [&](std::uint64_t first, std::uint64_t last) {
+            std::uint64_t nnz = nnz_;
+            std::uint64_t r = r_;
+            for (std::uint64_t k = first; k < last; ++k) {
+                const std::int64_t base = static_cast<std::int64_t>(k * step_);
+                for (std::uint64_t kind = kind_first; kind < kind_first + kind_count; ++kind) {
+                    const RowTemplate& t = templates_[kind];
+                    const std::uint64_t n = t.columns.size();
+                    const std::int64_t* moved = t.columns.data();
+                    const double* value = t.values.data();
+                    for (std::uint64_t e = 0; e < n; ++e) {
+                        columns[nnz + e] = static_cast<Index>(base + moved[e]);
+                        values[nnz + e] = value[e];
+                    }
+                    nnz += n;
+                    offsets[++r] = static_cast<Index>(nnz);
+                }
+            }
+            nnz_ = nnz;
+            r_ = r;
+        }, interrupt_stride / per_interval + 1);
+    }
+
     // Row `kind` of sub-interval k: polynomial i (Legendre), node j (Lagrange), into the scratch row.
     std::uint64_t generic(std::uint64_t kind, std::uint64_t k)
     {
@@ -287,6 +318,9 @@ private:
     std::vector<std::uint64_t> scratch_columns_;
     std::vector<double> scratch_values_;
     std::vector<RowTemplate> templates_;
+    std::uint64_t nnz_ = 0;  // the fill's position: entries and rows written
+    std::uint64_t r_ = 0;
+    InterruptCountdown countdown_;
 };
 
 }  // namespace

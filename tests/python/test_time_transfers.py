@@ -126,7 +126,8 @@ def test_transfers_are_the_exact_projections(nt_coarse, nt_fine, degree):
                         (restriction[j * nt_coarse + K, i * nt_fine + k],
                          Fraction(2 * j + 1, 2) * Fraction(nt_coarse, nt_fine) * J),
                     ]:
-                        assert got == 0 if exact == 0 else within_ulps(got, Decimal(exact.numerator) / exact.denominator)
+                        exact_decimal = Decimal(exact.numerator) / exact.denominator
+                        assert got == 0 if exact == 0 else within_ulps(got, exact_decimal)
 
 
 def test_nested_transfers_reproduce_and_project():
