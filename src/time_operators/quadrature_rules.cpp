@@ -67,6 +67,43 @@ DoubleDouble newton_root(QuadratureRule rule, std::uint64_t n, LegendreAt& p, Do
     return x;
 }
 
+// The roots of P_m, ascending: Newton steps from the classical guesses, deflated.
+std::vector<DoubleDouble> gauss_nodes(std::uint64_t m, LegendreAt& p, InterruptCountdown& countdown)
+{
+    std::vector<DoubleDouble> nodes = reserved_vector<DoubleDouble>(m);
+    const double dm = static_cast<double>(m);
+    for (std::uint64_t i = 0; i < m; ++i) {
+        countdown.tick(m * (i + 1));
+        const double guess = -std::cos(std::numbers::pi * (static_cast<double>(i) + 0.75) / (dm + 0.5));
+        nodes.push_back(newton_root(QuadratureRule::gauss, m, p, guess, nodes));
+    }
+    std::sort(nodes.begin(), nodes.end(), [](DoubleDouble a, DoubleDouble b) { return (a - b).hi < 0.0; });
+    return nodes;
+}
+
+// The one root in (lo, hi) of a function that changes sign there: Newton steps,
+// replaced by bisection whenever they would leave the shrinking bracket.
+DoubleDouble bracketed_root(QuadratureRule rule, std::uint64_t n, LegendreAt& p, DoubleDouble lo, DoubleDouble hi)
+{
+    const bool negative_at_lo = target(rule, n, p, lo).f.hi < 0.0;
+    DoubleDouble x = (lo + hi) * 0.5;
+    for (int step = 0; step < 400; ++step) {
+        const Target t = target(rule, n, p, x);
+        if (t.f.hi == 0.0) break;
+        if ((t.f.hi < 0.0) == negative_at_lo) {
+            lo = x;
+        } else {
+            hi = x;
+        }
+        DoubleDouble next = x - t.f / t.df;
+        if (!((next - lo).hi > 0.0 && (hi - next).hi > 0.0)) next = (lo + hi) * 0.5;
+        const double moved = (next - x).hi;
+        x = next;
+        if (!(std::fabs(moved) > 0x1p-100)) break;
+    }
+    return x;
+}
+
 }  // namespace
 
 ReferenceRule reference_rule(QuadratureRule rule, std::uint64_t n)
@@ -76,27 +113,23 @@ ReferenceRule reference_rule(QuadratureRule rule, std::uint64_t n)
     const bool radau = rule == QuadratureRule::radau_left || rule == QuadratureRule::radau_right;
     const QuadratureRule solved = radau ? QuadratureRule::radau_left : rule;
     LegendreAt p(n);
-    std::vector<DoubleDouble> nodes = reserved_vector<DoubleDouble>(n);
     InterruptCountdown countdown;
-    // Fixed nodes first: they deflate the search for the free ones.
-    if (radau || rule == QuadratureRule::lobatto) nodes.push_back(-1.0);
-    if (rule == QuadratureRule::lobatto) nodes.push_back(1.0);
-    const std::uint64_t fixed = nodes.size();
-    const double dn = static_cast<double>(n);
-    for (std::uint64_t i = 0; i < n - fixed; ++i) {
-        countdown.tick(n * (nodes.size() + 1));
-        const double di = static_cast<double>(i);
-        double guess;  // the Chebyshev analogue of each node
-        if (rule == QuadratureRule::gauss) {
-            guess = -std::cos(std::numbers::pi * (di + 0.75) / (dn + 0.5));
-        } else if (radau) {
-            guess = -std::cos(2.0 * std::numbers::pi * (di + 1.0) / (2.0 * dn - 1.0));
-        } else {
-            guess = -std::cos(std::numbers::pi * (di + 1.0) / (dn - 1.0));
+    std::vector<DoubleDouble> nodes;
+    if (rule == QuadratureRule::gauss) {
+        nodes = gauss_nodes(n, p, countdown);
+    } else {
+        // The free nodes interlace with the roots of P_n (Radau: roots of
+        // P_{n-1} + P_n) or of P_{n-1} (Lobatto: roots of P'_{n-1}), one
+        // between each neighbouring pair.
+        const std::vector<DoubleDouble> brackets = gauss_nodes(radau ? n : n - 1, p, countdown);
+        nodes = reserved_vector<DoubleDouble>(n);
+        nodes.push_back(-1.0);
+        for (std::uint64_t i = 0; i + 1 < brackets.size(); ++i) {
+            countdown.tick(n * 8);
+            nodes.push_back(bracketed_root(solved, n, p, brackets[i], brackets[i + 1]));
         }
-        nodes.push_back(newton_root(solved, n, p, guess, nodes));
+        if (rule == QuadratureRule::lobatto) nodes.push_back(1.0);
     }
-    std::sort(nodes.begin(), nodes.end(), [](DoubleDouble a, DoubleDouble b) { return (a - b).hi < 0.0; });
 
     std::vector<DoubleDouble> weights = reserved_vector<DoubleDouble>(n);
     const DoubleDouble nn = DoubleDouble::from_u64(n) * DoubleDouble::from_u64(n);

@@ -74,6 +74,14 @@ def test_quadrature_nodes_and_weights_within_two_ulps(rule, n):
         np.testing.assert_allclose((weights * times**m).reshape(n_t, n).sum(axis=1), exact, rtol=1e-12)
 
 
+@pytest.mark.parametrize("rule", ["gauss", "radau-left", "lobatto"])
+def test_many_point_rules_find_every_node(rule):
+    # Deflated Newton from Chebyshev guesses lost a Radau node from 273 points on.
+    times, weights = za.time_quadrature(300, 1, 2.0, rule)
+    assert np.all(np.diff(times) > 0)
+    np.testing.assert_allclose([weights.sum(), weights @ (times - 1) ** 200], [2.0, 2 / 201], rtol=1e-13)
+
+
 @pytest.mark.parametrize(
     "args, error, match",
     [
