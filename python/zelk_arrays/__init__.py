@@ -38,11 +38,20 @@ if TYPE_CHECKING:
     _CsrParts = tuple[memoryview, memoryview, memoryview, int, int, int]
 
 __all__ = [
+    "LagrangeSpace",
     "LegendreExpansion",
+    "LegendreSpace",
+    "column_range",
     "get_lagrange_points",
     "lagrange_prolongation_matrix",
     "lagrange_to_legendre_basis_transformation",
     "legendre_basis_matrix",
+    "legendre_prolongation_matrix",
+    "legendre_restriction_matrix",
+    "time_derivative_matrix",
+    "time_jump_matrix",
+    "time_mass_matrix",
+    "time_quadrature",
 ]
 
 FloatArray = npt.NDArray[np.float64]
@@ -416,3 +425,15 @@ class LegendreExpansion:
             If the result does not fit in memory.
         """
         return self._evaluate(times, True)
+
+
+# Builders of the space-time operators; they use the helpers above.
+from ._legendre_transfers import legendre_prolongation_matrix, legendre_restriction_matrix  # noqa: E402
+from ._ranges import column_range  # noqa: E402
+from ._spaces import LagrangeSpace, LegendreSpace  # noqa: E402
+from ._time_operators import (  # noqa: E402
+    time_derivative_matrix,
+    time_jump_matrix,
+    time_mass_matrix,
+    time_quadrature,
+)

@@ -26,3 +26,43 @@ def expansion_values(
     derivative: bool,
     /,
 ) -> memoryview: ...
+def time_mass_matrix(
+    trial_is_legendre: bool,
+    trial_degree: int,
+    test_is_legendre: bool,
+    test_degree: int,
+    n_t: int,
+    T: float,
+    k_begin: int,
+    k_end: int,
+    /,
+) -> _CsrParts: ...
+def time_derivative_matrix(
+    trial_is_legendre: bool,
+    trial_degree: int,
+    test_is_legendre: bool,
+    test_degree: int,
+    n_t: int,
+    T: float,
+    k_begin: int,
+    k_end: int,
+    /,
+) -> _CsrParts: ...
+def time_jump_matrix(
+    trial_is_legendre: bool,
+    trial_degree: int,
+    test_is_legendre: bool,
+    test_degree: int,
+    n_t: int,
+    T: float,
+    k_begin: int,
+    k_end: int,
+    /,
+) -> _CsrParts: ...
+def legendre_prolongation_matrix(
+    nt_coarse: int, nt_fine: int, degree: int, k_begin: int, k_end: int, /
+) -> _CsrParts: ...
+def legendre_restriction_matrix(
+    nt_coarse: int, nt_fine: int, degree: int, k_begin: int, k_end: int, /
+) -> _CsrParts: ...
+def time_quadrature(n_points: int, n_t: int, T: float, rule: int, /) -> tuple[memoryview, memoryview]: ...

@@ -15,5 +15,17 @@ PyObject* basis_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs
 extern const char basis_matrix_doc[];
 PyObject* expansion_values(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char expansion_values_doc[];
+PyObject* time_mass_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char time_mass_matrix_doc[];
+PyObject* time_derivative_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char time_derivative_matrix_doc[];
+PyObject* time_jump_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char time_jump_matrix_doc[];
+PyObject* legendre_prolongation_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char legendre_prolongation_matrix_doc[];
+PyObject* legendre_restriction_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char legendre_restriction_matrix_doc[];
+PyObject* time_quadrature(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char time_quadrature_doc[];
 
 }  // namespace zelk::arrays

@@ -15,6 +15,12 @@ PyMethodDef methods[] = {
     {"transformation_matrix", as_method(transformation_matrix), METH_FASTCALL, transformation_matrix_doc},
     {"basis_matrix", as_method(basis_matrix), METH_FASTCALL, basis_matrix_doc},
     {"expansion_values", as_method(expansion_values), METH_FASTCALL, expansion_values_doc},
+    {"time_mass_matrix", as_method(time_mass_matrix), METH_FASTCALL, time_mass_matrix_doc},
+    {"time_derivative_matrix", as_method(time_derivative_matrix), METH_FASTCALL, time_derivative_matrix_doc},
+    {"time_jump_matrix", as_method(time_jump_matrix), METH_FASTCALL, time_jump_matrix_doc},
+    {"legendre_prolongation_matrix", as_method(legendre_prolongation_matrix), METH_FASTCALL, legendre_prolongation_matrix_doc},
+    {"legendre_restriction_matrix", as_method(legendre_restriction_matrix), METH_FASTCALL, legendre_restriction_matrix_doc},
+    {"time_quadrature", as_method(time_quadrature), METH_FASTCALL, time_quadrature_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

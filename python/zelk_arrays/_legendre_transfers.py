@@ -1,0 +1,128 @@
+"""Grid transfers of the modal (Legendre) description: L2 projections between two time grids."""
+
+from __future__ import annotations
+
+import math
+from typing import TYPE_CHECKING
+
+from . import _count, _csr, _native
+from ._ranges import checked_intervals, register_column_range
+
+if TYPE_CHECKING:
+    from scipy.sparse import csr_array
+
+
+def _grids(nt_coarse: int, nt_fine: int, degree: int) -> tuple[int, int, int]:
+    nt_coarse = _count(nt_coarse, "nt_coarse", minimum=1)
+    nt_fine = _count(nt_fine, "nt_fine", minimum=1)
+    degree = _count(degree, "degree")
+    return nt_coarse, nt_fine, degree
+
+
+def legendre_prolongation_matrix(
+    nt_coarse: int, nt_fine: int, degree: int, *, intervals: object = None
+) -> csr_array:
+    """The prolongation of Legendre coefficients from ``nt_coarse`` to ``nt_fine`` sub-intervals.
+
+    Exact when ``nt_fine`` is a multiple of ``nt_coarse``; otherwise the L2
+    projection onto the fine space, integrated exactly over the overlaps of
+    fine and coarse sub-intervals.
+
+    Parameters
+    ----------
+    nt_coarse, nt_fine : int
+        Number of sub-intervals of the two grids of [0, T], at least 1 each.
+    degree : int
+        Polynomial degree on both grids, at least 0.
+    intervals : tuple of two ints, optional
+        ``(k_begin, k_end)``: only the rows of the fine sub-intervals
+        ``k_begin <= k < k_end``, polynomial by polynomial. Default: all.
+
+    Returns
+    -------
+    scipy.sparse.csr_array
+        float64, shape ``(nt_fine * (degree + 1), nt_coarse * (degree + 1))``
+        for all rows, in the coefficient layout ``i * n_t + k`` on both sides.
+        Exact zeros are not stored.
+
+    Raises
+    ------
+    TypeError
+        If a count is not an integer, or ``intervals`` not a pair of integers.
+    ValueError
+        If ``nt_coarse`` or ``nt_fine`` is 0, or ``intervals`` is out of range.
+    OverflowError
+        If a count is negative or the sizes exceed the address space.
+    """
+    nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
+    k_begin, k_end = checked_intervals(intervals, nt_fine)
+    return _csr(_native.legendre_prolongation_matrix(nt_coarse, nt_fine, degree, k_begin, k_end))
+
+
+def legendre_restriction_matrix(
+    nt_fine: int, nt_coarse: int, degree: int, *, intervals: object = None
+) -> csr_array:
+    """The L2 projection of Legendre coefficients from ``nt_fine`` onto ``nt_coarse`` sub-intervals.
+
+    On nested grids it equals ``M_c^-1 P.T M_f`` for the prolongation ``P``
+    and the two mass matrices: the restriction for solutions and iterates.
+    Residuals, which live in the test space, are restricted by ``P.T``.
+
+    Parameters
+    ----------
+    nt_fine, nt_coarse : int
+        Number of sub-intervals of the two grids of [0, T], at least 1 each.
+    degree : int
+        Polynomial degree on both grids, at least 0.
+    intervals : tuple of two ints, optional
+        ``(k_begin, k_end)``: only the rows of the coarse sub-intervals
+        ``k_begin <= k < k_end``, polynomial by polynomial. Default: all.
+
+    Returns
+    -------
+    scipy.sparse.csr_array
+        float64, shape ``(nt_coarse * (degree + 1), nt_fine * (degree + 1))``
+        for all rows. Exact zeros are not stored.
+
+    Raises
+    ------
+    TypeError
+        If a count is not an integer, or ``intervals`` not a pair of integers.
+    ValueError
+        If ``nt_coarse`` or ``nt_fine`` is 0, or ``intervals`` is out of range.
+    OverflowError
+        If a count is negative or the sizes exceed the address space.
+    """
+    nt_fine = _count(nt_fine, "nt_fine", minimum=1)
+    nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
+    k_begin, k_end = checked_intervals(intervals, nt_coarse)
+    return _csr(_native.legendre_restriction_matrix(nt_coarse, nt_fine, degree, k_begin, k_end))
+
+
+def _overlapped(k_begin: int, k_end: int, own: int, other: int, count: int, degree: int) -> tuple[int, int]:
+    """Columns of the sub-intervals (``other`` units long) that rows k_begin..k_end-1 (``own`` long) overlap."""
+    if k_begin == k_end:
+        return 0, 0
+    first = k_begin * own // other
+    last = (k_end * own - 1) // other
+    return first, degree * count + last + 1
+
+
+@register_column_range(legendre_prolongation_matrix)
+def _prolongation_columns(
+    nt_coarse: int, nt_fine: int, degree: int, *, intervals: object = None
+) -> tuple[int, int]:
+    nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
+    k_begin, k_end = checked_intervals(intervals, nt_fine)
+    g = math.gcd(nt_coarse, nt_fine)
+    return _overlapped(k_begin, k_end, nt_coarse // g, nt_fine // g, nt_coarse, degree)
+
+
+@register_column_range(legendre_restriction_matrix)
+def _restriction_columns(
+    nt_fine: int, nt_coarse: int, degree: int, *, intervals: object = None
+) -> tuple[int, int]:
+    nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
+    k_begin, k_end = checked_intervals(intervals, nt_coarse)
+    g = math.gcd(nt_coarse, nt_fine)
+    return _overlapped(k_begin, k_end, nt_fine // g, nt_coarse // g, nt_fine, degree)

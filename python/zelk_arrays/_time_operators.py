@@ -1,0 +1,190 @@
+"""Time operators of space-time discretisations: mass, derivative and jump matrices, and quadrature."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Callable
+from typing import TYPE_CHECKING, Final
+
+import numpy as np
+
+from . import _count, _csr, _native, _owned, _real
+from ._ranges import checked_intervals, register_column_range
+from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace
+
+if TYPE_CHECKING:
+    from scipy.sparse import csr_array
+
+    from . import FloatArray, _CsrParts
+
+_RULES: Final = {"gauss": 0, "radau-left": 1, "radau-right": 2, "lobatto": 3}
+
+
+def _checked_pair(trial: object, test: object) -> tuple[TimeSpace, TimeSpace]:
+    for name, space in (("trial", trial), ("test", test)):
+        if not isinstance(space, (LagrangeSpace, LegendreSpace)):
+            raise TypeError(f"{name} must be a LagrangeSpace or a LegendreSpace, not {type(space).__name__!r}")
+    assert isinstance(trial, (LagrangeSpace, LegendreSpace))
+    assert isinstance(test, (LagrangeSpace, LegendreSpace))
+    if (trial.n_t, trial.T) != (test.n_t, test.T):
+        raise ValueError(
+            "trial and test must be on the same grid, got "
+            f"n_t={trial.n_t}, T={trial.T!r} and n_t={test.n_t}, T={test.T!r}"
+        )
+    return trial, test
+
+
+def _operator(
+    native: Callable[[bool, int, bool, int, int, float, int, int], _CsrParts],
+    trial: TimeSpace,
+    test: TimeSpace,
+    intervals: object,
+) -> csr_array:
+    trial, test = _checked_pair(trial, test)
+    k_begin, k_end = checked_intervals(intervals, test.n_t)
+    return _csr(
+        native(
+            isinstance(trial, LegendreSpace),
+            trial.degree,
+            isinstance(test, LegendreSpace),
+            test.degree,
+            test.n_t,
+            test.T,
+            k_begin,
+            k_end,
+        )
+    )
+
+
+def _operator_columns(trial: TimeSpace, test: TimeSpace, intervals: object, upwind: bool) -> tuple[int, int]:
+    trial, test = _checked_pair(trial, test)
+    k_begin, k_end = checked_intervals(intervals, test.n_t)
+    if k_begin == k_end:
+        return 0, 0
+    # A shared Lagrange test node reaches one sub-interval back, the upwind value one more.
+    first = max(k_begin - isinstance(test, LagrangeSpace) - upwind, 0)
+    last = k_end - 1
+    degree = trial.degree
+    if isinstance(trial, LagrangeSpace):
+        return first * degree, (last + 1) * degree + 1
+    return first, degree * trial.n_t + last + 1
+
+
+_OPERATOR_DOC: Final = """
+    Parameters
+    ----------
+    trial, test : LagrangeSpace or LegendreSpace
+        The spaces of the columns (u_j) and of the rows (v_i), on the same
+        grid (equal ``n_t`` and ``T``; the degrees may differ).
+    intervals : tuple of two ints, optional
+        ``(k_begin, k_end)``: build only the rows that the test space's
+        sub-intervals ``k_begin <= k < k_end`` own (see
+        :func:`column_range`). Default: all rows.
+
+    Returns
+    -------
+    scipy.sparse.csr_array
+        float64, shape ``(n_rows, trial.dim)`` with ``n_rows = test.dim`` for
+        all rows. Entries of different sub-intervals are never stored, nor
+        are entries whose exact value is zero.
+
+    Raises
+    ------
+    TypeError
+        If ``trial`` or ``test`` is not a space, or ``intervals`` not a pair of integers.
+    ValueError
+        If the spaces are on different grids, or ``intervals`` is out of range.
+"""
+
+
+def time_mass_matrix(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> csr_array:
+    """The time mass matrix M[i, j] = integral over [0, T] of u_j v_i dt."""
+    return _operator(_native.time_mass_matrix, trial, test, intervals)
+
+
+def time_derivative_matrix(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> csr_array:
+    """The derivative matrix D[i, j] = sum over sub-intervals I_k of the integral over I_k of u_j' v_i dt.
+
+    For a continuous trial space this is the integral of u_j' v_i over [0, T].
+    """
+    return _operator(_native.time_derivative_matrix, trial, test, intervals)
+
+
+def time_jump_matrix(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> csr_array:
+    """The upwind jump matrix J[i, j] = sum over k of v_i(t_k+) (u_j(t_k+) - u_j(t_k-)).
+
+    ``t_k = k * T / n_t`` for ``k = 0 ... n_t - 1`` and ``u(0-) = 0``: the
+    first term is ``v_i(0+) u_j(0+)``, so the initial value goes to the
+    right-hand side. For a continuous trial space every other jump vanishes.
+    Together with :func:`time_derivative_matrix` on the same
+    :class:`LegendreSpace` it makes discontinuous Galerkin in time.
+    """
+    return _operator(_native.time_jump_matrix, trial, test, intervals)
+
+
+for _builder in (time_mass_matrix, time_derivative_matrix, time_jump_matrix):
+    _builder.__doc__ = (_builder.__doc__ or "") + "\n" + _OPERATOR_DOC
+
+
+@register_column_range(time_mass_matrix)
+def _mass_columns(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> tuple[int, int]:
+    return _operator_columns(trial, test, intervals, upwind=False)
+
+
+@register_column_range(time_derivative_matrix)
+def _derivative_columns(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> tuple[int, int]:
+    return _operator_columns(trial, test, intervals, upwind=False)
+
+
+@register_column_range(time_jump_matrix)
+def _jump_columns(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> tuple[int, int]:
+    return _operator_columns(trial, test, intervals, upwind=True)
+
+
+def time_quadrature(n_points: int, n_t: int, T: float, rule: str = "gauss") -> tuple[FloatArray, FloatArray]:
+    """A quadrature rule copied onto each of the ``n_t`` sub-intervals of [0, T].
+
+    Parameters
+    ----------
+    n_points : int
+        Points per sub-interval: at least 1, at least 2 for ``"lobatto"``.
+    n_t : int
+        Number of equal sub-intervals, at least 1.
+    T : float
+        End of the time interval, positive and finite.
+    rule : {"gauss", "radau-right", "radau-left", "lobatto"}
+        Gauss-Legendre; Gauss-Radau with the right or the left end of each
+        sub-interval; Gauss-Lobatto with both ends.
+
+    Returns
+    -------
+    times, weights : numpy.ndarray
+        float64 arrays of ``n_t * n_points`` values, sub-interval by
+        sub-interval and ascending within each; every one the double nearest
+        (within 2 ulps) to the exact node or weight. ``weights @ f(times)``
+        integrates polynomials of degree ``2 n - 1`` (Gauss), ``2 n - 2``
+        (Radau) or ``2 n - 3`` (Lobatto) on each sub-interval exactly.
+
+    Raises
+    ------
+    TypeError
+        If ``rule`` is not a string, or a count is not an integer.
+    ValueError
+        If ``rule`` is unknown, ``n_points`` or ``n_t`` too small, or ``T``
+        not positive and finite.
+    OverflowError
+        If ``n_t * n_points`` exceeds the address space.
+    """
+    if not isinstance(rule, str):
+        raise TypeError(f"rule must be a string, not {type(rule).__name__!r}")
+    try:
+        code = _RULES[rule]
+    except KeyError:
+        raise ValueError(f"rule must be one of {', '.join(map(repr, _RULES))}, got {rule!r}") from None
+    n_points = _count(n_points, "n_points", minimum=2 if rule == "lobatto" else 1)
+    n_t = _count(n_t, "n_t", minimum=1)
+    T = _real(T, "T")  # noqa: N806 - the grid's own name
+    if not (math.isfinite(T) and T > 0.0):
+        raise ValueError(f"T must be positive and finite, got {T!r}")
+    times, weights = _native.time_quadrature(n_points, n_t, T, code)
+    return _owned(times, np.float64), _owned(weights, np.float64)

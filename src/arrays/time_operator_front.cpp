@@ -1,0 +1,39 @@
+// time_operator_matrix: one argument parser and one CSR fill for the mass, derivative and jump entry points.
+#include "arrays/time_operator_front.hpp"
+
+#include <cstdint>
+#include <utility>
+
+#include "arrays/csr_result.hpp"
+#include "arrays/frame.hpp"
+
+namespace zelk::arrays {
+using namespace time_operators;
+
+namespace {
+
+LocalBasis basis_arg(PyObject* is_legendre, PyObject* degree)
+{
+    const int legendre = PyObject_IsTrue(is_legendre);
+    if (legendre < 0) throw ErrorSet{};
+    return {legendre != 0 ? BasisKind::legendre : BasisKind::lagrange, u64_arg(degree)};
+}
+
+}  // namespace
+
+PyObject* time_operator_matrix(TimeOperator op, const char* name, PyObject* const* args, Py_ssize_t nargs)
+{
+    return guarded([&] {
+        expect_arguments(name, nargs, 8);
+        const LocalBasis trial = basis_arg(args[0], args[1]);
+        const LocalBasis test = basis_arg(args[2], args[3]);
+        const TimeOperatorShape shape =
+            time_operator_shape(op, trial, test, u64_arg(args[4]), float_arg(args[5]), u64_arg(args[6]),
+                                u64_arg(args[7]));
+        CsrResult result(shape.nrows, shape.ncols, shape.max_nnz);
+        const std::uint64_t nnz = result.fill([&](const auto& rows) { return fill_time_operator_rows(shape, rows); });
+        return std::move(result).to_python(nnz);
+    });
+}
+
+}  // namespace zelk::arrays

@@ -1,0 +1,14 @@
+// The shared body of the three time operator entry points: arguments, CSR storage, the fill without the GIL.
+#pragma once
+
+#include <Python.h>
+
+#include "time_operators/time_operator_rows.hpp"
+
+namespace zelk::arrays {
+
+// Arguments: (trial_is_legendre, trial_degree, test_is_legendre, test_degree, n_t, T, k_begin, k_end).
+PyObject* time_operator_matrix(time_operators::TimeOperator op, const char* name, PyObject* const* args,
+                               Py_ssize_t nargs);
+
+}  // namespace zelk::arrays

@@ -1,0 +1,81 @@
+// Time operators' core: double-double steps, correctly rounded rules and integrals, rows and their faults.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "fault_message.hpp"
+#include "time_operators/double_double.hpp"
+#include "time_operators/legendre_transfer.hpp"
+#include "time_operators/quadrature_rules.hpp"
+#include "time_operators/reference_integrals.hpp"
+#include "time_operators/time_operator_rows.hpp"
+
+using namespace zelk::time_operators;
+
+TEST(DoubleDouble, CountsAreExactAndQuotientsCarryTheLowPart)
+{
+    const std::uint64_t top = std::numeric_limits<std::uint64_t>::max();
+    const DoubleDouble n = DoubleDouble::from_u64(top);
+    // 2^64 - 1 needs both parts: hi rounds up to 2^64, lo is -1.
+    EXPECT_EQ(n.hi, 0x1p64);
+    EXPECT_EQ(n.lo, -1.0);
+    const DoubleDouble third = DoubleDouble(1.0) / DoubleDouble(3.0);
+    const DoubleDouble residual = third * DoubleDouble(3.0) - DoubleDouble(1.0);
+    EXPECT_LT(std::fabs(residual.hi), 0x1p-100);
+}
+
+TEST(ReferenceRules, NodesAndWeightsAreCorrectlyRounded)
+{
+    const ReferenceRule gauss = reference_rule(QuadratureRule::gauss, 2);
+    // -1/sqrt(3) to the nearest double (1.0 / std::sqrt(3.0) is one ulp further out).
+    EXPECT_EQ(gauss.nodes[0].to_double(), -0.5773502691896257);
+    EXPECT_EQ(gauss.weights[1].to_double(), 1.0);
+    const ReferenceRule radau = reference_rule(QuadratureRule::radau_right, 2);
+    EXPECT_EQ(radau.nodes[0].to_double(), -1.0 / 3.0);
+    EXPECT_EQ(radau.nodes[1].to_double(), 1.0);
+    EXPECT_EQ(radau.weights[0].to_double(), 1.5);
+    EXPECT_EQ(fault_message([] { reference_rule(QuadratureRule::lobatto, 1); }),
+              "Lobatto quadrature needs at least two points");
+}
+
+TEST(ReferenceIntegrals, RoundedOnceAndExactZerosAreZero)
+{
+    const LocalBasis linear{BasisKind::lagrange, 1};
+    EXPECT_EQ(reference_mass(linear, linear), (std::vector<double>{1.0 / 3.0, 1.0 / 6.0, 1.0 / 6.0, 1.0 / 3.0}));
+    // P_1 is orthogonal to constants; its derivative against P_0 and P_2 is 2 and 0.
+    const LocalBasis quadratic{BasisKind::legendre, 2};
+    const std::vector<double> d = reference_derivative(quadratic, quadratic);
+    EXPECT_EQ(d, (std::vector<double>{0.0, 2.0, 0.0, 0.0, 0.0, 2.0, 0.0, 0.0, 0.0}));
+}
+
+TEST(TimeOperatorRows, ContinuousTrialJumpsOnlyAtTheStart)
+{
+    const TimeOperatorShape shape =
+        time_operator_shape(TimeOperator::jump, {BasisKind::lagrange, 2}, {BasisKind::legendre, 1}, 3, 1.0, 0, 3);
+    std::vector<std::int32_t> offsets(shape.nrows + 1), columns(shape.max_nnz);
+    std::vector<double> values(shape.max_nnz);
+    const std::uint64_t nnz = fill_time_operator_rows<std::int32_t>(shape, {offsets, columns, values});
+    // Rows P_0 and P_1 on the first sub-interval: v(0+) u_0(0+) = 1 and -1.
+    ASSERT_EQ(nnz, 2u);
+    EXPECT_EQ(offsets, (std::vector<std::int32_t>{0, 1, 1, 1, 2, 2, 2}));
+    EXPECT_EQ(values[0], 1.0);
+    EXPECT_EQ(values[1], -1.0);
+}
+
+TEST(TimeOperatorShapes, Faults)
+{
+    const LocalBasis legendre{BasisKind::legendre, 1};
+    EXPECT_EQ(fault_message([&] {
+                  time_operator_shape(TimeOperator::mass, {BasisKind::lagrange, 0}, legendre, 2, 1.0, 0, 2);
+              }),
+              "Lagrange time space requires degree at least 1");
+    EXPECT_EQ(fault_message([&] { time_operator_shape(TimeOperator::mass, legendre, legendre, 2, 1.0, 1, 3); }),
+              "interval range out of bounds");
+    EXPECT_EQ(fault_message([&] { time_operator_shape(TimeOperator::mass, legendre, legendre, 2, -1.0, 0, 2); }),
+              "time grid requires a positive finite end time");
+    // Coprime grids whose common refinement has more than 2^64 parts.
+    EXPECT_EQ(fault_message([] { legendre_transfer_shape(false, (1ull << 32) + 1, 1ull << 32, 0, 0, 0); }),
+              "capacity overflow");
+}

@@ -1,0 +1,236 @@
+"""Time spaces and operators against exact rational integrals, row ranges, and error paths."""
+
+import math
+from fractions import Fraction
+
+import pytest
+
+np = pytest.importorskip("numpy")
+sparse = pytest.importorskip("scipy.sparse")
+
+import zelk_arrays as za  # noqa: E402
+
+# Exact polynomials on [-1, 1]: coefficient lists of Fractions, lowest degree first.
+
+
+def multiply(p, q):
+    out = [Fraction(0)] * (len(p) + len(q) - 1)
+    for i, a in enumerate(p):
+        for j, b in enumerate(q):
+            out[i + j] += a * b
+    return out
+
+
+def derivative(p):
+    return [i * c for i, c in enumerate(p)][1:] or [Fraction(0)]
+
+
+def integral(p):
+    """Integral over [-1, 1]."""
+    return sum(Fraction(2, n + 1) * c for n, c in enumerate(p) if n % 2 == 0)
+
+
+def value(p, x):
+    return sum(c * x**n for n, c in enumerate(p))
+
+
+def legendre(degree):
+    polys = [[Fraction(1)], [Fraction(0), Fraction(1)]]
+    for n in range(1, degree):
+        a = multiply([Fraction(0), Fraction(2 * n + 1, n + 1)], polys[n])
+        b = [Fraction(-n, n + 1) * c for c in polys[n - 1]] + [Fraction(0)] * 2
+        polys.append([x + y for x, y in zip(a, b)])
+    return polys[: degree + 1]
+
+
+def lagrange(degree):
+    nodes = [Fraction(-1) + Fraction(2 * j, degree) for j in range(degree + 1)]
+    polys = []
+    for j, xj in enumerate(nodes):
+        p = [Fraction(1)]
+        for m, xm in enumerate(nodes):
+            if m != j:
+                p = multiply(p, [-xm / (xj - xm), 1 / (xj - xm)])
+        polys.append(p)
+    return polys
+
+
+def local_basis(space):
+    return legendre(space.degree) if isinstance(space, za.LegendreSpace) else lagrange(space.degree)
+
+
+def exact_matrix(kind, trial, test):
+    """The global matrix assembled sub-interval by sub-interval in exact arithmetic."""
+    h = Fraction(test.T) / test.n_t
+    u, v = local_basis(trial), local_basis(test)
+    out = {}
+    for k in range(test.n_t):
+        for a, va in enumerate(v):
+            for b, ub in enumerate(u):
+                if kind == "mass":
+                    entries = [(k, h / 2 * integral(multiply(ub, va)))]
+                elif kind == "derivative":
+                    entries = [(k, integral(multiply(derivative(ub), va)))]
+                else:
+                    left = value(va, -1)
+                    entries = [(k, left * value(ub, -1))]
+                    if k > 0:
+                        entries.append((k - 1, -left * value(ub, 1)))
+                for kk, x in entries:
+                    key = (test.index(k, a), trial.index(kk, b))
+                    out[key] = out.get(key, Fraction(0)) + x
+    return out
+
+
+BUILDERS = {"mass": za.time_mass_matrix, "derivative": za.time_derivative_matrix, "jump": za.time_jump_matrix}
+
+
+def check_exact(kind, trial, test):
+    got = BUILDERS[kind](trial, test)
+    assert isinstance(got, sparse.csr_array) and got.shape == (test.dim, trial.dim)
+    assert got.has_canonical_format
+    exact = exact_matrix(kind, trial, test)
+    dense = got.toarray()
+    largest = max(abs(x) for x in exact.values())
+    stored = set(zip(np.repeat(np.arange(got.shape[0]), np.diff(got.indptr)).tolist(), got.indices.tolist()))
+    for (i, j), x in exact.items():
+        if x == 0:
+            assert abs(dense[i, j]) <= 2.0**-52 * largest, (kind, i, j)
+        else:
+            assert abs(Fraction(dense[i, j]) - x) <= 2 * math.ulp(float(x)), (kind, i, j, dense[i, j], x)
+    # Nothing outside the sub-interval blocks.
+    assert stored <= set(exact)
+
+
+PAIRS = [
+    (za.LagrangeSpace(1, 3, 3.0), za.LegendreSpace(0, 3, 3.0)),
+    (za.LagrangeSpace(3, 3, 3.0), za.LegendreSpace(2, 3, 3.0)),
+    (za.LagrangeSpace(2, 3, 3.0), za.LagrangeSpace(3, 3, 3.0)),
+    (za.LegendreSpace(3, 3, 3.0), za.LegendreSpace(3, 3, 3.0)),
+    (za.LegendreSpace(2, 3, 3.0), za.LagrangeSpace(2, 3, 3.0)),
+]
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("pair", PAIRS, ids=repr)
+def test_entries_are_the_exact_integrals(kind, pair):
+    check_exact(kind, *pair)
+
+
+@pytest.mark.parametrize("kind", ["mass", "derivative"])
+def test_entries_stay_exact_up_to_degree_twelve(kind):
+    check_exact(kind, za.LagrangeSpace(12, 2, 0.75), za.LegendreSpace(11, 2, 0.75))
+    check_exact(kind, za.LagrangeSpace(12, 2, 0.75), za.LagrangeSpace(12, 2, 0.75))
+
+
+def test_dg_matrices_keep_only_structural_entries():
+    space = za.LegendreSpace(3, 5, 1.0)
+    mass = za.time_mass_matrix(space, space)
+    # Orthogonal polynomials: the mass matrix is diagonal with h / (2i + 1).
+    assert mass.nnz == space.dim
+    np.testing.assert_allclose(mass.diagonal(), np.repeat([0.2 / (2 * i + 1) for i in range(4)], 5), rtol=4.5e-16)
+    # The jump of a continuous trial function vanishes except at t = 0.
+    jump = za.time_jump_matrix(za.LagrangeSpace(2, 5), space)
+    assert set(jump.indices.tolist()) == {0}
+
+
+def modal_rows(space, k_begin, k_end):
+    return [i * space.n_t + k for i in range(space.degree + 1) for k in range(k_begin, k_end)]
+
+
+def nodal_rows(space, k_begin, k_end):
+    rows = list(range(k_begin * space.degree, k_end * space.degree))
+    return rows + ([space.dim - 1] if k_end == space.n_t and k_begin < k_end else [])
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize(
+    "trial, test",
+    [
+        (za.LagrangeSpace(2, 7), za.LegendreSpace(1, 7)),
+        (za.LegendreSpace(2, 7), za.LegendreSpace(2, 7)),
+        (za.LegendreSpace(1, 7), za.LagrangeSpace(3, 7)),
+    ],
+)
+def test_row_ranges_are_the_whole_matrix_bit_for_bit(kind, trial, test):
+    builder = BUILDERS[kind]
+    whole = builder(trial, test)
+    rows_of = modal_rows if isinstance(test, za.LegendreSpace) else nodal_rows
+    cuts = [0, 1, 3, 3, 7]
+    pieces = []
+    for k_begin, k_end in zip(cuts, cuts[1:]):
+        piece = builder(trial, test, intervals=(k_begin, k_end))
+        rows = rows_of(test, k_begin, k_end)
+        assert piece.shape == (len(rows), trial.dim)
+        columns = za.column_range(builder, trial, test, intervals=(k_begin, k_end))
+        assert set(piece.indices.tolist()) <= set(columns)
+        expected = whole[rows]
+        np.testing.assert_array_equal(piece.indptr, expected.indptr)
+        np.testing.assert_array_equal(piece.indices, expected.indices)
+        assert piece.data.tobytes() == expected.data.tobytes()
+        pieces.append(rows)
+    assert sorted(sum(pieces, [])) == list(range(test.dim))
+
+
+def test_spaces():
+    lagrange_space, legendre_space = za.LagrangeSpace(3, 4, 2.0), za.LegendreSpace(2, 4, 2.0)
+    assert (lagrange_space.dim, legendre_space.dim) == (13, 12)
+    assert lagrange_space.index(1, 3) == lagrange_space.index(2, 0) == 6
+    assert legendre_space.index(3, 2) == 11
+    np.testing.assert_array_equal(lagrange_space.local_dofs()[1], [3, 4, 5, 6])
+    order = legendre_space.interval_major()
+    assert order.dtype == np.int64
+    np.testing.assert_array_equal(order[3:6], [1, 5, 9])
+    assert sorted(order.tolist()) == list(range(12))
+    assert legendre_space == za.LegendreSpace(2, 4, 2) and hash(legendre_space) == hash(za.LegendreSpace(2, 4, 2))
+    assert legendre_space != za.LegendreSpace(2, 4, 1.0) and lagrange_space != legendre_space
+    assert repr(lagrange_space) == "LagrangeSpace(degree=3, n_t=4, T=2.0)"
+
+
+@pytest.mark.parametrize(
+    "call, error, match",
+    [
+        (lambda: za.LagrangeSpace(0, 4), ValueError, "degree"),
+        (lambda: za.LegendreSpace(1, 0), ValueError, "n_t"),
+        (lambda: za.LegendreSpace(1.5, 2), TypeError, "degree"),
+        (lambda: za.LegendreSpace(1, 2, float("nan")), ValueError, "T"),
+        (lambda: za.LegendreSpace(1, 2, "1"), TypeError, "T"),
+        (lambda: za.LegendreSpace(1, 2).index(2, 0), ValueError, "k"),
+        (lambda: za.LegendreSpace(1, 2).index(0, 2), ValueError, "i"),
+        (lambda: za.time_mass_matrix(za.LegendreSpace(1, 2), za.LegendreSpace(1, 3)), ValueError, "same grid"),
+        (lambda: za.time_jump_matrix(za.LegendreSpace(1, 2), za.LegendreSpace(1, 2, 2.0)), ValueError, "same grid"),
+        (lambda: za.time_derivative_matrix(za.LegendreSpace(1, 2), "space"), TypeError, "test"),
+        (lambda: za.time_mass_matrix(za.LegendreSpace(1, 2), za.LegendreSpace(1, 2), intervals=(1, 3)),
+         ValueError, "intervals"),
+        (lambda: za.time_mass_matrix(za.LegendreSpace(1, 2), za.LegendreSpace(1, 2), intervals=2), TypeError,
+         "intervals"),
+        (lambda: za.column_range(za.time_jump_matrix, za.LegendreSpace(1, 2), za.LegendreSpace(1, 2),
+                                 intervals=(2, 1)), ValueError, "intervals"),
+    ],
+)
+def test_errors_name_the_argument(call, error, match):
+    with pytest.raises(error, match=match):
+        call()
+
+
+def test_memory_error_comes_before_any_work():
+    space = za.LegendreSpace(0, 2**40)
+    with pytest.raises(MemoryError):
+        za.time_jump_matrix(space, space)
+
+
+@pytest.mark.parametrize("degree", [1, 2])
+def test_agrees_with_scikit_fem_assembly(degree):
+    skfem = pytest.importorskip("skfem")
+    n_t, T = 6, 1.5
+    element = {1: skfem.ElementLineP1, 2: skfem.ElementLineP2}[degree]()
+    basis = skfem.Basis(skfem.MeshLine(np.linspace(0.0, T, n_t + 1)), element)
+    order = np.argsort(basis.doflocs[0], kind="stable")  # skfem's dofs in our node order
+    space = za.LagrangeSpace(degree, n_t, T)
+    forms = {
+        za.time_mass_matrix: skfem.BilinearForm(lambda u, v, _: u * v),
+        za.time_derivative_matrix: skfem.BilinearForm(lambda u, v, _: u.grad[0] * v),
+    }
+    for builder, form in forms.items():
+        reference = form.assemble(basis).toarray()[np.ix_(order, order)]
+        np.testing.assert_allclose(builder(space, space).toarray(), reference, rtol=0, atol=1e-14)
