@@ -21,9 +21,10 @@ def checked_intervals(intervals: object, n_t: int) -> tuple[int, int]:
     if intervals is None:
         return 0, n_t
     try:
-        k_begin, k_end = intervals  # type: ignore[misc]
-        k_begin = operator.index(k_begin)
-        k_end = operator.index(k_end)
+        pair: Any = intervals
+        first, last = pair
+        k_begin = operator.index(first)
+        k_end = operator.index(last)
     except (TypeError, ValueError):
         raise TypeError(f"intervals must be a pair of integers (k_begin, k_end), got {intervals!r}") from None
     if not 0 <= k_begin <= k_end <= n_t:

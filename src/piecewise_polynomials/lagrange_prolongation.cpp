@@ -34,18 +34,50 @@ std::uint64_t coarse_interval(double s, std::uint64_t nc)
     return std::min(saturating_floor_to_u64(s), nc - 1);
 }
 
+// Position of fine row i in coarse-interval units: the quotient first, then the product.
+double coarse_position(std::uint64_t i, double n, double nc)
+{
+    return (static_cast<double>(i) / n) * nc;
+}
+
+// The coarse sub-interval of global row i, exactly as the fill finds it.
+std::uint64_t coarse_interval(const ProlongationShape& shape, std::uint64_t i)
+{
+    const double n = static_cast<double>(shape.nt_fine * shape.degree);
+    return coarse_interval(coarse_position(i, n, static_cast<double>(shape.nt_coarse)), shape.nt_coarse);
+}
+
 }  // namespace
 
 ProlongationShape prolongation_shape(std::uint64_t degree, std::uint64_t nt_coarse, std::uint64_t nt_fine)
 {
+    return prolongation_shape(degree, nt_coarse, nt_fine, 0, nt_fine);
+}
+
+ProlongationShape prolongation_shape(std::uint64_t degree, std::uint64_t nt_coarse, std::uint64_t nt_fine,
+                                     std::uint64_t k_begin, std::uint64_t k_end)
+{
     if (degree == 0) fail("Lagrange prolongation requires polynomial degree at least 1");
     if (nt_coarse == 0) fail("Lagrange prolongation requires at least one coarse interval");
     if (nt_fine == 0) fail("Lagrange prolongation requires at least one fine interval");
-    const std::uint64_t nrows = checked_add(checked_mul(nt_fine, degree), 1);
+    if (!(k_begin <= k_end && k_end <= nt_fine)) fail("Lagrange prolongation rows beyond the fine grid");
+    // Every global row number must fit, whichever rows are asked for.
+    checked_add(checked_mul(nt_fine, degree), 1);
+    const std::uint64_t first_row = k_begin * degree;
+    // The end point belongs to the last sub-interval, and so to no empty range.
+    const std::uint64_t nrows = (k_end - k_begin) * degree + (k_begin < k_end && k_end == nt_fine ? 1 : 0);
     const std::uint64_t ncols = checked_add(checked_mul(nt_coarse, degree), 1);
     // At most p + 1 entries per row.
     const std::uint64_t max_nnz = checked_mul(nrows, checked_add(degree, 1));
-    return {degree, nt_coarse, nt_fine, nrows, ncols, max_nnz};
+    return {degree, nt_coarse, nt_fine, first_row, nrows, ncols, max_nnz};
+}
+
+std::pair<std::uint64_t, std::uint64_t> prolongation_columns(const ProlongationShape& shape)
+{
+    const std::uint64_t first = coarse_interval(shape, shape.first_row) * shape.degree;
+    if (shape.nrows == 0) return {first, first};
+    const std::uint64_t last = coarse_interval(shape, shape.first_row + shape.nrows - 1) * shape.degree;
+    return {first, last + shape.degree + 1};
 }
 
 template <class Index>
@@ -54,7 +86,7 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
     check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
     const std::uint64_t p = shape.degree;
     const std::uint64_t nc = shape.nt_coarse;
-    const std::uint64_t n = shape.nrows - 1;  // the last fine row
+    const std::uint64_t n = shape.nt_fine * p;  // the last fine row
     const std::uint64_t local = p + 1;
 
     // Reference nodes r_k on [-1, 1] (the Lagrange point formula with
@@ -79,9 +111,10 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
     const double dnc = static_cast<double>(nc);
     std::uint64_t nnz = 0;
     out.offsets[0] = 0;
-    for (std::uint64_t i = 0; i <= n; ++i) {
+    for (std::uint64_t r = 0; r < shape.nrows; ++r) {
         countdown.tick(local);
-        const double s = (static_cast<double>(i) / dn) * dnc;
+        const std::uint64_t i = shape.first_row + r;
+        const double s = coarse_position(i, dn, dnc);
         const std::uint64_t j = coarse_interval(s, nc);
         const double d = s - static_cast<double>(j);
         const double xi = (d + d) + (-1.0);
@@ -109,7 +142,7 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
                 ++nnz;
             }
         }
-        out.offsets[i + 1] = static_cast<Index>(nnz);
+        out.offsets[r + 1] = static_cast<Index>(nnz);
     }
     return nnz;
 }

@@ -45,9 +45,18 @@ CsrMatrix row_block(const LagrangeBasis& basis, const DenseMatrix& w, std::uint6
 
 TransformationShape transformation_shape(std::uint64_t degree, std::uint64_t n_t, std::uint64_t ncols)
 {
+    return transformation_shape(degree, n_t, ncols, 0, n_t);
+}
+
+TransformationShape transformation_shape(std::uint64_t degree, std::uint64_t n_t, std::uint64_t ncols,
+                                         std::uint64_t k_begin, std::uint64_t k_end)
+{
+    if (!(k_begin <= k_end && k_end <= n_t)) fail("Lagrange to Legendre rows beyond the grid");
     const std::uint64_t local = checked_add(degree, 1);
-    const std::uint64_t nrows = checked_mul(local, n_t);
-    return {degree, n_t, nrows, ncols, checked_mul(nrows, local)};
+    // Every global row number must fit, whichever rows are asked for.
+    checked_mul(local, n_t);
+    const std::uint64_t nrows = checked_mul(local, k_end - k_begin);
+    return {degree, n_t, k_begin, k_end, nrows, ncols, checked_mul(nrows, local)};
 }
 
 template <class Index>
@@ -63,9 +72,9 @@ void fill_transformation_rows(const TransformationShape& shape, const CsrRows<In
     out.offsets[0] = 0;
     InterruptCountdown countdown;  // counts entries written
     for (std::uint64_t p = 0; p < local; ++p) {
-        for (std::uint64_t k = 0; k < shape.n_t; ++k, ++r) {
+        for (std::uint64_t k = shape.k_begin; k < shape.k_end; ++k, ++r) {
             countdown.tick(local);
-            const std::uint64_t first = k * d;  // below ncols: nnz bounds every column
+            const std::uint64_t first = k * d;  // below ncols: the whole matrix's entry count bounds every column
             for (std::uint64_t m = 0; m < local; ++m, ++pos) {
                 out.col_indices[pos] = static_cast<Index>(first + m);
                 out.values[pos] = w(p, m);
