@@ -2,7 +2,9 @@
 #include "piecewise_polynomials/lagrange_prolongation.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <numeric>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -46,6 +48,58 @@ std::uint64_t coarse_interval(const ProlongationShape& shape, std::uint64_t i)
     const double n = static_cast<double>(shape.nt_fine * shape.degree);
     return coarse_interval(coarse_position(i, n, static_cast<double>(shape.nt_coarse)), shape.nt_coarse);
 }
+
+// Never the bits of a local coordinate, which is always finite: marks an empty slot.
+constexpr std::uint64_t no_key = 0x7ff8'0000'0000'0000;  // a NaN
+
+// Slots kept at most, in entries: small enough to stay in cache.
+constexpr std::uint64_t max_kept_entries = std::uint64_t{1} << 15;
+
+// Rows after which fine row positions i * nc / n repeat within their coarse
+// sub-interval, n / gcd(n, nc); 1 when that many slots of `local` entries
+// would not stay small or not repeat within `nrows` rows.
+std::uint64_t repeat_period(std::uint64_t n, std::uint64_t nc, std::uint64_t local, std::uint64_t nrows)
+{
+    const std::uint64_t period = n / std::gcd(n, nc);
+    if (period >= nrows || period > max_kept_entries / local) return 1;
+    return period;
+}
+
+// The barycentric weights of the reference nodes at a local coordinate.
+struct LocalWeights {
+    const std::vector<double>& node;
+    const std::vector<double>& weight;
+    std::vector<double>& value;  // scratch for one row
+
+    // Writes the places l and values of the row's entries, exact zeros left
+    // out (a NaN compares unequal to 0.0 and is kept), and returns their number.
+    std::uint64_t entries(double xi, std::uint64_t* places, double* values) const
+    {
+        const std::uint64_t p = node.size() - 1;
+        std::uint64_t hit = 0;
+        while (hit <= p && !(std::fabs(xi - node[hit]) < node_hit_tolerance)) ++hit;
+        if (hit <= p) {
+            places[0] = hit;
+            values[0] = 1.0;
+            return 1;
+        }
+        double sum = 0.0;
+        for (std::uint64_t k = 0; k <= p; ++k) {
+            value[k] = weight[k] / (xi - node[k]);
+            sum = sum + value[k];
+        }
+        std::uint64_t count = 0;
+        for (std::uint64_t k = 0; k <= p; ++k) {
+            const double v = value[k] / sum;  // divide: 1/sum would differ
+            if (v != 0.0) {
+                places[count] = k;
+                values[count] = v;
+                ++count;
+            }
+        }
+        return count;
+    }
+};
 
 }  // namespace
 
@@ -105,10 +159,27 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
         weight.push_back(1.0 / product);
     }
 
-    std::vector<double> value = reserved_vector<double>(local);  // the row buffer, reused for every row
-    value.resize(local);
+    // A row's entries depend on its local coordinate xi alone, and in exact
+    // arithmetic xi repeats every `period` rows; in doubles it mostly does.
+    // So each slot of the period keeps the last row's xi and entries, and a
+    // row whose xi has the same bits takes them instead of recomputing: the
+    // same bits by construction. A period too long to keep gets one slot.
+    const std::uint64_t period = repeat_period(n, nc, local, shape.nrows);
+    std::vector<std::uint64_t> key = reserved_vector<std::uint64_t>(period);
+    key.resize(period, no_key);
+    std::vector<std::uint64_t> count = reserved_vector<std::uint64_t>(period);
+    count.resize(period);
+    std::vector<std::uint64_t> place = reserved_vector<std::uint64_t>(period * local);
+    place.resize(period * local);
+    std::vector<double> entry = reserved_vector<double>(period * local);
+    entry.resize(period * local);
+    std::vector<double> scratch = reserved_vector<double>(local);
+    scratch.resize(local);
+    const LocalWeights weights{node, weight, scratch};
+
     const double dn = static_cast<double>(n);
     const double dnc = static_cast<double>(nc);
+    std::uint64_t slot = shape.first_row % period;
     std::uint64_t nnz = 0;
     out.offsets[0] = 0;
     for (std::uint64_t r = 0; r < shape.nrows; ++r) {
@@ -119,30 +190,22 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
         const double d = s - static_cast<double>(j);
         const double xi = (d + d) + (-1.0);
 
-        std::fill(value.begin(), value.end(), 0.0);
-        std::uint64_t hit = 0;
-        while (hit <= p && !(std::fabs(xi - node[hit]) < node_hit_tolerance)) ++hit;
-        if (hit <= p) {
-            value[hit] = 1.0;
-        } else {
-            double sum = 0.0;
-            for (std::uint64_t k = 0; k <= p; ++k) {
-                value[k] = weight[k] / (xi - node[k]);
-                sum = sum + value[k];
-            }
-            for (std::uint64_t k = 0; k <= p; ++k) value[k] = value[k] / sum;  // divide: 1/sum would differ
+        std::uint64_t* const places = place.data() + slot * local;
+        double* const values = entry.data() + slot * local;
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(xi);
+        if (key[slot] != bits) {
+            count[slot] = weights.entries(xi, places, values);
+            key[slot] = bits;
         }
-
-        // Exact zeros are left out; a NaN compares unequal to 0.0 and is kept.
         // Columns come in ascending order without repeats: the row is final as written.
-        for (std::uint64_t l = 0; l <= p; ++l) {
-            if (value[l] != 0.0) {
-                out.col_indices[nnz] = static_cast<Index>(j * p + l);
-                out.values[nnz] = value[l];
-                ++nnz;
-            }
+        const std::uint64_t first = j * p;
+        const std::uint64_t row_count = count[slot];
+        for (std::uint64_t e = 0; e < row_count; ++e, ++nnz) {
+            out.col_indices[nnz] = static_cast<Index>(first + places[e]);
+            out.values[nnz] = values[e];
         }
         out.offsets[r + 1] = static_cast<Index>(nnz);
+        if (++slot == period) slot = 0;
     }
     return nnz;
 }

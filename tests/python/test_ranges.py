@@ -94,3 +94,42 @@ def test_columns_past_two_to_the_31_take_int64_indices():
     ends = prolongation(n_t, n_t, 1, intervals=(n_t - 1, n_t))
     assert ends.indices.dtype == np.int64
     assert ends.indices.tolist() == [n_t - 1, n_t] and ends.data.tolist() == [1.0, 1.0]
+
+
+def prolongation_rows(nt_coarse, nt_fine, degree, rows):
+    """The barycentric rows in the documented operand order, independently of the native fill."""
+    n = nt_fine * degree
+    node = -1.0 + (2.0 * np.arange(degree + 1)) / degree
+    weight = np.array([1.0 / np.prod([node[k] - node[m] for m in range(degree + 1) if m != k]) for k in range(degree + 1)])
+    s = (rows / float(n)) * float(nt_coarse)
+    j = np.minimum(np.floor(s).astype(np.int64), nt_coarse - 1)
+    d = s - j
+    xi = (d + d) + (-1.0)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        values = weight / (xi[:, None] - node)
+        total = np.zeros(len(rows))
+        for k in range(degree + 1):
+            total = total + values[:, k]
+        values = values / total[:, None]
+    near = np.abs(xi[:, None] - node) < 1e-14
+    hit = near.any(axis=1)
+    values[hit] = np.where(np.arange(degree + 1) == near[hit].argmax(axis=1)[:, None], 1.0, 0.0)
+    columns = j[:, None] * degree + np.arange(degree + 1)
+    keep = values != 0.0
+    return sparse.csr_array(
+        (values[keep], columns[keep], np.concatenate([[0], np.cumsum(keep.sum(axis=1))])),
+        shape=(len(rows), nt_coarse * degree + 1),
+    )
+
+
+@pytest.mark.parametrize(
+    ("nt_coarse", "nt_fine", "degree", "intervals"),
+    [(1000, 3000, 3, None), (7, 12, 2, None), (3, 7, 5, None), (2**20, 2**21, 3, (777, 3000)),
+     (5 * 10**8, 10**9, 3, (10**9 - 2000, 10**9)), (999, 10**6, 4, (123456, 125000))],
+)
+def test_prolongation_rows_follow_the_barycentric_formula(nt_coarse, nt_fine, degree, intervals):
+    """Rows whose local coordinate repeats reuse earlier weights: they must be the weights computed afresh."""
+    k_begin, k_end = intervals or (0, nt_fine)
+    rows = np.arange(k_begin * degree, k_end * degree + (k_end == nt_fine))
+    piece = prolongation(nt_coarse, nt_fine, degree, intervals=intervals)
+    assert same_bits(piece, prolongation_rows(nt_coarse, nt_fine, degree, rows))
