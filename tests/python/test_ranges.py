@@ -1,4 +1,8 @@
+import pathlib
 import random
+import shutil
+import subprocess
+import sys
 
 import pytest
 
@@ -133,3 +137,18 @@ def test_prolongation_rows_follow_the_barycentric_formula(nt_coarse, nt_fine, de
     rows = np.arange(k_begin * degree, k_end * degree + (k_end == nt_fine))
     piece = prolongation(nt_coarse, nt_fine, degree, intervals=intervals)
     assert same_bits(piece, prolongation_rows(nt_coarse, nt_fine, degree, rows))
+
+
+def test_example_under_mpi_is_bit_identical():
+    pytest.importorskip("mpi4py")
+    mpiexec = shutil.which("mpiexec", path=str(pathlib.Path(sys.executable).parent))
+    if mpiexec is None:
+        pytest.skip("no mpiexec beside the interpreter")
+    example = pathlib.Path(__file__).parents[2] / "examples" / "distributed_prolongation.py"
+    # 3 ranks over 2 fine sub-intervals: one range is empty.
+    for sizes in (["7", "23", "3"], ["5", "2", "1"]):
+        run = subprocess.run(
+            [mpiexec, "-n", "3", sys.executable, str(example), *sizes], capture_output=True, text=True, timeout=120
+        )
+        assert run.returncode == 0, run.stdout + run.stderr
+        assert "bit-identical" in run.stdout
