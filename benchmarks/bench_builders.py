@@ -8,9 +8,11 @@ All in one process, the routes interleaved round by round, minima reported:
 - the prolongation (1000 -> 3*10^5, degree 3) against numpy computing all
   fine rows' barycentric Lagrange weights at once, and against the write floor;
 - row ranges: degree 3 at n_t = 10^9 split into 1024 ranges; a sample of the
-  ranges is built, each set against 1/1024 of the whole matrix, whose time
-  and bytes are extrapolated from the per-sub-interval cost of a whole matrix
-  that fits (2^21 sub-intervals).
+  ranges is built, each set against 1/1024 of the whole matrix, whose bytes
+  are extrapolated from the per-sub-interval entries of a whole matrix that
+  fits (2^21 sub-intervals) at 64-bit indices, as the whole needs at 10^9, and
+  whose time from that matrix's time per byte written (the builders are
+  bound by writing).
 
 It prints ratios and never fails: speed on a shared machine is a report.
 """
@@ -132,8 +134,8 @@ def ranges(pieces=1024, n_t=10**9, sample=6):
         seconds_small = minima({"whole": lambda: build(small)}, 3)["whole"]
         # The whole matrix at n_t needs 64-bit indices: 16 bytes an entry, 8 a row.
         per_interval_bytes = (whole_small.nnz * 16 + whole_small.shape[0] * 8) / small
-        share_seconds = seconds_small / small * n_t / pieces
         share_bytes = per_interval_bytes * n_t / pieces
+        share_seconds = seconds_small / nbytes(whole_small) * share_bytes
         worst_seconds = worst_bytes = 0.0
         for i in np.linspace(0, pieces - 1, sample).astype(int):
             interval = (n_t * int(i) // pieces, n_t * (int(i) + 1) // pieces)

@@ -55,13 +55,17 @@ constexpr std::uint64_t no_key = 0x7ff8'0000'0000'0000;  // a NaN
 // Slots kept at most, in entries: small enough to stay in cache.
 constexpr std::uint64_t max_kept_entries = std::uint64_t{1} << 15;
 
+// Rows that share a slot round to a few different local coordinates (more
+// the farther from 0 they lie): each slot keeps this many of them.
+constexpr std::uint64_t ways = 4;
+
 // Rows after which fine row positions i * nc / n repeat within their coarse
-// sub-interval, n / gcd(n, nc); 1 when that many slots of `local` entries
-// would not stay small or not repeat within `nrows` rows.
+// sub-interval, n / gcd(n, nc); 1 when that many slots of `ways * local`
+// entries would not stay small or not repeat within `nrows` rows.
 std::uint64_t repeat_period(std::uint64_t n, std::uint64_t nc, std::uint64_t local, std::uint64_t nrows)
 {
     const std::uint64_t period = n / std::gcd(n, nc);
-    if (period >= nrows || period > max_kept_entries / local) return 1;
+    if (period >= nrows || period > max_kept_entries / (ways * local)) return 1;
     return period;
 }
 
@@ -160,19 +164,23 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
     }
 
     // A row's entries depend on its local coordinate xi alone, and in exact
-    // arithmetic xi repeats every `period` rows; in doubles it mostly does.
-    // So each slot of the period keeps the last row's xi and entries, and a
-    // row whose xi has the same bits takes them instead of recomputing: the
-    // same bits by construction. A period too long to keep gets one slot.
+    // arithmetic xi repeats every `period` rows; in doubles it comes out as
+    // one of a few roundings. So each slot of the period keeps the entries of
+    // its last `ways` different xi, and a row whose xi has the same bits as
+    // one of them takes its entries instead of recomputing: the same bits by
+    // construction. A period too long to keep gets one slot.
     const std::uint64_t period = repeat_period(n, nc, local, shape.nrows);
-    std::vector<std::uint64_t> key = reserved_vector<std::uint64_t>(period);
-    key.resize(period, no_key);
-    std::vector<std::uint64_t> count = reserved_vector<std::uint64_t>(period);
-    count.resize(period);
-    std::vector<std::uint64_t> place = reserved_vector<std::uint64_t>(period * local);
-    place.resize(period * local);
-    std::vector<double> entry = reserved_vector<double>(period * local);
-    entry.resize(period * local);
+    const std::uint64_t kept = period * ways;
+    std::vector<std::uint64_t> key = reserved_vector<std::uint64_t>(kept);
+    key.resize(kept, no_key);
+    std::vector<std::uint64_t> count = reserved_vector<std::uint64_t>(kept);
+    count.resize(kept);
+    std::vector<std::uint64_t> place = reserved_vector<std::uint64_t>(kept * local);
+    place.resize(kept * local);
+    std::vector<double> entry = reserved_vector<double>(kept * local);
+    entry.resize(kept * local);
+    std::vector<std::uint64_t> next_way = reserved_vector<std::uint64_t>(period);  // replaced round robin
+    next_way.resize(period);
     std::vector<double> scratch = reserved_vector<double>(local);
     scratch.resize(local);
     const LocalWeights weights{node, weight, scratch};
@@ -190,16 +198,21 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
         const double d = s - static_cast<double>(j);
         const double xi = (d + d) + (-1.0);
 
-        std::uint64_t* const places = place.data() + slot * local;
-        double* const values = entry.data() + slot * local;
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(xi);
-        if (key[slot] != bits) {
-            count[slot] = weights.entries(xi, places, values);
-            key[slot] = bits;
+        const std::uint64_t first_way = slot * ways;
+        std::uint64_t way = first_way;
+        while (way < first_way + ways && key[way] != bits) ++way;
+        if (way == first_way + ways) {
+            way = first_way + next_way[slot];
+            next_way[slot] = (next_way[slot] + 1) % ways;
+            count[way] = weights.entries(xi, place.data() + way * local, entry.data() + way * local);
+            key[way] = bits;
         }
+        const std::uint64_t* const places = place.data() + way * local;
+        const double* const values = entry.data() + way * local;
         // Columns come in ascending order without repeats: the row is final as written.
         const std::uint64_t first = j * p;
-        const std::uint64_t row_count = count[slot];
+        const std::uint64_t row_count = count[way];
         for (std::uint64_t e = 0; e < row_count; ++e, ++nnz) {
             out.col_indices[nnz] = static_cast<Index>(first + places[e]);
             out.values[nnz] = values[e];
