@@ -16,7 +16,8 @@ MPI_TIMEOUT       := timeout 120
 # Debian's petsc4py runs on Open MPI, which refuses root and more ranks than cores unless told.
 OMPI_ENV := OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_rmaps_base_oversubscribe=1
 # petsc4py finds PETSc through PETSC_DIR where the development package's /usr/lib/petsc is absent.
-PETSC_DIR_FIND := export PETSC_DIR=$${PETSC_DIR:-$$(ls -d /usr/lib/petsc /usr/lib/petscdir/petsc*/*-real 2>/dev/null | head -n 1)}
+PETSC_DIR_FIND := export PETSC_DIR=$${PETSC_DIR:-$$(ls -d /usr/lib/petsc /usr/lib/petscdir/petsc*/*-real \
+  2>/dev/null | head -n 1)}
 
 .PHONY: test-distributed test-mpi test-petsc
 
@@ -38,11 +39,12 @@ $(DISTRIBUTED_BUILD):
 test-petsc: install | $(DISTRIBUTED_BUILD) $(PLAT_BUILD)
 	@if $(call platform_tools,petsc,$(PETSC_DIR_FIND) && test -x /usr/bin/mpiexec && \
 	    $(PETSC_PYTHON) -c 'import petsc4py.PETSc; import mpi4py.MPI; import scipy.sparse',\
-	    python3-petsc4py python3-mpi4py python3-scipy python3-venv); then \
+	    python3-petsc4py python3-mpi4py python3-scipy python3-venv,test-petsc); then \
 	  $(PETSC_DIR_FIND); \
 	  set -e; \
-	  if [ "$$($(PETSC_PYTHON) -c 'import sys; print(sys.version_info[:2])')" != "$$($(PY) -c 'import sys; print(sys.version_info[:2])')" ]; then \
-	    echo "test-petsc: SKIPPED: $(PETSC_PYTHON) is not the Python version of .venv, so the wheel does not fit it"; exit 0; \
+	  version='import sys; print(sys.version_info[:2])'; \
+	  if [ "$$($(PETSC_PYTHON) -c "$$version")" != "$$($(PY) -c "$$version")" ]; then \
+	    echo "test-petsc: SKIPPED: $(PETSC_PYTHON) is not .venv's Python version, which the wheel is for"; exit 0; \
 	  fi; \
 	  rm -f $(DISTRIBUTED_BUILD)/zelk-*.whl; \
 	  $(PY) -m pip wheel --quiet --disable-pip-version-check --no-build-isolation --no-deps -w $(DISTRIBUTED_BUILD) .; \

@@ -104,7 +104,8 @@ def prolongation_rows(nt_coarse, nt_fine, degree, rows):
     """The barycentric rows in the documented operand order, independently of the native fill."""
     n = nt_fine * degree
     node = -1.0 + (2.0 * np.arange(degree + 1)) / degree
-    weight = np.array([1.0 / np.prod([node[k] - node[m] for m in range(degree + 1) if m != k]) for k in range(degree + 1)])
+    others = [[m for m in range(degree + 1) if m != k] for k in range(degree + 1)]
+    weight = np.array([1.0 / np.prod([node[k] - node[m] for m in ms]) for k, ms in enumerate(others)])
     s = (rows / float(n)) * float(nt_coarse)
     j = np.minimum(np.floor(s).astype(np.int64), nt_coarse - 1)
     d = s - j
