@@ -8,7 +8,7 @@ All in one process, the routes interleaved round by round, minima reported:
 - the prolongation (1000 -> 3*10^5, degree 3) against numpy computing all
   fine rows' barycentric Lagrange weights at once, and against the write floor;
 - row ranges: degree 3 at n_t = 10^9 split into 1024 ranges; a sample of the
-  ranges is built, each set against 1/1024 of the whole matrix, whose bytes
+  ranges is built (interleaved with the whole matrix that fits), each set against 1/1024 of the whole matrix, whose bytes
   are extrapolated from the per-sub-interval entries of a whole matrix that
   fits (2^21 sub-intervals) at 64-bit indices, as the whole needs at 10^9, and
   whose time from that matrix's time per byte written (the builders are
@@ -131,18 +131,18 @@ def ranges(pieces=1024, n_t=10**9, sample=6):
     print(f"row ranges, degree {p}, n_t = {n_t} in {pieces} ranges (whole extrapolated from n_t = {small}):")
     for name, build in builds.items():
         whole_small = build(small)
-        seconds_small = minima({"whole": lambda: build(small)}, 3)["whole"]
         # The whole matrix at n_t needs 64-bit indices: 16 bytes an entry, 8 a row.
         per_interval_bytes = (whole_small.nnz * 16 + whole_small.shape[0] * 8) / small
         share_bytes = per_interval_bytes * n_t / pieces
-        share_seconds = seconds_small / nbytes(whole_small) * share_bytes
-        worst_seconds = worst_bytes = 0.0
-        for i in np.linspace(0, pieces - 1, sample).astype(int):
-            interval = (n_t * int(i) // pieces, n_t * (int(i) + 1) // pieces)
-            seconds = minima({"range": lambda: build(n_t, interval)}, 3)["range"]
-            piece = build(n_t, interval)
-            worst_seconds = max(worst_seconds, seconds / share_seconds)
-            worst_bytes = max(worst_bytes, nbytes(piece) / share_bytes)
+        del whole_small
+        picks = np.linspace(0, pieces - 1, sample).astype(int).tolist()
+        samples = [(n_t * i // pieces, n_t * (i + 1) // pieces) for i in picks]
+        routes = {"whole": lambda: build(small)}
+        routes.update({interval: lambda interval=interval: build(n_t, interval) for interval in samples})
+        best = minima(routes, 3)
+        share_seconds = best.pop("whole") / nbytes(build(small)) * share_bytes
+        worst_seconds = max(best.values()) / share_seconds
+        worst_bytes = max(nbytes(build(n_t, interval)) for interval in samples) / share_bytes
         print(
             f"  {name:15s} 1/{pieces} share {share_seconds * 1e3:7.1f} ms, {share_bytes / 2**20:6.1f} MiB; "
             f"worst of {sample} ranges: {worst_seconds:4.2f}x its time, {worst_bytes:4.2f}x its bytes (goal <= 1.2)"
