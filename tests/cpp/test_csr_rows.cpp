@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "linear_algebra/csr_matrix.hpp"
@@ -96,7 +97,8 @@ TEST(CsrRows, RangesOwnTheirRowsAndNoOthers)
     // Modal rows: one per polynomial and sub-interval.
     EXPECT_EQ(transformation_shape(3, 9, 28, 2, 5).nrows, 12u);
     EXPECT_EQ(transformation_shape(3, 9, 28, 2, 5).nnz, 48u);
-    EXPECT_EQ(fault_message([] { prolongation_shape(3, 5, 7, 5, 4); }), "Lagrange prolongation rows beyond the fine grid");
-    EXPECT_EQ(fault_message([] { prolongation_shape(3, 5, 7, 0, 8); }), "Lagrange prolongation rows beyond the fine grid");
+    const std::string beyond = "Lagrange prolongation rows beyond the fine grid";
+    EXPECT_EQ(fault_message([] { prolongation_shape(3, 5, 7, 5, 4); }), beyond);
+    EXPECT_EQ(fault_message([] { prolongation_shape(3, 5, 7, 0, 8); }), beyond);
     EXPECT_EQ(fault_message([] { transformation_shape(3, 9, 28, 0, 10); }), "Lagrange to Legendre rows beyond the grid");
 }
