@@ -30,15 +30,16 @@ TEST_STEPS += test-platforms
 
 test-platforms: platform-clang platform-clang-python platform-aarch64 platform-windows
 
-# platform_tools(name, check command, apt packages): true if the check passes,
-# after installing the packages when it does not; otherwise says why and is false.
+# platform_tools(name, check command, apt packages[, step]): true if the check passes,
+# after installing the packages when it does not; otherwise says why (as `step`,
+# test-platforms by default) and is false.
 define platform_tools
 { { $(2); } >/dev/null 2>&1 || { \
     echo "installing $(3)"; \
     { apt-get update -qq -o DPkg::Lock::Timeout=900 && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
         -o DPkg::Lock::Timeout=900 --no-install-recommends $(3); } >$(PLAT_BUILD)/apt-$(1).log 2>&1; \
     { $(2); } >/dev/null 2>&1; } || \
-  { echo "test-platforms: SKIPPED $(1): could not install $(3) (see $(PLAT_BUILD)/apt-$(1).log)"; false; }; }
+  { echo "$(or $(4),test-platforms): SKIPPED $(1): could not install $(3) (see $(PLAT_BUILD)/apt-$(1).log)"; false; }; }
 endef
 
 # platform_build(dir, cmake arguments): configure (once) and build the C++ tests there.

@@ -9,6 +9,8 @@ PyObject* lagrange_points(PyObject* module, PyObject* const* args, Py_ssize_t na
 extern const char lagrange_points_doc[];
 PyObject* prolongation_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char prolongation_matrix_doc[];
+PyObject* prolongation_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char prolongation_columns_doc[];
 PyObject* transformation_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char transformation_matrix_doc[];
 PyObject* basis_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);

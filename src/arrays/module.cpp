@@ -12,6 +12,7 @@ namespace {
 PyMethodDef methods[] = {
     {"lagrange_points", as_method(lagrange_points), METH_FASTCALL, lagrange_points_doc},
     {"prolongation_matrix", as_method(prolongation_matrix), METH_FASTCALL, prolongation_matrix_doc},
+    {"prolongation_columns", as_method(prolongation_columns), METH_FASTCALL, prolongation_columns_doc},
     {"transformation_matrix", as_method(transformation_matrix), METH_FASTCALL, transformation_matrix_doc},
     {"basis_matrix", as_method(basis_matrix), METH_FASTCALL, basis_matrix_doc},
     {"expansion_values", as_method(expansion_values), METH_FASTCALL, expansion_values_doc},

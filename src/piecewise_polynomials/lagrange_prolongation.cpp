@@ -2,7 +2,9 @@
 #include "piecewise_polynomials/lagrange_prolongation.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <numeric>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -34,18 +36,106 @@ std::uint64_t coarse_interval(double s, std::uint64_t nc)
     return std::min(saturating_floor_to_u64(s), nc - 1);
 }
 
+// Position of fine row i in coarse-interval units: the quotient first, then the product.
+double coarse_position(std::uint64_t i, double n, double nc)
+{
+    return (static_cast<double>(i) / n) * nc;
+}
+
+// The coarse sub-interval of global row i, exactly as the fill finds it.
+std::uint64_t coarse_interval(const ProlongationShape& shape, std::uint64_t i)
+{
+    const double n = static_cast<double>(shape.nt_fine * shape.degree);
+    return coarse_interval(coarse_position(i, n, static_cast<double>(shape.nt_coarse)), shape.nt_coarse);
+}
+
+// Never the bits of a local coordinate, which is always finite: marks an empty slot.
+constexpr std::uint64_t no_key = 0x7ff8'0000'0000'0000;  // a NaN
+
+// Slots kept at most, in entries: small enough to stay in cache.
+constexpr std::uint64_t max_kept_entries = std::uint64_t{1} << 15;
+
+// Rows that share a slot round to a few different local coordinates (more
+// the farther from 0 they lie): each slot keeps this many of them.
+constexpr std::uint64_t ways = 4;
+
+// Rows after which fine row positions i * nc / n repeat within their coarse
+// sub-interval, n / gcd(n, nc); 1 when that many slots of `ways * local`
+// entries would not stay small or not repeat within `nrows` rows.
+std::uint64_t repeat_period(std::uint64_t n, std::uint64_t nc, std::uint64_t local, std::uint64_t nrows)
+{
+    const std::uint64_t period = n / std::gcd(n, nc);
+    if (period >= nrows || period > max_kept_entries / (ways * local)) return 1;
+    return period;
+}
+
+// The barycentric weights of the reference nodes at a local coordinate.
+struct LocalWeights {
+    const std::vector<double>& node;
+    const std::vector<double>& weight;
+    std::vector<double>& value;  // scratch for one row
+
+    // Writes the places l and values of the row's entries, exact zeros left
+    // out (a NaN compares unequal to 0.0 and is kept), and returns their number.
+    std::uint64_t entries(double xi, std::uint64_t* places, double* values) const
+    {
+        const std::uint64_t p = node.size() - 1;
+        std::uint64_t hit = 0;
+        while (hit <= p && !(std::fabs(xi - node[hit]) < node_hit_tolerance)) ++hit;
+        if (hit <= p) {
+            places[0] = hit;
+            values[0] = 1.0;
+            return 1;
+        }
+        double sum = 0.0;
+        for (std::uint64_t k = 0; k <= p; ++k) {
+            value[k] = weight[k] / (xi - node[k]);
+            sum = sum + value[k];
+        }
+        std::uint64_t count = 0;
+        for (std::uint64_t k = 0; k <= p; ++k) {
+            const double v = value[k] / sum;  // divide: 1/sum would differ
+            if (v != 0.0) {
+                places[count] = k;
+                values[count] = v;
+                ++count;
+            }
+        }
+        return count;
+    }
+};
+
 }  // namespace
 
 ProlongationShape prolongation_shape(std::uint64_t degree, std::uint64_t nt_coarse, std::uint64_t nt_fine)
 {
+    return prolongation_shape(degree, nt_coarse, nt_fine, 0, nt_fine);
+}
+
+ProlongationShape prolongation_shape(std::uint64_t degree, std::uint64_t nt_coarse, std::uint64_t nt_fine,
+                                     std::uint64_t k_begin, std::uint64_t k_end)
+{
     if (degree == 0) fail("Lagrange prolongation requires polynomial degree at least 1");
     if (nt_coarse == 0) fail("Lagrange prolongation requires at least one coarse interval");
     if (nt_fine == 0) fail("Lagrange prolongation requires at least one fine interval");
-    const std::uint64_t nrows = checked_add(checked_mul(nt_fine, degree), 1);
+    if (!(k_begin <= k_end && k_end <= nt_fine)) fail("Lagrange prolongation rows beyond the fine grid");
+    // Every global row number must fit, whichever rows are asked for.
+    checked_add(checked_mul(nt_fine, degree), 1);
+    const std::uint64_t first_row = k_begin * degree;
+    // The end point belongs to the last sub-interval, and so to no empty range.
+    const std::uint64_t nrows = (k_end - k_begin) * degree + (k_begin < k_end && k_end == nt_fine ? 1 : 0);
     const std::uint64_t ncols = checked_add(checked_mul(nt_coarse, degree), 1);
     // At most p + 1 entries per row.
     const std::uint64_t max_nnz = checked_mul(nrows, checked_add(degree, 1));
-    return {degree, nt_coarse, nt_fine, nrows, ncols, max_nnz};
+    return {degree, nt_coarse, nt_fine, first_row, nrows, ncols, max_nnz};
+}
+
+std::pair<std::uint64_t, std::uint64_t> prolongation_columns(const ProlongationShape& shape)
+{
+    const std::uint64_t first = coarse_interval(shape, shape.first_row) * shape.degree;
+    if (shape.nrows == 0) return {first, first};
+    const std::uint64_t last = coarse_interval(shape, shape.first_row + shape.nrows - 1) * shape.degree;
+    return {first, last + shape.degree + 1};
 }
 
 template <class Index>
@@ -54,7 +144,7 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
     check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
     const std::uint64_t p = shape.degree;
     const std::uint64_t nc = shape.nt_coarse;
-    const std::uint64_t n = shape.nrows - 1;  // the last fine row
+    const std::uint64_t n = shape.nt_fine * p;  // the last fine row
     const std::uint64_t local = p + 1;
 
     // Reference nodes r_k on [-1, 1] (the Lagrange point formula with
@@ -73,43 +163,62 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
         weight.push_back(1.0 / product);
     }
 
-    std::vector<double> value = reserved_vector<double>(local);  // the row buffer, reused for every row
-    value.resize(local);
+    // A row's entries depend on its local coordinate xi alone, and in exact
+    // arithmetic xi repeats every `period` rows; in doubles it comes out as
+    // one of a few roundings. So each slot of the period keeps the entries of
+    // its last `ways` different xi, and a row whose xi has the same bits as
+    // one of them takes its entries instead of recomputing: the same bits by
+    // construction. A period too long to keep gets one slot.
+    const std::uint64_t period = repeat_period(n, nc, local, shape.nrows);
+    const std::uint64_t kept = period * ways;
+    std::vector<std::uint64_t> key = reserved_vector<std::uint64_t>(kept);
+    key.resize(kept, no_key);
+    std::vector<std::uint64_t> count = reserved_vector<std::uint64_t>(kept);
+    count.resize(kept);
+    std::vector<std::uint64_t> place = reserved_vector<std::uint64_t>(kept * local);
+    place.resize(kept * local);
+    std::vector<double> entry = reserved_vector<double>(kept * local);
+    entry.resize(kept * local);
+    std::vector<std::uint64_t> next_way = reserved_vector<std::uint64_t>(period);  // replaced round robin
+    next_way.resize(period);
+    std::vector<double> scratch = reserved_vector<double>(local);
+    scratch.resize(local);
+    const LocalWeights weights{node, weight, scratch};
+
     const double dn = static_cast<double>(n);
     const double dnc = static_cast<double>(nc);
+    std::uint64_t slot = shape.first_row % period;
     std::uint64_t nnz = 0;
     out.offsets[0] = 0;
-    for (std::uint64_t i = 0; i <= n; ++i) {
+    for (std::uint64_t r = 0; r < shape.nrows; ++r) {
         countdown.tick(local);
-        const double s = (static_cast<double>(i) / dn) * dnc;
+        const std::uint64_t i = shape.first_row + r;
+        const double s = coarse_position(i, dn, dnc);
         const std::uint64_t j = coarse_interval(s, nc);
         const double d = s - static_cast<double>(j);
         const double xi = (d + d) + (-1.0);
 
-        std::fill(value.begin(), value.end(), 0.0);
-        std::uint64_t hit = 0;
-        while (hit <= p && !(std::fabs(xi - node[hit]) < node_hit_tolerance)) ++hit;
-        if (hit <= p) {
-            value[hit] = 1.0;
-        } else {
-            double sum = 0.0;
-            for (std::uint64_t k = 0; k <= p; ++k) {
-                value[k] = weight[k] / (xi - node[k]);
-                sum = sum + value[k];
-            }
-            for (std::uint64_t k = 0; k <= p; ++k) value[k] = value[k] / sum;  // divide: 1/sum would differ
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(xi);
+        const std::uint64_t first_way = slot * ways;
+        std::uint64_t way = first_way;
+        while (way < first_way + ways && key[way] != bits) ++way;
+        if (way == first_way + ways) {
+            way = first_way + next_way[slot];
+            next_way[slot] = (next_way[slot] + 1) % ways;
+            count[way] = weights.entries(xi, place.data() + way * local, entry.data() + way * local);
+            key[way] = bits;
         }
-
-        // Exact zeros are left out; a NaN compares unequal to 0.0 and is kept.
+        const std::uint64_t* const places = place.data() + way * local;
+        const double* const values = entry.data() + way * local;
         // Columns come in ascending order without repeats: the row is final as written.
-        for (std::uint64_t l = 0; l <= p; ++l) {
-            if (value[l] != 0.0) {
-                out.col_indices[nnz] = static_cast<Index>(j * p + l);
-                out.values[nnz] = value[l];
-                ++nnz;
-            }
+        const std::uint64_t first = j * p;
+        const std::uint64_t row_count = count[way];
+        for (std::uint64_t e = 0; e < row_count; ++e, ++nnz) {
+            out.col_indices[nnz] = static_cast<Index>(first + places[e]);
+            out.values[nnz] = values[e];
         }
-        out.offsets[i + 1] = static_cast<Index>(nnz);
+        out.offsets[r + 1] = static_cast<Index>(nnz);
+        if (++slot == period) slot = 0;
     }
     return nnz;
 }

@@ -1,4 +1,5 @@
 // LagrangeBasis: the row blocks of the Lagrange-to-Legendre matrix, and the whole matrix filled row by row.
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -24,6 +25,9 @@ using linear_algebra::DenseMatrix;
 
 namespace {
 
+// Entries written per tile of rows: a few KiB, so the tile stays in cache.
+constexpr std::uint64_t tile_entries = 256;
+
 // Row k holds W(p, m) at column k * degree + m, m = 0 ... degree; every
 // weight is stored, zeros and rounding residues included.
 CsrMatrix row_block(const LagrangeBasis& basis, const DenseMatrix& w, std::uint64_t p)
@@ -45,9 +49,18 @@ CsrMatrix row_block(const LagrangeBasis& basis, const DenseMatrix& w, std::uint6
 
 TransformationShape transformation_shape(std::uint64_t degree, std::uint64_t n_t, std::uint64_t ncols)
 {
+    return transformation_shape(degree, n_t, ncols, 0, n_t);
+}
+
+TransformationShape transformation_shape(std::uint64_t degree, std::uint64_t n_t, std::uint64_t ncols,
+                                         std::uint64_t k_begin, std::uint64_t k_end)
+{
+    if (!(k_begin <= k_end && k_end <= n_t)) fail("Lagrange to Legendre rows beyond the grid");
     const std::uint64_t local = checked_add(degree, 1);
-    const std::uint64_t nrows = checked_mul(local, n_t);
-    return {degree, n_t, nrows, ncols, checked_mul(nrows, local)};
+    // Every global row number must fit, whichever rows are asked for.
+    checked_mul(local, n_t);
+    const std::uint64_t nrows = checked_mul(local, k_end - k_begin);
+    return {degree, n_t, k_begin, k_end, nrows, ncols, checked_mul(nrows, local)};
 }
 
 template <class Index>
@@ -58,19 +71,36 @@ void fill_transformation_rows(const TransformationShape& shape, const CsrRows<In
     check_csr_storage(out, shape.nrows, shape.ncols, shape.nnz);
     const std::uint64_t d = shape.degree;
     const std::uint64_t local = d + 1;
-    std::uint64_t r = 0;
+    // Every row holds `local` entries.
+    for_each_piece(0, shape.nrows + 1, [&](std::uint64_t begin, std::uint64_t end) {
+        for (std::uint64_t r = begin; r < end; ++r) out.offsets[r] = static_cast<Index>(r * local);
+    });
+    // The rows of one polynomial are one block repeated, shifted by d columns
+    // per sub-interval: written a tile of rows at a time, the values copied
+    // from the tile and the columns offset from it.
+    const std::uint64_t tile_rows = std::min<std::uint64_t>(std::max<std::uint64_t>(tile_entries / local, 1),
+                                                            shape.k_end - shape.k_begin);
+    std::vector<Index> tile_columns = reserved_vector<Index>(tile_rows * local);
+    for (std::uint64_t t = 0; t < tile_rows; ++t) {
+        for (std::uint64_t m = 0; m < local; ++m) tile_columns.push_back(static_cast<Index>(t * d + m));
+    }
+    std::vector<double> tile_values = reserved_vector<double>(tile_rows * local);
     std::uint64_t pos = 0;
-    out.offsets[0] = 0;
     InterruptCountdown countdown;  // counts entries written
     for (std::uint64_t p = 0; p < local; ++p) {
-        for (std::uint64_t k = 0; k < shape.n_t; ++k, ++r) {
-            countdown.tick(local);
-            const std::uint64_t first = k * d;  // below ncols: nnz bounds every column
-            for (std::uint64_t m = 0; m < local; ++m, ++pos) {
-                out.col_indices[pos] = static_cast<Index>(first + m);
-                out.values[pos] = w(p, m);
-            }
-            out.offsets[r + 1] = static_cast<Index>(pos);
+        tile_values.clear();
+        for (std::uint64_t t = 0; t < tile_rows; ++t) {
+            for (std::uint64_t m = 0; m < local; ++m) tile_values.push_back(w(p, m));
+        }
+        for (std::uint64_t k = shape.k_begin; k < shape.k_end; k += tile_rows) {
+            const std::uint64_t entries = std::min(tile_rows, shape.k_end - k) * local;
+            countdown.tick(entries);
+            // below ncols: the whole matrix's row count bounds every column
+            const auto first = static_cast<Index>(k * d);
+            Index* const columns = out.col_indices.data() + pos;
+            for (std::uint64_t e = 0; e < entries; ++e) columns[e] = first + tile_columns[e];
+            std::copy_n(tile_values.data(), entries, out.values.data() + pos);
+            pos += entries;
         }
     }
 }

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "linear_algebra/csr_matrix.hpp"
@@ -83,4 +84,21 @@ TEST(CsrRows, StorageIsCheckedBeforeAnythingIsWritten)
     std::vector<double> points(5);
     EXPECT_EQ(fault_message([&] { LagrangeBasis::fill_points(2, 3, 1.0, points); }).substr(0, 25),
               "assertion `left == right`");
+}
+
+TEST(CsrRows, RangesOwnTheirRowsAndNoOthers)
+{
+    // Nodal rows: p per sub-interval, the end point only with the last one.
+    EXPECT_EQ(prolongation_shape(3, 5, 7, 2, 4).nrows, 6u);
+    EXPECT_EQ(prolongation_shape(3, 5, 7, 2, 4).first_row, 6u);
+    EXPECT_EQ(prolongation_shape(3, 5, 7, 6, 7).nrows, 4u);
+    EXPECT_EQ(prolongation_shape(3, 5, 7, 7, 7).nrows, 0u);
+    EXPECT_EQ(prolongation_shape(3, 5, 7, 7, 7).max_nnz, 0u);
+    // Modal rows: one per polynomial and sub-interval.
+    EXPECT_EQ(transformation_shape(3, 9, 28, 2, 5).nrows, 12u);
+    EXPECT_EQ(transformation_shape(3, 9, 28, 2, 5).nnz, 48u);
+    const std::string beyond = "Lagrange prolongation rows beyond the fine grid";
+    EXPECT_EQ(fault_message([] { prolongation_shape(3, 5, 7, 5, 4); }), beyond);
+    EXPECT_EQ(fault_message([] { prolongation_shape(3, 5, 7, 0, 8); }), beyond);
+    EXPECT_EQ(fault_message([] { transformation_shape(3, 9, 28, 0, 10); }), "Lagrange to Legendre rows beyond the grid");
 }

@@ -184,7 +184,7 @@ def test_expansion_inputs_keep_their_shape():
         (lambda: za.LegendreExpansion(0, 1, 1.0, [1.0])(1j), TypeError, "times must be real numbers"),
         (lambda: za.LegendreExpansion(0, 1, 1.0, [1.0]).derivative("0.5"), TypeError, "times must be real"),
         (lambda: _native.expansion_values(0, 1, 1.0, b"12345678", np.zeros(1), False), TypeError, "float64"),
-        (lambda: _native.prolongation_matrix(1, 1, 0), ValueError, "requires polynomial degree at least 1"),
+        (lambda: _native.prolongation_matrix(1, 1, 0, 0, 1), ValueError, "requires polynomial degree at least 1"),
         (lambda: _native.lagrange_points(1, 1), TypeError, "takes 3 positional arguments"),
     ],
 )
