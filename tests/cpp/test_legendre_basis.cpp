@@ -146,18 +146,18 @@ TEST(LegendreBasisValues, RecurrenceAndSumsKeepTheirOperandOrder)
     expect_same_bits(dp[2], (dp2 + dp2) / 2.0, "P_2' scaled");
     expect_same_bits(dp[4], (dp4 + dp4) / 2.0, "P_4' scaled");
 
-    // The threshold itself: x = 1 - 2^-26 still takes the closed formula, the
+    // The threshold itself: x = 1 - 2^-6 still takes the closed formula, the
     // next x this grid can produce above it the recurrence (P_2' = 3x).
     const LegendreBasis quadratic{2, 1, 1.0};
     const std::vector<double> only_p2{0.0, 0.0, 1.0};
-    const double edge = 1.0 - 0x1p-26;
+    const double edge = 1.0 - 0x1p-6;
     const double edge_p2 = ((3.0 * edge) * edge - 1.0) / 2.0;
     const double edge_dp2 = ((edge * edge_p2 - edge) * 2.0) / ((edge * edge - 1.0) + 1e-15);
-    ASSERT_EQ(locate_time(1.0, 1, 1.0 - 0x1p-27).x, edge);
-    expect_same_bits(quadratic.evaluate_derivative(1.0 - 0x1p-27, table(only_p2, 1, 3)), edge_dp2 + edge_dp2,
+    ASSERT_EQ(locate_time(1.0, 1, 1.0 - 0x1p-7).x, edge);
+    expect_same_bits(quadratic.evaluate_derivative(1.0 - 0x1p-7, table(only_p2, 1, 3)), edge_dp2 + edge_dp2,
                      "closed formula at the threshold");
     const double above = edge + 0x1p-52;
-    const double t_above = (1.0 - 0x1p-27) + 0x1p-53;
+    const double t_above = (1.0 - 0x1p-7) + 0x1p-53;
     ASSERT_EQ(locate_time(1.0, 1, t_above).x, above);
     expect_same_bits(quadratic.evaluate_derivative(t_above, table(only_p2, 1, 3)),
                      (3.0 * above) + (3.0 * above), "recurrence above it");
@@ -232,8 +232,9 @@ TEST(LegendreBasisValues, EndDerivativesAreTrueValues)
         {-3.0, -6.0, 0.0},
         {std::nextafter(1.0, 0.0), 6.0, 1e-9},  // x = 1 - 2^-52, where the closed formula breaks down
         {0x1p-40, -6.0, 1e-9},
-        {1.0 - 0x1p-28, 6.0 - 12.0 * 0x1p-28, 1e-14},  // beyond 1 - 2^-26: the recurrence
-        {1.0 - 0x1p-20, 6.0 - 12.0 * 0x1p-20, 1e-8},  // before it: the closed formula, 1e-15 / 2^-18 off
+        {1.0 - 0x1p-28, 6.0 - 12.0 * 0x1p-28, 1e-14},  // beyond 1 - 2^-6: the recurrence
+        {1.0 - 0x1p-20, 6.0 - 12.0 * 0x1p-20, 1e-14},
+        {1.0 - 0x1p-8, 6.0 - 12.0 * 0x1p-8, 1e-13},  // before it: the closed formula, 1e-15 / 2^-6 off
     };
     for (const auto& c : cases) {
         const double got = basis.evaluate_derivative(c.t, table(a, 1, 3));

@@ -115,7 +115,7 @@ def one_time_formulas(degree, n_t, T, c, t):
     x = p[1] if degree else 0.0
     dp = [0.0, 1.0][: degree + 1]
     for j in range(1, degree):
-        if abs(x) > 1.0 - 2**-26:
+        if abs(x) > 1.0 - 2**-6:
             dp.append(dp[j - 1] + ((j + j) + 1.0) * p[j])
         else:
             dp.append(((x * p[j + 1] - p[j]) * (j + 1.0)) / ((x * x - 1.0) + 1e-15))
