@@ -26,3 +26,13 @@ def expansion_values(
     derivative: bool,
     /,
 ) -> memoryview: ...
+def expansion_columns(
+    degree: int,
+    n_t: int,
+    T: float,
+    coefficients: npt.NDArray[np.float64],
+    columns: int,
+    times: npt.NDArray[np.float64],
+    derivative: bool,
+    /,
+) -> memoryview: ...

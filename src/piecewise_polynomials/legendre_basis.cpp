@@ -294,6 +294,19 @@ void LegendreBasis::evaluate_many(std::span<const double> times, const DenseMatr
     }
 }
 
+std::uint64_t LegendreBasis::local_basis(double t, bool derivative, std::span<double> local) const
+{
+    require_intervals(n_t);
+    check_equal(local.size(), checked_add(degree, 1), "local basis storage differs from degree + 1");
+    const GridLocation at = locate_time_with_length(h, n_t, t);
+    if (derivative) {
+        for_each_legendre_derivative(at.x, degree, [&](std::uint64_t i, double dp) { local[i] = dp; });
+    } else {
+        for_each_legendre_value(at.x, degree, [&](std::uint64_t i, double p) { local[i] = p; });
+    }
+    return at.k;
+}
+
 template <class Index>
 void LegendreBasis::fill_basis_rows(std::span<const double> times, bool derivative,
                                     const linear_algebra::CsrRows<Index>& out) const
