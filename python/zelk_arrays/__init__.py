@@ -3,7 +3,8 @@
 The same numbers as :mod:`zelk`, bit for bit, computed by the same native core,
 but delivered as arrays that own the core's storage: no Python lists, no
 conversion afterwards. Long computations run with the GIL released and stay
-interruptible with Ctrl-C.
+interruptible with Ctrl-C. (A NaN result is a NaN in both packages, but its
+sign and payload are not part of the bit-for-bit promise.)
 
 Errors follow numpy and scipy: ``TypeError`` for arguments of the wrong type,
 ``OverflowError`` for negative counts and for sizes beyond the address space
@@ -48,8 +49,10 @@ def _count(value: object, name: str, minimum: int = 0) -> int:
     """An unsigned 64-bit count, checked in the order type, sign, range, minimum."""
     try:
         count = operator.index(value)  # type: ignore[arg-type]
-    except TypeError:
-        raise TypeError(f"{name} must be an integer, not {type(value).__name__!r}") from None
+    except TypeError as error:
+        # A failing __index__ of the argument's own type is kept as the cause.
+        cause = error if hasattr(type(value), "__index__") else None
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__!r}") from cause
     if count < 0:
         raise OverflowError(f"{name} must be non-negative, got {count}")
     if count >= _COUNT_LIMIT:
@@ -65,7 +68,22 @@ def _real(value: object, name: str) -> float:
             return float(value)  # type: ignore[arg-type]
         except TypeError:
             pass
+        except (OverflowError, ValueError) as error:  # 10**400, Decimal('sNaN')
+            raise type(error)(f"{name}: {error}") from error
     raise TypeError(f"{name} must be a real number, not {type(value).__name__!r}")
+
+
+def _flag(value: object, name: str) -> bool:
+    """A bool or numpy bool, as numpy's own flags take it; anything else is a TypeError."""
+    if isinstance(value, (bool, np.bool_)):
+        return bool(value)
+    raise TypeError(f"{name} must be a bool, not {type(value).__name__!r}")
+
+
+def _unmasked(values: object, name: str) -> object:
+    if isinstance(values, np.ma.MaskedArray):
+        raise TypeError(f"{name} must not be a masked array: fill or compress it first")
+    return values
 
 
 def _float_array(values: object, name: str) -> FloatArray:
@@ -195,30 +213,45 @@ def legendre_basis_matrix(
         (or ``evaluate_all_basis_function_derivatives``); so ``B @ c``
         evaluates the expansion with coefficients ``c`` at every time.
 
+    A single time gives a matrix of one row.
+
     Raises
     ------
+    TypeError
+        If ``derivative`` is not a bool, or ``times`` is a masked array.
     ValueError
-        If ``n_t`` is 0 or ``times`` is not one-dimensional.
+        If ``n_t`` is 0 or ``times`` has more than one dimension.
     """
     degree = _count(degree, "degree")
     n_t = _count(n_t, "n_t", minimum=1)
     T = _real(T, "T")
-    array = _one_dimensional(times, "times")
-    return _csr(_native.basis_matrix(degree, n_t, T, array, bool(derivative)))
+    array = _float_array(_unmasked(times, "times"), "times")
+    if array.ndim == 0:
+        array = array.reshape(1)
+    if array.ndim != 1:
+        raise ValueError(f"times must be a number or one-dimensional, got {array.ndim} dimensions")
+    return _csr(_native.basis_matrix(degree, n_t, T, array, _flag(derivative, "derivative")))
 
 
 class LegendreExpansion:
     """A piecewise Legendre expansion on [0, T], evaluated at many times at once.
 
     ``coefficients`` has ``n_t * (degree + 1)`` values in the coefficient
-    layout: entry ``i * n_t + k`` belongs to P_i on sub-interval k. The
-    expansion keeps its own read-only float64 copy of them.
+    layout: entry ``i * n_t + k`` belongs to P_i on sub-interval k. It may
+    carry trailing axes, shape ``(n_t * (degree + 1), ...)``: then every
+    column along them is an expansion of its own on the same grid. The
+    expansion keeps its own read-only float64 copy of them; copies and
+    pickles keep them read-only.
 
     ``f(times)`` and ``f.derivative(times)`` take a number or an array of any
     shape and real dtype (non-contiguous and float32 arrays are converted) and
-    return a float64 array of the same shape (0-d for a number), bit-identical
-    to ``zelk.LegendreBasisEvaluator``'s ``evaluate_at`` and
-    ``evaluate_derivative_at`` at each time.
+    return a float64 array of shape ``times.shape + coefficients.shape[1:]``
+    (0-d for a number and one expansion), bit-identical to
+    ``zelk.LegendreBasisEvaluator``'s ``evaluate_at`` and
+    ``evaluate_derivative_at`` at each time and for each column. The sign and
+    payload of a NaN result are outside that promise: a NaN stays a NaN, but
+    its bits may differ between the two packages and between batch sizes. A
+    masked array of times gives a masked result with the same mask.
     """
 
     __slots__ = ("_T", "_coefficients", "_degree", "_n_t")
@@ -227,10 +260,16 @@ class LegendreExpansion:
         self._degree = _count(degree, "degree")
         self._n_t = _count(n_t, "n_t", minimum=1)
         self._T = _real(T, "T")
-        values = np.array(_one_dimensional(coefficients, "coefficients"), dtype=np.float64, copy=True)
+        values = np.array(
+            _float_array(_unmasked(coefficients, "coefficients"), "coefficients"), dtype=np.float64, copy=True
+        )
         expected = self._n_t * (self._degree + 1)
-        if values.size != expected:
-            raise ValueError(f"coefficients must hold n_t * (degree + 1) = {expected} values, got {values.size}")
+        if values.ndim == 0:
+            raise ValueError("coefficients must have at least one dimension, got 0")
+        if values.shape[0] != expected:
+            raise ValueError(
+                f"coefficients must hold n_t * (degree + 1) = {expected} values along axis 0, got {values.shape[0]}"
+            )
         values.flags.writeable = False
         self._coefficients = values
 
@@ -257,17 +296,36 @@ class LegendreExpansion:
     def __repr__(self) -> str:
         return f"LegendreExpansion(degree={self._degree}, n_t={self._n_t}, T={self._T!r})"
 
+    def __reduce__(self) -> tuple[type[LegendreExpansion], tuple[int, int, float, FloatArray]]:
+        # Rebuilt through __init__, which makes its own read-only copy; also
+        # serves copy.copy, copy.deepcopy and every pickle protocol.
+        return (type(self), (self._degree, self._n_t, self._T, self._coefficients))
+
     def _evaluate(self, times: npt.ArrayLike, derivative: bool) -> FloatArray:
-        array = _float_array(times, "times")
-        values = _native.expansion_values(
-            self._degree, self._n_t, self._T, self._coefficients, array.reshape(-1), derivative
-        )
-        return _owned(values, np.float64).reshape(array.shape)
+        mask = np.ma.getmaskarray(times) if isinstance(times, np.ma.MaskedArray) else None
+        array = _float_array(np.ma.getdata(times) if mask is not None else times, "times")
+        trailing = self._coefficients.shape[1:]
+        if trailing:
+            columns = int(np.prod(trailing))
+            values = _native.expansion_columns(
+                self._degree, self._n_t, self._T, self._coefficients.reshape(-1), columns,
+                array.reshape(-1), derivative,
+            )  # fmt: skip
+        else:
+            values = _native.expansion_values(
+                self._degree, self._n_t, self._T, self._coefficients, array.reshape(-1), derivative
+            )
+        result = _owned(values, np.float64).reshape(array.shape + trailing)
+        if mask is None:
+            return result
+        # Each masked time masks its values for every column.
+        full_mask = np.broadcast_to(mask.reshape(mask.shape + (1,) * len(trailing)), result.shape)
+        return np.ma.masked_array(result, mask=full_mask.copy())
 
     def __call__(self, times: npt.ArrayLike) -> FloatArray:
-        """The expansion's values at ``times``, in the shape of ``times``."""
+        """The expansion's values at ``times``, of shape ``times.shape + coefficients.shape[1:]``."""
         return self._evaluate(times, False)
 
     def derivative(self, times: npt.ArrayLike) -> FloatArray:
-        """The expansion's time derivatives at ``times``, in the shape of ``times``."""
+        """The expansion's time derivatives at ``times``, of shape ``times.shape + coefficients.shape[1:]``."""
         return self._evaluate(times, True)
