@@ -305,15 +305,16 @@ class LegendreExpansion:
         mask = np.ma.getmaskarray(times) if isinstance(times, np.ma.MaskedArray) else None
         array = _float_array(np.ma.getdata(times) if mask is not None else times, "times")
         trailing = self._coefficients.shape[1:]
-        if trailing:
-            columns = int(np.prod(trailing))
+        columns = int(np.prod(trailing))
+        if columns != 1:
             values = _native.expansion_columns(
                 self._degree, self._n_t, self._T, self._coefficients.reshape(-1), columns,
                 array.reshape(-1), derivative,
             )  # fmt: skip
         else:
+            # One column (a 1-D expansion too): the blocked one-expansion loop, the same bits.
             values = _native.expansion_values(
-                self._degree, self._n_t, self._T, self._coefficients, array.reshape(-1), derivative
+                self._degree, self._n_t, self._T, self._coefficients.reshape(-1), array.reshape(-1), derivative
             )
         result = _owned(values, np.float64).reshape(array.shape + trailing)
         if mask is None:
