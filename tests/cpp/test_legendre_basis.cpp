@@ -454,3 +454,33 @@ TEST(LegendreBasisAccuracy, MatchesALongDoubleReference)
             << what;
     }
 }
+
+TEST(LegendreBasisColumns, EveryColumnKeepsTheOneColumnBits)
+{
+    // Degree 40 with 3 columns: a block of 2048 / 41 = 49 times, so 60 times span two blocks.
+    const LegendreBasis basis{40, 3, 1.3};
+    const std::uint64_t m = 3 * 41;
+    constexpr std::uint64_t columns = 3;
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    std::vector<double> rows(m * columns);
+    for (double& a : rows) a = uniform(rng);
+    std::vector<double> times{-1.0, 0.0, 1.3, 5.0, not_a_number};
+    while (times.size() < 60) times.push_back(uniform(rng) + 0.65);
+    for (const bool derivative : {false, true}) {
+        std::vector<double> out(times.size() * columns);
+        basis.evaluate_columns(times, rows, columns, derivative, out);
+        for (std::uint64_t c = 0; c < columns; ++c) {
+            std::vector<double> column(m);
+            for (std::uint64_t i = 0; i < m; ++i) column[i] = rows[i * columns + c];
+            for (std::size_t r = 0; r < times.size(); ++r) {
+                const double want = derivative ? basis.evaluate_derivative(times[r], table(column, 3, 41))
+                                               : basis.evaluate(times[r], table(column, 3, 41));
+                expect_same_bits(out[r * columns + c], want, "column " + std::to_string(c));
+            }
+        }
+    }
+    std::vector<double> short_out(times.size() * columns - 1);
+    const std::string fault = fault_message([&] { basis.evaluate_columns(times, rows, columns, false, short_out); });
+    EXPECT_NE(fault.find("evaluation output and times differ in length"), std::string::npos) << fault;
+}
