@@ -15,7 +15,7 @@ struct MemoryLimitSources {
     std::optional<std::uint64_t> group;          // cgroup memory limit (Windows: job object) minus its usage
     // What the machine can hand out now, with what other processes hold
     // subtracted: Linux MemAvailable plus free swap (Windows: the commit still
-    // available; macOS: free, inactive and purgeable pages plus free swap).
+    // available; none on macOS, which adds swap on demand).
     std::optional<std::uint64_t> available;
 };
 
