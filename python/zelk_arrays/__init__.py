@@ -7,9 +7,10 @@ interruptible with Ctrl-C. (A NaN result is a NaN in both packages, but its
 sign and payload are not part of the bit-for-bit promise.)
 
 Errors follow numpy and scipy: ``TypeError`` for arguments of the wrong type,
-``OverflowError`` for negative counts and for sizes beyond the address space
-("capacity overflow"), ``ValueError`` for invalid values, ``MemoryError`` for
-results larger than the memory of the machine.
+``OverflowError`` for negative counts, for sizes beyond the address space
+("capacity overflow") and for matrices whose indices would not fit int64,
+``ValueError`` for invalid values, ``MemoryError`` for results larger than the
+memory available.
 """
 
 from __future__ import annotations
@@ -69,7 +70,8 @@ def _real(value: object, name: str) -> float:
         except TypeError:
             pass
         except (OverflowError, ValueError) as error:  # 10**400, Decimal('sNaN')
-            raise type(error)(f"{name}: {error}") from error
+            kind = OverflowError if isinstance(error, OverflowError) else ValueError
+            raise kind(f"{name}: {error}") from error
     raise TypeError(f"{name} must be a real number, not {type(value).__name__!r}")
 
 
@@ -307,10 +309,10 @@ class LegendreExpansion:
         trailing = self._coefficients.shape[1:]
         columns = int(np.prod(trailing))
         if columns != 1:
+            flat = self._coefficients.reshape(-1)
             values = _native.expansion_columns(
-                self._degree, self._n_t, self._T, self._coefficients.reshape(-1), columns,
-                array.reshape(-1), derivative,
-            )  # fmt: skip
+                self._degree, self._n_t, self._T, flat, columns, array.reshape(-1), derivative
+            )
         else:
             # One column (a 1-D expansion too): the blocked one-expansion loop, the same bits.
             values = _native.expansion_values(
