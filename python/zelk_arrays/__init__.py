@@ -15,6 +15,7 @@ memory available.
 
 from __future__ import annotations
 
+import math
 import operator
 from typing import TYPE_CHECKING, Any, Final, TypeVar
 
@@ -113,6 +114,8 @@ def _one_dimensional(values: object, name: str) -> FloatArray:
         raise ValueError(f"{name} must be one-dimensional, got {array.ndim} dimensions")
     return array
 
+
+_MaskedArray = np.ma.MaskedArray
 
 _Scalar = TypeVar("_Scalar", bound=np.generic)
 
@@ -256,7 +259,7 @@ class LegendreExpansion:
     masked array of times gives a masked result with the same mask.
     """
 
-    __slots__ = ("_T", "_coefficients", "_degree", "_n_t")
+    __slots__ = ("_T", "_coefficients", "_columns", "_degree", "_flat", "_n_t", "_trailing")
 
     def __init__(self, degree: int, n_t: int, T: float, coefficients: npt.ArrayLike) -> None:
         self._degree = _count(degree, "degree")
@@ -274,6 +277,10 @@ class LegendreExpansion:
             )
         values.flags.writeable = False
         self._coefficients = values
+        # What every evaluation passes on, worked out once.
+        self._flat = values.reshape(-1)
+        self._trailing = values.shape[1:]
+        self._columns = math.prod(self._trailing)
 
     @property
     def degree(self) -> int:
@@ -304,26 +311,26 @@ class LegendreExpansion:
         return (type(self), (self._degree, self._n_t, self._T, self._coefficients))
 
     def _evaluate(self, times: npt.ArrayLike, derivative: bool) -> FloatArray:
-        mask = np.ma.getmaskarray(times) if isinstance(times, np.ma.MaskedArray) else None
-        array = _float_array(np.ma.getdata(times) if mask is not None else times, "times")
-        trailing = self._coefficients.shape[1:]
-        columns = int(np.prod(trailing))
-        if columns != 1:
-            flat = self._coefficients.reshape(-1)
-            values = _native.expansion_columns(
-                self._degree, self._n_t, self._T, flat, columns, array.reshape(-1), derivative
-            )
-        else:
+        if isinstance(times, _MaskedArray):
+            return self._evaluate_masked(times, derivative)
+        array = _float_array(times, "times")
+        if self._columns == 1:
             # One column (a 1-D expansion too): the blocked one-expansion loop, the same bits.
             values = _native.expansion_values(
-                self._degree, self._n_t, self._T, self._coefficients.reshape(-1), array.reshape(-1), derivative
+                self._degree, self._n_t, self._T, self._flat, array.reshape(-1), derivative
             )
-        result = _owned(values, np.float64).reshape(array.shape + trailing)
-        if mask is None:
-            return result
+        else:
+            values = _native.expansion_columns(
+                self._degree, self._n_t, self._T, self._flat, self._columns, array.reshape(-1), derivative
+            )
+        return _owned(values, np.float64).reshape(array.shape + self._trailing)
+
+    def _evaluate_masked(self, times: np.ma.MaskedArray[Any, Any], derivative: bool) -> FloatArray:
+        result = self._evaluate(np.ma.getdata(times), derivative)
         # Each masked time masks its values for every column.
-        full_mask = np.broadcast_to(mask.reshape(mask.shape + (1,) * len(trailing)), result.shape)
-        return np.ma.masked_array(result, mask=full_mask.copy())
+        mask = np.ma.getmaskarray(times)
+        mask = np.broadcast_to(mask.reshape(mask.shape + (1,) * len(self._trailing)), result.shape)
+        return np.ma.masked_array(result, mask=mask.copy())
 
     def __call__(self, times: npt.ArrayLike) -> FloatArray:
         """The expansion's values at ``times``, of shape ``times.shape + coefficients.shape[1:]``."""
