@@ -42,6 +42,9 @@ def test_every_derivative_path_is_accurate_up_to_the_ends():
     basis = zelk.LegendreBasis(DEGREE, 1, 2.0)
     expansions = [za.LegendreExpansion(DEGREE, 1, 2.0, np.eye(DEGREE + 1)[i]) for i in range(DEGREE + 1)]
     by_expansion = np.stack([f.derivative(times) for f in expansions], axis=1)
+    evaluators = [zelk.LegendreBasisEvaluator(DEGREE, 1, 2.0) for _ in range(DEGREE + 1)]
+    for i, evaluator in enumerate(evaluators):
+        evaluator.set_dofs(np.eye(DEGREE + 1)[i].tolist())
     scale = np.array([i * (i + 1) / 2 for i in range(DEGREE + 1)])  # max |P_i'| on [-1, 1]
     assert any(abs(x) == SWITCH for x in xs) and any(1 - 2.0**-40 < abs(x) < 1 for x in xs)
     for r, (t, x) in enumerate(zip(times, xs)):
@@ -50,6 +53,7 @@ def test_every_derivative_path_is_accurate_up_to_the_ends():
         assert worst <= 1e-13, f"x = {x!r}: error {worst:.2e} of max|P_i'|"
         assert rows[r].tolist() == basis.evaluate_all_basis_function_derivatives(t)
         assert by_expansion[r].tolist() == rows[r].tolist()
+        assert [e.evaluate_derivative_at(t) for e in evaluators] == rows[r].tolist()
 
 
 @pytest.mark.parametrize("t", [2.0 - 3e-8, 3e-8])
