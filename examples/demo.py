@@ -24,9 +24,8 @@ from pathlib import Path
 
 import numpy as np
 import numpy.typing as npt
-import scipy.sparse
 
-import zelk
+import zelk_arrays
 
 Vector = npt.NDArray[np.float64]
 
@@ -52,32 +51,14 @@ def du(t: Vector) -> Vector:
     return 2.0 * np.pi * np.cos(2.0 * np.pi * t) + t
 
 
-def to_csr(
-    triplets: tuple[list[int], list[int], list[float]], shape: tuple[int, int]
-) -> scipy.sparse.csr_array:
-    """The module returns (rows, cols, values) without a shape: trailing empty rows need it."""
-    rows, cols, values = triplets
-    return scipy.sparse.csr_array((values, (rows, cols)), shape=shape)
-
-
-def interpolant(degree: int, n_t: int, f: Vector) -> zelk.LegendreBasisEvaluator:
-    """Evaluator of the piecewise interpolant of the nodal values f (one per Lagrange point)."""
-    to_legendre = to_csr(
-        zelk.lagrange_to_legendre_basis_transformation(degree, n_t),
-        ((degree + 1) * n_t, n_t * degree + 1),
-    )
-    evaluator = zelk.LegendreBasisEvaluator(degree, n_t, T_END)
-    coefficients: Vector = to_legendre @ f
-    evaluator.set_dofs(coefficients.tolist())
-    return evaluator
+def interpolant(degree: int, n_t: int, f: Vector) -> zelk_arrays.LegendreExpansion:
+    """The piecewise interpolant of the nodal values f (one per Lagrange point)."""
+    to_legendre = zelk_arrays.lagrange_to_legendre_basis_transformation(degree, n_t)
+    return zelk_arrays.LegendreExpansion(degree, n_t, T_END, to_legendre @ f)
 
 
 def prolong(degree: int, nt_coarse: int, nt_fine: int, f: Vector) -> Vector:
-    matrix = to_csr(
-        zelk.lagrange_prolongation_matrix(nt_coarse, nt_fine, degree),
-        (nt_fine * degree + 1, nt_coarse * degree + 1),
-    )
-    fine: Vector = matrix @ f
+    fine: Vector = zelk_arrays.lagrange_prolongation_matrix(nt_coarse, nt_fine, degree) @ f
     return fine
 
 
@@ -90,13 +71,13 @@ class Row:
 
 
 def measure(degree: int, n_t: int) -> Row:
-    points = np.array(zelk.get_lagrange_points(degree, n_t, T_END))
+    points = zelk_arrays.get_lagrange_points(degree, n_t, T_END)
     nodal = u(points)
-    evaluator = interpolant(degree, n_t, nodal)
+    expansion = interpolant(degree, n_t, nodal)
     times = np.linspace(0.0, T_END, SAMPLES_PER_INTERVAL * n_t + 1)
-    values = np.array([evaluator.evaluate_at(t) for t in times.tolist()])
-    derivatives = np.array([evaluator.evaluate_derivative_at(t) for t in times.tolist()])
-    fine_points = np.array(zelk.get_lagrange_points(degree, 2 * n_t, T_END))
+    values = expansion(times)
+    derivatives = expansion.derivative(times)
+    fine_points = zelk_arrays.get_lagrange_points(degree, 2 * n_t, T_END)
     prolonged = prolong(degree, n_t, 2 * n_t, nodal)
     return Row(
         n_t=n_t,
@@ -161,18 +142,18 @@ def write_figure(path: Path, tables: dict[int, list[Row]]) -> None:
     fig, axes = plt.subplots(2, 2, figsize=(10, 7.2), layout="constrained")
     (ax_u, ax_du), (ax_err, ax_derr) = axes
     fine = np.linspace(0.0, T_END, 801)
-    points = np.array(zelk.get_lagrange_points(FIGURE_DEGREE, FIGURE_N_T, T_END))
-    evaluator = interpolant(FIGURE_DEGREE, FIGURE_N_T, u(points))
+    points = zelk_arrays.get_lagrange_points(FIGURE_DEGREE, FIGURE_N_T, T_END)
+    expansion = interpolant(FIGURE_DEGREE, FIGURE_N_T, u(points))
     ends = np.linspace(0.0, T_END, FIGURE_N_T + 1)
 
     ax_u.plot(fine, u(fine), color="0.6", lw=3, label="u(t)")
     ax_du.plot(fine, du(fine), color="0.6", lw=3, label="u'(t)")
     for k in range(FIGURE_N_T):
         # Stop just short of the right end: a time on it belongs to the next sub-interval.
-        inside = np.linspace(ends[k], ends[k + 1] - 1e-9, 60).tolist()
+        inside = np.linspace(ends[k], ends[k + 1] - 1e-9, 60)
         label = "interpolant" if k == 0 else None
-        ax_u.plot(inside, [evaluator.evaluate_at(t) for t in inside], "C0", label=label)
-        ax_du.plot(inside, [evaluator.evaluate_derivative_at(t) for t in inside], "C0", label=label)
+        ax_u.plot(inside, expansion(inside), "C0", label=label)
+        ax_du.plot(inside, expansion.derivative(inside), "C0", label=label)
     ax_u.plot(points, u(points), "o", color="C0", ms=4, label="Lagrange points")
     for ax in (ax_u, ax_du):
         for k, end in enumerate(ends):

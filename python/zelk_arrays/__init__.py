@@ -3,7 +3,8 @@
 The same numbers as :mod:`zelk`, bit for bit, computed by the same native core,
 but delivered as arrays that own the core's storage: no Python lists, no
 conversion afterwards. Long computations run with the GIL released and stay
-interruptible with Ctrl-C.
+interruptible with Ctrl-C. (A NaN result is a NaN in both packages, but its
+sign and payload are not part of the bit-for-bit promise.)
 
 Every result is computed with IEEE doubles in a fixed order of operations, so
 it is the same to the last bit on every platform and Python version, and
@@ -12,13 +13,15 @@ equal to what :mod:`zelk` returns for the same arguments. Sparse matrices are
 int32 index arrays where every index fits (int64 otherwise).
 
 Errors follow numpy and scipy: ``TypeError`` for arguments of the wrong type,
-``OverflowError`` for negative counts and for sizes beyond the address space
-("capacity overflow"), ``ValueError`` for invalid values, ``MemoryError`` for
-results larger than the memory of the machine.
+``OverflowError`` for negative counts, for sizes beyond the address space
+("capacity overflow") and for matrices whose indices would not fit int64,
+``ValueError`` for invalid values, ``MemoryError`` for results larger than the
+memory available.
 """
 
 from __future__ import annotations
 
+import math
 import operator
 from typing import TYPE_CHECKING, Any, Final, TypeVar
 
@@ -64,8 +67,10 @@ def _count(value: object, name: str, minimum: int = 0) -> int:
     """An unsigned 64-bit count, checked in the order type, sign, range, minimum."""
     try:
         count = operator.index(value)  # type: ignore[arg-type]
-    except TypeError:
-        raise TypeError(f"{name} must be an integer, not {type(value).__name__!r}") from None
+    except TypeError as error:
+        # A failing __index__ of the argument's own type is kept as the cause.
+        cause = error if hasattr(type(value), "__index__") else None
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__!r}") from cause
     if count < 0:
         raise OverflowError(f"{name} must be non-negative, got {count}")
     if count >= _COUNT_LIMIT:
@@ -81,7 +86,23 @@ def _real(value: object, name: str) -> float:
             return float(value)  # type: ignore[arg-type]
         except TypeError:
             pass
+        except (OverflowError, ValueError) as error:  # 10**400, Decimal('sNaN')
+            kind = OverflowError if isinstance(error, OverflowError) else ValueError
+            raise kind(f"{name}: {error}") from error
     raise TypeError(f"{name} must be a real number, not {type(value).__name__!r}")
+
+
+def _flag(value: object, name: str) -> bool:
+    """A bool or numpy bool, as numpy's own flags take it; anything else is a TypeError."""
+    if isinstance(value, (bool, np.bool_)):
+        return bool(value)
+    raise TypeError(f"{name} must be a bool, not {type(value).__name__!r}")
+
+
+def _unmasked(values: object, name: str) -> object:
+    if isinstance(values, np.ma.MaskedArray):
+        raise TypeError(f"{name} must not be a masked array: fill or compress it first")
+    return values
 
 
 def _float_array(values: object, name: str) -> FloatArray:
@@ -109,6 +130,8 @@ def _one_dimensional(values: object, name: str) -> FloatArray:
         raise ValueError(f"{name} must be one-dimensional, got {array.ndim} dimensions")
     return array
 
+
+_MaskedArray = np.ma.MaskedArray
 
 _Scalar = TypeVar("_Scalar", bound=np.generic)
 
@@ -339,38 +362,52 @@ def legendre_basis_matrix(
         (or ``evaluate_all_basis_function_derivatives``); so ``B @ c``
         evaluates the expansion with coefficients ``c`` at every time.
 
+    A single time gives a matrix of one row.
+
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is no integer, ``T`` no real number, or
-        ``times`` not real numbers.
+        If ``degree`` or ``n_t`` is no integer, ``T`` no real number,
+        ``times`` not real numbers or a masked array, or ``derivative`` not a
+        bool.
     OverflowError
         If ``degree`` or ``n_t`` is negative or 2**64 or more, or the sizes
         overflow.
     ValueError
-        If ``n_t`` is 0 or ``times`` is not one-dimensional.
+        If ``n_t`` is 0 or ``times`` has more than one dimension.
     MemoryError
         If the matrix does not fit in memory.
     """
     degree = _count(degree, "degree")
     n_t = _count(n_t, "n_t", minimum=1)
     T = _real(T, "T")
-    array = _one_dimensional(times, "times")
-    return _csr(_native.basis_matrix(degree, n_t, T, array, bool(derivative)))
+    array = _float_array(_unmasked(times, "times"), "times")
+    if array.ndim == 0:
+        array = array.reshape(1)
+    if array.ndim != 1:
+        raise ValueError(f"times must be a number or one-dimensional, got {array.ndim} dimensions")
+    return _csr(_native.basis_matrix(degree, n_t, T, array, _flag(derivative, "derivative")))
 
 
 class LegendreExpansion:
     """A piecewise Legendre expansion on [0, T], evaluated at many times at once.
 
     ``coefficients`` has ``n_t * (degree + 1)`` values in the coefficient
-    layout: entry ``i * n_t + k`` belongs to P_i on sub-interval k. The
-    expansion keeps its own read-only float64 copy of them.
+    layout: entry ``i * n_t + k`` belongs to P_i on sub-interval k. It may
+    carry trailing axes, shape ``(n_t * (degree + 1), ...)``: then every
+    column along them is an expansion of its own on the same grid. The
+    expansion keeps its own read-only float64 copy of them; copies and
+    pickles keep them read-only.
 
     ``f(times)`` and ``f.derivative(times)`` take a number or an array of any
     shape and real dtype (non-contiguous and float32 arrays are converted) and
-    return a float64 array of the same shape (0-d for a number), bit-identical
-    to ``zelk.LegendreBasisEvaluator``'s ``evaluate_at`` and
-    ``evaluate_derivative_at`` at each time.
+    return a float64 array of shape ``times.shape + coefficients.shape[1:]``
+    (0-d for a number and one expansion), bit-identical to
+    ``zelk.LegendreBasisEvaluator``'s ``evaluate_at`` and
+    ``evaluate_derivative_at`` at each time and for each column. The sign and
+    payload of a NaN result are outside that promise: a NaN stays a NaN, but
+    its bits may differ between the two packages and between batch sizes. A
+    masked array of times gives a masked result with the same mask.
 
     Parameters
     ----------
@@ -381,32 +418,43 @@ class LegendreExpansion:
     T : float
         End of the time interval.
     coefficients : array_like
-        One-dimensional, ``n_t * (degree + 1)`` real numbers.
+        Shape ``(n_t * (degree + 1), ...)``: real numbers in the coefficient
+        layout along the first axis, one expansion per trailing index.
 
     Raises
     ------
     TypeError
         If ``degree`` or ``n_t`` is no integer, ``T`` no real number, or
-        ``coefficients`` not real numbers.
+        ``coefficients`` not real numbers or a masked array.
     OverflowError
         If ``degree`` or ``n_t`` is negative or 2**64 or more.
     ValueError
-        If ``n_t`` is 0, or ``coefficients`` is not one-dimensional or has
+        If ``n_t`` is 0, or ``coefficients`` is 0-d or its first axis has
         the wrong length.
     """
 
-    __slots__ = ("_T", "_coefficients", "_degree", "_n_t")
+    __slots__ = ("_T", "_coefficients", "_columns", "_degree", "_flat", "_n_t", "_trailing")
 
     def __init__(self, degree: int, n_t: int, T: float, coefficients: npt.ArrayLike) -> None:
         self._degree = _count(degree, "degree")
         self._n_t = _count(n_t, "n_t", minimum=1)
         self._T = _real(T, "T")
-        values = np.array(_one_dimensional(coefficients, "coefficients"), dtype=np.float64, copy=True)
+        values = np.array(
+            _float_array(_unmasked(coefficients, "coefficients"), "coefficients"), dtype=np.float64, copy=True
+        )
         expected = self._n_t * (self._degree + 1)
-        if values.size != expected:
-            raise ValueError(f"coefficients must hold n_t * (degree + 1) = {expected} values, got {values.size}")
+        if values.ndim == 0:
+            raise ValueError("coefficients must have at least one dimension, got 0")
+        if values.shape[0] != expected:
+            raise ValueError(
+                f"coefficients must hold n_t * (degree + 1) = {expected} values along axis 0, got {values.shape[0]}"
+            )
         values.flags.writeable = False
         self._coefficients = values
+        # What every evaluation passes on, worked out once.
+        self._flat = values.reshape(-1)
+        self._trailing = values.shape[1:]
+        self._columns = math.prod(self._trailing)
 
     @property
     def degree(self) -> int:
@@ -431,15 +479,35 @@ class LegendreExpansion:
     def __repr__(self) -> str:
         return f"LegendreExpansion(degree={self._degree}, n_t={self._n_t}, T={self._T!r})"
 
+    def __reduce__(self) -> tuple[type[LegendreExpansion], tuple[int, int, float, FloatArray]]:
+        # Rebuilt through __init__, which makes its own read-only copy; also
+        # serves copy.copy, copy.deepcopy and every pickle protocol.
+        return (type(self), (self._degree, self._n_t, self._T, self._coefficients))
+
     def _evaluate(self, times: npt.ArrayLike, derivative: bool) -> FloatArray:
+        if isinstance(times, _MaskedArray):
+            return self._evaluate_masked(times, derivative)
         array = _float_array(times, "times")
-        values = _native.expansion_values(
-            self._degree, self._n_t, self._T, self._coefficients, array.reshape(-1), derivative
-        )
-        return _owned(values, np.float64).reshape(array.shape)
+        if self._columns == 1:
+            # One column (a 1-D expansion too): the blocked one-expansion loop, the same bits.
+            values = _native.expansion_values(
+                self._degree, self._n_t, self._T, self._flat, array.reshape(-1), derivative
+            )
+        else:
+            values = _native.expansion_columns(
+                self._degree, self._n_t, self._T, self._flat, self._columns, array.reshape(-1), derivative
+            )
+        return _owned(values, np.float64).reshape(array.shape + self._trailing)
+
+    def _evaluate_masked(self, times: np.ma.MaskedArray[Any, Any], derivative: bool) -> FloatArray:
+        result = self._evaluate(np.ma.getdata(times), derivative)
+        # Each masked time masks its values for every column.
+        mask = np.ma.getmaskarray(times)
+        mask = np.broadcast_to(mask.reshape(mask.shape + (1,) * len(self._trailing)), result.shape)
+        return np.ma.masked_array(result, mask=mask.copy())
 
     def __call__(self, times: npt.ArrayLike) -> FloatArray:
-        """The expansion's values at ``times``, in the shape of ``times``.
+        """The expansion's values at ``times``, of shape ``times.shape + coefficients.shape[1:]``.
 
         Parameters
         ----------
@@ -451,7 +519,8 @@ class LegendreExpansion:
         Returns
         -------
         numpy.ndarray
-            float64 of the shape of ``times`` (0-d for a number).
+            float64 of shape ``times.shape + coefficients.shape[1:]``
+            (0-d for a number and one expansion); masked where ``times`` is.
 
         Raises
         ------
@@ -463,7 +532,7 @@ class LegendreExpansion:
         return self._evaluate(times, False)
 
     def derivative(self, times: npt.ArrayLike) -> FloatArray:
-        """The expansion's time derivatives at ``times``, in the shape of ``times``.
+        """The expansion's time derivatives at ``times``, of shape ``times.shape + coefficients.shape[1:]``.
 
         Parameters
         ----------
@@ -475,7 +544,8 @@ class LegendreExpansion:
         Returns
         -------
         numpy.ndarray
-            float64 of the shape of ``times`` (0-d for a number).
+            float64 of shape ``times.shape + coefficients.shape[1:]``
+            (0-d for a number and one expansion); masked where ``times`` is.
 
         Raises
         ------

@@ -67,3 +67,13 @@ def legendre_restriction_matrix(
     nt_coarse: int, nt_fine: int, degree: int, k_begin: int, k_end: int, /
 ) -> _CsrParts: ...
 def time_quadrature(n_points: int, n_t: int, T: float, rule: int, /) -> tuple[memoryview, memoryview]: ...
+def expansion_columns(
+    degree: int,
+    n_t: int,
+    T: float,
+    coefficients: npt.NDArray[np.float64],
+    columns: int,
+    times: npt.NDArray[np.float64],
+    derivative: bool,
+    /,
+) -> memoryview: ...

@@ -2,6 +2,7 @@
 #include "arrays/csr_result.hpp"
 
 #include <algorithm>
+#include <string>
 
 #include "fault/checked_size.hpp"
 
@@ -15,11 +16,33 @@ bool needs_int64(std::uint64_t nrows, std::uint64_t ncols, std::uint64_t max_nnz
     return std::max({nrows, ncols, max_nnz}) > int32_max;
 }
 
+constexpr std::uint64_t int64_max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+
+// Counts that no int64 index can address are an OverflowError naming the
+// count; everything else that does not fit is a MemoryError, as in zelk.
+void require_int64_indices(std::uint64_t nrows, std::uint64_t ncols, std::uint64_t max_nnz)
+{
+    const struct {
+        std::uint64_t count;
+        std::uint64_t limit;
+        const char* what;
+    } sizes[] = {{nrows, int64_max - 1, "rows"},  // indptr holds nrows + 1 offsets
+                 {ncols, int64_max, "columns"},
+                 {max_nnz, int64_max, "stored entries"}};
+    for (const auto& size : sizes) {
+        if (size.count > size.limit)
+            raise(PyExc_OverflowError, "the matrix's " + std::to_string(size.count) + " " + size.what +
+                                           " exceed the int64 index range");
+    }
+}
+
 std::size_t index_size(std::uint64_t nrows, std::uint64_t ncols, std::uint64_t max_nnz)
 {
+    require_int64_indices(nrows, ncols, max_nnz);
     const std::size_t size = needs_int64(nrows, ncols, max_nnz) ? sizeof(std::int64_t) : sizeof(std::int32_t);
     // The whole matrix at once: a request that cannot fit fails before any array is made.
-    require_memory(checked_length<double>(max_nnz), size + sizeof(double));
+    require_memory(max_nnz, size + sizeof(double));
+    require_memory(nrows, size);
     return size;
 }
 

@@ -16,7 +16,7 @@ constexpr std::chrono::steady_clock::duration validity = std::chrono::millisecon
 std::uint64_t smallest(const MemoryLimitSources& s) noexcept
 {
     std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
-    for (const auto& source : {s.machine, s.address_space, s.data, s.group}) {
+    for (const auto& source : {s.machine, s.address_space, s.data, s.group, s.available}) {
         if (source) limit = std::min(limit, *source);
     }
     return limit;

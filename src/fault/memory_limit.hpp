@@ -13,7 +13,17 @@ struct MemoryLimitSources {
     std::optional<std::uint64_t> address_space;  // RLIMIT_AS minus the address space in use
     std::optional<std::uint64_t> data;           // RLIMIT_DATA minus the data segment in use
     std::optional<std::uint64_t> group;          // cgroup memory limit (Windows: job object) minus its usage
+    // What the machine can hand out now, with what other processes hold
+    // subtracted: Linux MemAvailable plus free swap (Windows: the commit still
+    // available; none on macOS, which adds swap on demand).
+    std::optional<std::uint64_t> available;
 };
+
+#if defined(__linux__)
+// MemAvailable plus SwapFree of a /proc/meminfo text, in bytes; empty
+// without MemAvailable (kernels before 3.14).
+std::optional<std::uint64_t> available_from_meminfo(const char* text) noexcept;
+#endif
 
 // Implemented once per platform (memory_limit_<platform>.cpp); every call reads afresh.
 MemoryLimitSources read_memory_limit_sources() noexcept;

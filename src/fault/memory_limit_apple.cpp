@@ -39,7 +39,9 @@ std::optional<std::uint64_t> rlimit_value(int resource) noexcept
 
 MemoryLimitSources read_memory_limit_sources() noexcept
 {
-    return {machine_memory(), rlimit_value(RLIMIT_AS), rlimit_value(RLIMIT_DATA), std::nullopt};
+    // No figure of memory available now: macOS compresses memory and adds swap
+    // files on demand, so what is free at the moment does not bound a request.
+    return {machine_memory(), rlimit_value(RLIMIT_AS), rlimit_value(RLIMIT_DATA), std::nullopt, std::nullopt};
 }
 
 }  // namespace zelk

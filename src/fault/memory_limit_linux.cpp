@@ -1,4 +1,4 @@
-// Memory limits on Linux: RAM plus swap, RLIMIT_AS and RLIMIT_DATA, and the cgroup (v2, else v1) limit.
+// Memory limits on Linux: RAM plus swap, RLIMIT_AS and RLIMIT_DATA, the cgroup (v2, else v1) limit, MemAvailable.
 #if defined(__linux__)
 
 #include <fcntl.h>
@@ -67,6 +67,32 @@ std::optional<std::uint64_t> machine_memory() noexcept
     if (sysinfo(&info) != 0) return std::nullopt;
     const std::uint64_t units = std::uint64_t{info.totalram} + info.totalswap;  // each below 2^64 / mem_unit
     return saturating_mul(units, info.mem_unit);
+}
+
+// The kB figure of the line "<key>: <n> kB" in a /proc/meminfo text.
+std::optional<std::uint64_t> meminfo_kib(const char* text, const char* key) noexcept
+{
+    const std::size_t key_length = std::strlen(key);
+    for (const char* line = text; *line != '\0';) {
+        if (std::strncmp(line, key, key_length) == 0 && line[key_length] == ':') {
+            const char* number = line + key_length + 1;
+            while (*number == ' ') ++number;
+            std::uint64_t kib;
+            if (parse_u64(number, kib)) return kib;
+            return std::nullopt;
+        }
+        const char* end = std::strchr(line, '\n');
+        if (end == nullptr) break;
+        line = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> available_memory() noexcept
+{
+    char text[8192];  // about 1.5 KiB today
+    if (!read_file("/proc/meminfo", text)) return std::nullopt;
+    return available_from_meminfo(text);
 }
 
 // Field `index` (0-based) of /proc/self/statm, in bytes: 0 is the address
@@ -178,9 +204,19 @@ std::optional<std::uint64_t> cgroup_headroom() noexcept
 
 }  // namespace
 
+std::optional<std::uint64_t> available_from_meminfo(const char* text) noexcept
+{
+    const auto available = meminfo_kib(text, "MemAvailable");
+    if (!available) return std::nullopt;
+    const std::uint64_t swap = meminfo_kib(text, "SwapFree").value_or(0);
+    const std::uint64_t kib = swap > no_limit - *available ? no_limit : *available + swap;
+    return saturating_mul(kib, 1024);
+}
+
 MemoryLimitSources read_memory_limit_sources() noexcept
 {
-    return {machine_memory(), rlimit_headroom(RLIMIT_AS, 0), rlimit_headroom(RLIMIT_DATA, 5), cgroup_headroom()};
+    return {machine_memory(), rlimit_headroom(RLIMIT_AS, 0), rlimit_headroom(RLIMIT_DATA, 5), cgroup_headroom(),
+            available_memory()};
 }
 
 }  // namespace zelk

@@ -1,4 +1,4 @@
-// Memory limits on Windows: the system commit limit and the memory limits of the process's job object.
+// Memory limits on Windows: the system commit limit and what is left of it, and the limits of the process's job object.
 #if defined(_WIN32)
 
 #ifndef NOMINMAX
@@ -25,6 +25,15 @@ std::optional<std::uint64_t> machine_memory() noexcept
     status.dwLength = sizeof status;
     if (!::GlobalMemoryStatusEx(&status)) return std::nullopt;
     return static_cast<std::uint64_t>(status.ullTotalPageFile);
+}
+
+// The commit still available: what other processes hold is already subtracted.
+std::optional<std::uint64_t> available_memory() noexcept
+{
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!::GlobalMemoryStatusEx(&status)) return std::nullopt;
+    return static_cast<std::uint64_t>(status.ullAvailPageFile);
 }
 
 // The job object's per-process or per-job commit limit, less what this
@@ -54,7 +63,7 @@ std::optional<std::uint64_t> job_headroom() noexcept
 
 MemoryLimitSources read_memory_limit_sources() noexcept
 {
-    return {machine_memory(), std::nullopt, std::nullopt, job_headroom()};
+    return {machine_memory(), std::nullopt, std::nullopt, job_headroom(), available_memory()};
 }
 
 }  // namespace zelk

@@ -49,6 +49,19 @@ struct LegendreBasis {
     void evaluate_many(std::span<const double> times, const linear_algebra::DenseMatrixView& legendre_vals,
                        bool derivative, std::span<double> out) const;
 
+    // Writes P_0(x) ... P_degree(x), or their derivatives with respect to x
+    // (unscaled), for t's local coordinate x into `local` (degree + 1 values),
+    // exactly as the evaluations above form them; returns t's sub-interval k.
+    std::uint64_t local_basis(double t, bool derivative, std::span<double> local) const;
+
+    // out[r * columns + c] = evaluate(times[r], column c) (or evaluate_derivative)
+    // for an expansion per column of `coefficients`, row-major of shape
+    // (coefficient_count(), columns): the basis is formed once per time and
+    // combined with every column. out has times.size() * columns values (a
+    // fault otherwise). Polls for interrupts. Defined in legendre_columns.cpp.
+    void evaluate_columns(std::span<const double> times, std::span<const double> coefficients,
+                          std::uint64_t columns, bool derivative, std::span<double> out) const;
+
     // Row r holds the degree + 1 entries of evaluate_all_basis_functions(times[r])
     // (or of the derivatives) at columns k + i * n_t, i = 0 ... degree, every
     // one stored; out has times.size() + 1 offsets and room for

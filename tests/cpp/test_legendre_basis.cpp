@@ -146,18 +146,18 @@ TEST(LegendreBasisValues, RecurrenceAndSumsKeepTheirOperandOrder)
     expect_same_bits(dp[2], (dp2 + dp2) / 2.0, "P_2' scaled");
     expect_same_bits(dp[4], (dp4 + dp4) / 2.0, "P_4' scaled");
 
-    // The threshold itself: x = 1 - 2^-26 still takes the closed formula, the
+    // The threshold itself: x = 1 - 2^-6 still takes the closed formula, the
     // next x this grid can produce above it the recurrence (P_2' = 3x).
     const LegendreBasis quadratic{2, 1, 1.0};
     const std::vector<double> only_p2{0.0, 0.0, 1.0};
-    const double edge = 1.0 - 0x1p-26;
+    const double edge = 1.0 - 0x1p-6;
     const double edge_p2 = ((3.0 * edge) * edge - 1.0) / 2.0;
     const double edge_dp2 = ((edge * edge_p2 - edge) * 2.0) / ((edge * edge - 1.0) + 1e-15);
-    ASSERT_EQ(locate_time(1.0, 1, 1.0 - 0x1p-27).x, edge);
-    expect_same_bits(quadratic.evaluate_derivative(1.0 - 0x1p-27, table(only_p2, 1, 3)), edge_dp2 + edge_dp2,
+    ASSERT_EQ(locate_time(1.0, 1, 1.0 - 0x1p-7).x, edge);
+    expect_same_bits(quadratic.evaluate_derivative(1.0 - 0x1p-7, table(only_p2, 1, 3)), edge_dp2 + edge_dp2,
                      "closed formula at the threshold");
     const double above = edge + 0x1p-52;
-    const double t_above = (1.0 - 0x1p-27) + 0x1p-53;
+    const double t_above = (1.0 - 0x1p-7) + 0x1p-53;
     ASSERT_EQ(locate_time(1.0, 1, t_above).x, above);
     expect_same_bits(quadratic.evaluate_derivative(t_above, table(only_p2, 1, 3)),
                      (3.0 * above) + (3.0 * above), "recurrence above it");
@@ -232,8 +232,9 @@ TEST(LegendreBasisValues, EndDerivativesAreTrueValues)
         {-3.0, -6.0, 0.0},
         {std::nextafter(1.0, 0.0), 6.0, 1e-9},  // x = 1 - 2^-52, where the closed formula breaks down
         {0x1p-40, -6.0, 1e-9},
-        {1.0 - 0x1p-28, 6.0 - 12.0 * 0x1p-28, 1e-14},  // beyond 1 - 2^-26: the recurrence
-        {1.0 - 0x1p-20, 6.0 - 12.0 * 0x1p-20, 1e-8},  // before it: the closed formula, 1e-15 / 2^-18 off
+        {1.0 - 0x1p-28, 6.0 - 12.0 * 0x1p-28, 1e-14},  // beyond 1 - 2^-6: the recurrence
+        {1.0 - 0x1p-20, 6.0 - 12.0 * 0x1p-20, 1e-14},
+        {1.0 - 0x1p-8, 6.0 - 12.0 * 0x1p-8, 1e-13},  // before it: the closed formula, 1e-15 / 2^-6 off
     };
     for (const auto& c : cases) {
         const double got = basis.evaluate_derivative(c.t, table(a, 1, 3));
@@ -452,4 +453,34 @@ TEST(LegendreBasisAccuracy, MatchesALongDoubleReference)
                     1e-12 * static_cast<double>(want.slope_scale))
             << what;
     }
+}
+
+TEST(LegendreBasisColumns, EveryColumnKeepsTheOneColumnBits)
+{
+    // Degree 40 with 3 columns: a block of 2048 / 41 = 49 times, so 60 times span two blocks.
+    const LegendreBasis basis{40, 3, 1.3};
+    const std::uint64_t m = 3 * 41;
+    constexpr std::uint64_t columns = 3;
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    std::vector<double> rows(m * columns);
+    for (double& a : rows) a = uniform(rng);
+    std::vector<double> times{-1.0, 0.0, 1.3, 5.0, not_a_number};
+    while (times.size() < 60) times.push_back(uniform(rng) + 0.65);
+    for (const bool derivative : {false, true}) {
+        std::vector<double> out(times.size() * columns);
+        basis.evaluate_columns(times, rows, columns, derivative, out);
+        for (std::uint64_t c = 0; c < columns; ++c) {
+            std::vector<double> column(m);
+            for (std::uint64_t i = 0; i < m; ++i) column[i] = rows[i * columns + c];
+            for (std::size_t r = 0; r < times.size(); ++r) {
+                const double want = derivative ? basis.evaluate_derivative(times[r], table(column, 3, 41))
+                                               : basis.evaluate(times[r], table(column, 3, 41));
+                expect_same_bits(out[r * columns + c], want, "column " + std::to_string(c));
+            }
+        }
+    }
+    std::vector<double> short_out(times.size() * columns - 1);
+    const std::string fault = fault_message([&] { basis.evaluate_columns(times, rows, columns, false, short_out); });
+    EXPECT_NE(fault.find("evaluation output and times differ in length"), std::string::npos) << fault;
 }

@@ -25,12 +25,13 @@ TEST(MemoryLimit, IsTheSmallestSourceAndTheMachineIsKnown)
 {
     const zelk::MemoryLimitSources s = zelk::read_memory_limit_sources();
     std::cout << "memory limit sources (bytes): machine " << show(s.machine) << ", address space "
-              << show(s.address_space) << ", data " << show(s.data) << ", group " << show(s.group) << "\n";
+              << show(s.address_space) << ", data " << show(s.data) << ", group " << show(s.group) << ", available "
+              << show(s.available) << "\n";
     ASSERT_TRUE(s.machine.has_value());
     EXPECT_GT(*s.machine, std::uint64_t{1} << 24);
     const std::uint64_t limit = zelk::memory_limit();
     EXPECT_LE(limit, *s.machine);
-    for (const auto& source : {s.address_space, s.data, s.group}) {
+    for (const auto& source : {s.address_space, s.data, s.group, s.available}) {
         // Usage moves between readings, so only a loose bound holds for the others.
         if (source) {
             EXPECT_LE(limit, *source + (std::uint64_t{1} << 26));
@@ -51,6 +52,19 @@ std::optional<std::uint64_t> address_space_under(std::uint64_t limit)
     const auto sources = zelk::read_memory_limit_sources();
     setrlimit(RLIMIT_AS, &saved);
     return sources.address_space;
+}
+
+TEST(MemoryLimit, AvailableIsMemAvailablePlusFreeSwap)
+{
+    const auto s = zelk::read_memory_limit_sources();
+    ASSERT_TRUE(s.available.has_value());
+    EXPECT_LE(*s.available, *s.machine);
+    const char meminfo[] =
+        "MemTotal:       24730780 kB\nMemFree:        21098560 kB\nMemAvailable:   23553572 kB\n"
+        "Buffers:          226220 kB\nSwapTotal:       2097148 kB\nSwapFree:        1048576 kB\n";
+    EXPECT_EQ(zelk::available_from_meminfo(meminfo), (std::uint64_t{23553572} + 1048576) * 1024);
+    EXPECT_EQ(zelk::available_from_meminfo("MemTotal: 1 kB\nMemAvailable: 7 kB\n"), std::uint64_t{7} * 1024);
+    EXPECT_FALSE(zelk::available_from_meminfo("MemTotal: 1 kB\nMemFree: 1 kB\n").has_value());
 }
 
 TEST(MemoryLimit, AddressSpaceLimitLessWhatIsInUse)

@@ -48,3 +48,13 @@ def coefficients_ok(degree, n_t):
         return True
     m = n_t * (degree + 1)
     return _fast(m, m)
+
+
+def basis_matrix_ok(degree, n_t, rows):
+    """zelk_arrays.legendre_basis_matrix: rows * (degree + 1) entries, as much recurrence work."""
+    if not _converts(degree, n_t) or n_t == 0:
+        return True
+    if n_t * (degree + 1) >= 2**60:
+        return True  # more columns than doubles fit the address space: capacity overflow
+    entries = rows * (degree + 1)
+    return _fast(entries, entries)

@@ -1,10 +1,12 @@
-"""Fuzz harness for zelk: all twelve callables with fuzzer-chosen arguments and call shapes.
+"""Fuzz harness for zelk and zelk_arrays: every callable with fuzzer-chosen arguments and call shapes.
 
 What must hold for every input: only TypeError, OverflowError, RuntimeError,
-MemoryError and PanicException escape a call (besides exceptions that the
-harness's own callbacks raised, which pass through unchanged); a binding fault
-is a TypeError naming the callable; results have their documented shape; and
-instances stay usable, unchanged by failed calls, with their holds released.
+MemoryError and PanicException escape a zelk call, and only TypeError,
+ValueError, OverflowError and MemoryError a zelk_arrays call (besides
+exceptions that the harness's own callbacks raised, which pass through
+unchanged); a binding fault is a TypeError naming the callable; results have
+their documented shape and dtype; and instances stay usable, unchanged by
+failed calls, with their holds released.
 
 Run through `make fuzz FUZZ_SECONDS=...`, or directly:
     python tests/fuzz/fuzz_zelk.py -max_total_time=60 [corpus_dir]
@@ -17,7 +19,8 @@ import sys
 import warnings
 
 import atheris
-import numpy  # noqa: F401 - imported before instrumentation: only the harness is instrumented
+import numpy as np  # imported before instrumentation: only the harness is instrumented
+import scipy.sparse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 with atheris.instrument_imports():
@@ -25,6 +28,7 @@ with atheris.instrument_imports():
     import values
 
 import zelk
+import zelk_arrays as za
 
 warnings.simplefilter("ignore")  # e.g. __float__ returning a float subclass
 
@@ -39,6 +43,7 @@ def _panic_type():
 
 PANIC = _panic_type()
 ALLOWED = (TypeError, OverflowError, RuntimeError, MemoryError, PANIC)
+ARRAYS_ALLOWED = (TypeError, ValueError, OverflowError, MemoryError)
 LB, LBE = zelk.LegendreBasis, zelk.LegendreBasisEvaluator
 
 # A class call from Python copies the keyword dict; C code may hand over its own.
@@ -73,6 +78,18 @@ def _bare_instances():
 
 
 BARE = _bare_instances()
+
+
+def _through_callback(error):
+    """True for zelk's own errors raised by a callback that re-entered zelk: zelk_arrays passes them on."""
+    if type(error) not in ALLOWED:
+        return False
+    tb = error.__traceback__
+    while tb is not None:
+        if tb.tb_frame.f_code.co_filename == values.__file__:
+            return True
+        tb = tb.tb_next
+    return False
 
 
 class Finding(AssertionError):
@@ -135,7 +152,7 @@ class Run:
 
     # ---- calling and judging -------------------------------------------------
 
-    def call(self, full_name, function, args, kwargs, binds, direct=False):
+    def call(self, full_name, function, args, kwargs, binds, direct=False, allowed=ALLOWED):
         """`direct` passes `kwargs` itself, not a copy, as C callers can."""
         self.ctx.raised.clear()
         self.ctx.kwargs = kwargs
@@ -144,7 +161,7 @@ class Run:
         except BaseException as error:  # noqa: BLE001 - judged below
             if any(error is raised for raised in self.ctx.raised):
                 return error  # our own callback's exception, passed through unchanged
-            if type(error) not in ALLOWED:
+            if type(error) not in allowed and not (allowed is ARRAYS_ALLOWED and _through_callback(error)):
                 raise Finding(f"{full_name}: {type(error).__name__} escaped: {error!r}") from error
             if not binds and (type(error) is not TypeError or not str(error).startswith(full_name)):
                 raise Finding(f"{full_name}: binding fault reported as {error!r}") from error
@@ -304,6 +321,61 @@ class Run:
         if not right:
             raise Finding(f"{name} accepted {other!r}: {result!r}")
 
+    # ---- zelk_arrays -------------------------------------------------------------
+
+    def fuzz_arrays(self, which):
+        """The same requests through zelk_arrays: arrays and sparse matrices, or its numpy-idiom errors."""
+        g, fdp = self.gen, self.fdp
+        if which == 0:
+            (d, n), (dn, nn) = self.sizes(budget.points_ok, g.integer(), g.integer())
+            want = None if None in (dn, nn) else (nn * dn + 1,)
+            self.call_arrays("get_lagrange_points()", za.get_lagrange_points, [d, n, g.real()],
+                             lambda r: self.check_array(r, want))
+        elif which == 1:
+            sizes, _ = self.sizes(budget.prolongation_ok, g.integer(), g.integer(), g.integer())
+            self.call_arrays("lagrange_prolongation_matrix()", za.lagrange_prolongation_matrix, sizes,
+                             self.check_csr)
+        elif which == 2:
+            (d, n), _ = self.sizes(budget.transformation_ok, g.integer(), g.integer())
+            self.call_arrays("lagrange_to_legendre_basis_transformation()",
+                             za.lagrange_to_legendre_basis_transformation, [d, n], self.check_csr)
+        elif which == 3:
+            times = g.sequence()
+            rows = len(times) if isinstance(times, (list, tuple, range, np.ndarray)) else 1
+            (d, n), _ = self.sizes(lambda *s: budget.basis_matrix_ok(*s, rows), g.integer(), g.integer())
+            derivative = fdp.PickValueInList([False, True, np.True_, "False", None])
+            self.call_arrays("legendre_basis_matrix()", za.legendre_basis_matrix,
+                             [d, n, g.real(), times, derivative], self.check_csr)
+        else:
+            d, n = fdp.ConsumeIntInRange(0, 4), fdp.ConsumeIntInRange(1, 4)
+            m = n * (d + 1)
+            coefficients = g.sequence(m)
+            if fdp.ConsumeBool():  # a batch of expansions, or a plain array
+                coefficients = np.arange(float(m * 2)).reshape(m, 2)
+            f = self.call_arrays("LegendreExpansion()", za.LegendreExpansion, [d, n, g.real(), coefficients],
+                                 lambda r: None)
+            if isinstance(f, za.LegendreExpansion):
+                times = g.sequence() if fdp.ConsumeBool() else g.real()
+                method = f if fdp.ConsumeBool() else f.derivative
+                self.call_arrays("LegendreExpansion()()", method, [times], lambda r: self.check_array(r, None))
+
+    def call_arrays(self, full_name, function, args, check):
+        result = self.call(full_name, function, args, {}, True, allowed=ARRAYS_ALLOWED)
+        if not isinstance(result, BaseException):
+            check(result)
+        return result
+
+    def check_array(self, result, shape):
+        self.expect(type(result) is np.ndarray and result.dtype == np.float64, f"expected float64 array: {result!r}")
+        self.expect(shape is None or result.shape == shape, f"expected shape {shape}, got {result.shape}")
+
+    def check_csr(self, result):
+        self.expect(type(result) is scipy.sparse.csr_array and result.dtype == np.float64, f"expected csr_array: {result!r}")
+        self.expect(len(result.indptr) == result.shape[0] + 1 and len(result.indices) == len(result.data),
+                    "inconsistent CSR arrays")
+        self.expect(result.nnz == 0 or 0 <= result.indices.min() <= result.indices.max() < result.shape[1],
+                    "CSR column index out of range")
+
     # ---- checks of results -----------------------------------------------------
 
     def invoke(self, full_name, function, params, vals, check, direct=False):
@@ -348,8 +420,10 @@ def test_one_input(data):
     run = Run(data)
     run.make_instances()
     for _ in range(run.fdp.ConsumeIntInRange(1, 4)):
-        op = run.fdp.ConsumeIntInRange(0, 12)
-        if op <= 3:
+        op = run.fdp.ConsumeIntInRange(0, 17)
+        if op >= 13:
+            run.fuzz_arrays(op - 13)
+        elif op <= 3:
             run.fuzz_function(op)
         elif op <= 5:
             run.fuzz_constructor(LB if op == 4 else LBE)
@@ -365,9 +439,10 @@ def test_one_input(data):
 def main():
     atheris.instrument_func(shape)
     for function in (Run.call, Run.sizes, Run.make_instances, Run.check_instances, Run.fuzz_function,
-                     Run.fuzz_constructor, Run.fuzz_basis_method, Run.fuzz_evaluator_method, Run.fuzz_misuse):
+                     Run.fuzz_constructor, Run.fuzz_basis_method, Run.fuzz_evaluator_method, Run.fuzz_misuse,
+                     Run.fuzz_arrays):
         atheris.instrument_func(function)
-    print(f"fuzzing {zelk.__file__}", flush=True)
+    print(f"fuzzing {zelk.__file__} and {za._native.__file__}", flush=True)
     atheris.Setup(sys.argv, test_one_input)
     atheris.Fuzz()
 

@@ -115,7 +115,7 @@ def one_time_formulas(degree, n_t, T, c, t):
     x = p[1] if degree else 0.0
     dp = [0.0, 1.0][: degree + 1]
     for j in range(1, degree):
-        if abs(x) > 1.0 - 2**-26:
+        if abs(x) > 1.0 - 2**-6:
             dp.append(dp[j - 1] + ((j + j) + 1.0) * p[j])
         else:
             dp.append(((x * p[j + 1] - p[j]) * (j + 1.0)) / ((x * x - 1.0) + 1e-15))
@@ -175,11 +175,10 @@ def test_expansion_inputs_keep_their_shape():
         (lambda: za.lagrange_prolongation_matrix(1, 2**40, 4), MemoryError, None),
         (lambda: za.lagrange_to_legendre_basis_transformation(0, 3), ValueError, "degree must be at least 1"),
         (lambda: za.legendre_basis_matrix(2, 0, 1.0, [0.5]), ValueError, "n_t must be at least 1"),
-        (lambda: za.legendre_basis_matrix(2, 1, 1.0, 0.5), ValueError, "times must be one-dimensional"),
-        (lambda: za.legendre_basis_matrix(2, 1, 1.0, [[0.5]]), ValueError, "times must be one-dimensional"),
+        (lambda: za.legendre_basis_matrix(2, 1, 1.0, [[0.5]]), ValueError, "times must be a number or one-dim"),
         (lambda: za.legendre_basis_matrix(2, 1, 1.0, ["a"]), TypeError, "times must be real numbers"),
         (lambda: za.LegendreExpansion(1, 2, 1.0, [1.0, 2.0]), ValueError, "coefficients must hold n_t"),
-        (lambda: za.LegendreExpansion(1, 1, 1.0, [[1.0, 2.0]]), ValueError, "coefficients must be one-dim"),
+        (lambda: za.LegendreExpansion(1, 1, 1.0, [[1.0, 2.0]]), ValueError, "2 values along axis 0, got 1"),
         (lambda: za.LegendreExpansion(1, 1, 1.0, None), TypeError, "coefficients must be real numbers"),
         (lambda: za.LegendreExpansion(0, 1, 1.0, [1.0])(1j), TypeError, "times must be real numbers"),
         (lambda: za.LegendreExpansion(0, 1, 1.0, [1.0]).derivative("0.5"), TypeError, "times must be real"),

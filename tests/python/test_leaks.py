@@ -1,4 +1,4 @@
-"""Every callable, 10^5 times on a success path and on failure paths: Python blocks, the C heap and resident memory stay flat."""
+"""Every callable of zelk and zelk_arrays, 10^5 times on a success path and on failure paths: Python blocks, the C heap and resident memory stay flat."""
 
 import ctypes
 import gc
@@ -8,6 +8,7 @@ import sys
 import pytest
 
 import zelk
+import zelk_arrays as za
 
 CALLS = 10**5
 WARM_UP = 2000
@@ -68,7 +69,26 @@ def cases():
     # items that re-enter the evaluator while it is held: RuntimeError
     reenter_set = [HoldingFloat(lambda: evaluator.evaluate_at(0.3))] * 9
     reenter_eval = HoldingFloat(lambda: evaluator.set_dofs(DOFS))
+    expansion = za.LegendreExpansion(2, 3, 1.0, DOFS)
+    batch = za.LegendreExpansion(2, 3, 1.0, [[d, -d] for d in DOFS])
+    times = [0.1, 0.5, 0.9]
     return {
+        "za.get_lagrange_points": (lambda: za.get_lagrange_points(2, 3, 1.0),
+                                   [lambda: za.get_lagrange_points(2**62, 4, 1.0),
+                                    lambda: za.get_lagrange_points(2**42, 1, 1.0)]),
+        "za.lagrange_prolongation_matrix": (lambda: za.lagrange_prolongation_matrix(2, 4, 2),
+                                            [lambda: za.lagrange_prolongation_matrix(0, 1, 1),
+                                             lambda: za.lagrange_prolongation_matrix(2**62, 1, 2)]),
+        "za.lagrange_to_legendre_basis_transformation": (
+            lambda: za.lagrange_to_legendre_basis_transformation(4, 3),
+            [lambda: za.lagrange_to_legendre_basis_transformation(0, 3),
+             lambda: za.lagrange_to_legendre_basis_transformation(2**20, 2**20)]),
+        "za.legendre_basis_matrix": (lambda: za.legendre_basis_matrix(2, 3, 1.0, times, derivative=True),
+                                     [lambda: za.legendre_basis_matrix(2, 3, 1.0, times, derivative="x"),
+                                      lambda: za.legendre_basis_matrix(2, 0, 1.0, times)]),
+        "za.LegendreExpansion": (lambda: expansion.derivative(times),
+                                 [lambda: expansion([10**400]), lambda: za.LegendreExpansion(2, 3, 1.0, DOFS[1:])]),
+        "za.LegendreExpansion batch": (lambda: batch(times), [lambda: batch("0.5"), lambda: batch([[None]])]),
         "sum_as_string": (lambda: zelk.sum_as_string(1, 2),
                           [lambda: zelk.sum_as_string(-1, 2), lambda: zelk.sum_as_string(1.0, 2)]),
         "get_lagrange_points": (lambda: zelk.get_lagrange_points(2, 3, 1.0),

@@ -198,7 +198,7 @@ def test_cross_check_with_numpy(degree):
     evaluator = LBE(degree, n_t, T)
     evaluator.set_dofs(coefficients.tolist())
     basis = LB(degree, n_t, T)
-    # Interior times (|x| <= 0.9) and times next to the ends (1 - |x| < 2^-26).
+    # Interior times (|x| <= 0.9) and times next to the ends (1 - |x| < 2^-6).
     xs = np.concatenate([rng.uniform(-0.9, 0.9, 20), [-1 + 1e-12, 1 - 1e-12, -1 + 1e-9, 1 - 1e-9]])
     for k in range(n_t):
         local = coefficients[k::n_t]

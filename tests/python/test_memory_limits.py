@@ -53,3 +53,25 @@ def test_address_space_limit():
     grew = int(lines[5].split()[2])
     assert grew < 16 * 1024, lines[5]  # KiB: nothing was built before the error
     assert int(lines[6]) == (3 << 30) // 4 // point + 1
+
+
+# zelk_arrays shares the check: under 1 GiB of address space, 16 GiB of points
+# and a 2.4 GiB matrix fail at once, before anything is filled.
+ARRAYS_SCRIPT = textwrap.dedent("""
+    import resource, zelk_arrays as za
+    used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+    resource.setrlimit(resource.RLIMIT_AS, (used + (1 << 30), resource.getrlimit(resource.RLIMIT_AS)[1]))
+    for call in (lambda: za.get_lagrange_points(1, 2**31 - 1, 1.0),
+                 lambda: za.lagrange_to_legendre_basis_transformation(1, 10**8)):
+        try:
+            call()
+            print("no error")
+        except MemoryError:
+            print("MemoryError")
+""")
+
+
+def test_address_space_limit_in_zelk_arrays():
+    result = subprocess.run([sys.executable, "-c", ARRAYS_SCRIPT], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["MemoryError"] * 2

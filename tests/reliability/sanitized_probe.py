@@ -15,10 +15,11 @@ for module in (zelk, zelk_arrays._native):
     with open(module.__file__, "rb") as library:
         if b"__asan_report_load" not in library.read():
             sys.exit(f"{module.__file__} is not instrumented by ASan")
-try:
-    zelk.get_lagrange_points(10**6, 10**7, 1.0)
-except MemoryError:
-    pass
-else:
-    sys.exit("an impossible allocation did not raise MemoryError")
+for impossible in (zelk.get_lagrange_points, zelk_arrays._native.lagrange_points):
+    try:
+        impossible(10**6, 10**7, 1.0)
+    except MemoryError:
+        pass
+    else:
+        sys.exit(f"an impossible allocation in {impossible.__module__} did not raise MemoryError")
 print(f"sanitized module {zelk.__file__}: impossible allocations raise MemoryError")
