@@ -15,5 +15,7 @@ PyObject* basis_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs
 extern const char basis_matrix_doc[];
 PyObject* expansion_values(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char expansion_values_doc[];
+PyObject* vector_levels(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char vector_levels_doc[];
 
 }  // namespace zelk::arrays

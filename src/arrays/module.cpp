@@ -15,6 +15,7 @@ PyMethodDef methods[] = {
     {"transformation_matrix", as_method(transformation_matrix), METH_FASTCALL, transformation_matrix_doc},
     {"basis_matrix", as_method(basis_matrix), METH_FASTCALL, basis_matrix_doc},
     {"expansion_values", as_method(expansion_values), METH_FASTCALL, expansion_values_doc},
+    {"vector_levels", as_method(vector_levels), METH_FASTCALL, vector_levels_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -32,7 +32,11 @@ std::string_view vector_level_name(VectorLevel level) noexcept
     case VectorLevel::baseline:
         break;
     }
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
     return "sse2";
+#else
+    return "baseline";
+#endif
 }
 
 bool vector_level_supported(VectorLevel level) noexcept

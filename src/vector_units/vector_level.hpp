@@ -15,7 +15,7 @@ enum class VectorLevel { baseline, avx2, avx512 };
 inline constexpr std::array<VectorLevel, 3> vector_levels{VectorLevel::baseline, VectorLevel::avx2,
                                                           VectorLevel::avx512};
 
-// "sse2" (the x86-64 baseline; the only level elsewhere), "avx2", "avx512".
+// "sse2" (the x86 baseline; "baseline" elsewhere, the only level there), "avx2", "avx512".
 std::string_view vector_level_name(VectorLevel level) noexcept;
 
 // Whether this CPU (and its operating system) runs code of `level`.
