@@ -1,8 +1,13 @@
 // RawArray's storage and the Buffer type through which numpy arrays own it.
 #include "arrays/raw_array.hpp"
 
+#include <cstdint>
 #include <new>
 #include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "arrays/frame.hpp"
 #include "call/once_cell.hpp"
@@ -47,6 +52,22 @@ PyType_Spec buffer_spec = {"zelk_arrays._native.Buffer", static_cast<int>(sizeof
 
 call::OnceCell buffer_type_cell;
 
+// A large result is written once, right after it is allocated, so its first
+// touch is most of the cost of the write: on Linux, huge pages (where the
+// system grants them on request, as numpy asks for its own large arrays) take
+// a 512th of the page faults.
+void advise_huge_pages([[maybe_unused]] std::byte* data, [[maybe_unused]] std::uint64_t bytes) noexcept
+{
+#if defined(MADV_HUGEPAGE)
+    constexpr std::uint64_t threshold = std::uint64_t{4} << 20;
+    constexpr std::uintptr_t page = 4096;
+    if (bytes < threshold) return;
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(data) + bytes;
+    (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // advice only: failure is harmless
+#endif
+}
+
 }  // namespace
 
 RawArray::RawArray(std::uint64_t count, std::size_t item_size) : count_(count), item_size_(item_size)
@@ -57,6 +78,7 @@ RawArray::RawArray(std::uint64_t count, std::size_t item_size) : count_(count), 
     // At least one byte, so that an empty array still has a real address.
     data_.reset(static_cast<std::byte*>(std::malloc(bytes == 0 ? 1 : bytes)));
     if (!data_) throw std::bad_alloc();
+    advise_huge_pages(data_.get(), bytes);
 }
 
 void RawArray::shrink(std::uint64_t count) noexcept
