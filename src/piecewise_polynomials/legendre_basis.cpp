@@ -319,6 +319,97 @@ void evaluate_blocks_huge(const LegendreBasis& basis, std::span<const double> ti
     }
 }
 
+// fill_basis_rows for a grid of at most 2^53 sub-intervals, a block of times
+// at a time as evaluate_blocks: row r holds the entries of
+// for_each_basis_entry, P_i or (P_i' + P_i') / h at column k + i * n_t.
+template <class Index, class Out>
+ZELK_KERNEL void fill_basis_blocks(const LegendreBasis* basis, const double* times, std::size_t count,
+                                   bool derivative, Out* offsets, Out* columns, double* values)
+{
+    const std::uint64_t degree = basis->degree;
+    const std::uint64_t n_t = basis->n_t;
+    const double h = basis->h;
+    const std::size_t local = static_cast<std::size_t>(degree) + 1;
+    const double last = static_cast<double>(n_t - 1);
+    Index k[block_size];
+    double x[block_size];
+    double prev[block_size];
+    double cur[block_size];
+    double d_prev[block_size];
+    double d_cur[block_size];
+    double denominator[block_size];
+    InterruptCountdown countdown;  // counts entries written
+    offsets[0] = 0;
+    for (std::size_t r0 = 0; r0 < count; r0 += block_size) {
+        const std::size_t n = std::min(block_size, count - r0);
+        locate_block(h, last, times + r0, n, k, x);
+        Out* c = columns + r0 * local;
+        double* v = values + r0 * local;
+        for (std::size_t r = 0; r < n; ++r) offsets[r0 + r + 1] = static_cast<Out>((r0 + r + 1) * local);
+        for (std::size_t r = 0; r < n; ++r) {
+            for (std::uint64_t i = 0; i <= degree; ++i) c[r * local + i] = static_cast<Out>(k[r] + i * n_t);
+        }
+        if (!derivative) {
+            for (std::size_t r = 0; r < n; ++r) {
+                prev[r] = 1.0;
+                v[r * local] = 1.0;
+            }
+            if (degree >= 1) {
+                for (std::size_t r = 0; r < n; ++r) {
+                    cur[r] = x[r];
+                    v[r * local + 1] = x[r];
+                }
+            }
+            sweep(degree, [&](std::uint64_t j) {
+                with_divisor(j, [&](auto divide) {
+                    const double jd = static_cast<double>(j);
+                    const double two_j_plus_one = (jd + jd) + 1.0;
+                    for (std::size_t r = 0; r < n; ++r) {
+                        const double next = divide((two_j_plus_one * x[r]) * cur[r] - prev[r] * jd);
+                        v[r * local + j + 1] = next;
+                        prev[r] = cur[r];
+                        cur[r] = next;
+                    }
+                });
+            });
+        } else {
+            // Each entry scaled on its own: P_0' = 0 and P_1' = 1 give 0 / h and 2 / h.
+            const double zero = (0.0 + 0.0) / h;
+            const double one = (1.0 + 1.0) / h;
+            for (std::size_t r = 0; r < n; ++r) {
+                v[r * local] = zero;
+                prev[r] = 1.0;
+                cur[r] = x[r];
+                d_prev[r] = 0.0;
+                d_cur[r] = 1.0;
+                denominator[r] = derivative_denominator(x[r]);
+            }
+            if (degree >= 1) {
+                for (std::size_t r = 0; r < n; ++r) v[r * local + 1] = one;
+            }
+            sweep(degree, [&](std::uint64_t j) {
+                with_divisor(j, [&](auto divide) {
+                    const double jd = static_cast<double>(j);
+                    const double two_j_plus_one = (jd + jd) + 1.0;
+                    const double i = static_cast<double>(j + 1);
+                    for (std::size_t r = 0; r < n; ++r) {
+                        const double next = divide((two_j_plus_one * x[r]) * cur[r] - prev[r] * jd);
+                        const double by_recurrence = derivative_by_recurrence(jd, d_prev[r], cur[r]);
+                        const double closed = derivative_closed(x[r], next, cur[r], i, denominator[r]);
+                        const double dp = std::fabs(x[r]) > near_end ? by_recurrence : closed;
+                        v[r * local + j + 1] = (dp + dp) / h;
+                        prev[r] = cur[r];
+                        cur[r] = next;
+                        d_prev[r] = d_cur[r];
+                        d_cur[r] = by_recurrence;
+                    }
+                });
+            });
+        }
+        countdown.tick(n * local);
+    }
+}
+
 std::vector<double> zero_basis_vector(std::uint64_t m)
 {
     std::vector<double> values = reserved_vector<double>(m);
@@ -393,6 +484,18 @@ void LegendreBasis::fill_basis_rows(std::span<const double> times, bool derivati
     const std::uint64_t ncols = coefficient_count();
     const std::uint64_t local = checked_add(degree, 1);
     linear_algebra::check_csr_storage(out, times.size(), ncols, checked_mul(times.size(), local));
+    if (n_t <= exact_integers) {
+        if (n_t <= (std::uint64_t{1} << 31)) {
+            run_vectorized<fill_basis_blocks<std::int32_t, Index>>(this, times.data(), times.size(), derivative,
+                                                                   out.offsets.data(), out.col_indices.data(),
+                                                                   out.values.data());
+        } else {
+            run_vectorized<fill_basis_blocks<std::int64_t, Index>>(this, times.data(), times.size(), derivative,
+                                                                   out.offsets.data(), out.col_indices.data(),
+                                                                   out.values.data());
+        }
+        return;
+    }
     std::uint64_t pos = 0;
     out.offsets[0] = 0;
     InterruptCountdown countdown;  // counts entries written

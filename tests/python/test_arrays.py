@@ -120,6 +120,22 @@ def test_points_of_a_long_grid_follow_the_formula(degree, T):
     assert bits(za.get_lagrange_points(degree, n_t, T)).tolist() == bits(expected + [T]).tolist()
 
 
+@pytest.mark.parametrize("degree", DEGREES)
+@pytest.mark.parametrize("derivative", [False, True])
+def test_basis_matrix_over_many_blocks_keeps_the_one_time_bits(degree, derivative):
+    n_t, T = 300, 7.0
+    times = grid_times(random.Random(degree), n_t, T)[::5]
+    basis = zelk.LegendreBasis(degree, n_t, T)
+    one_time = basis.evaluate_all_basis_function_derivatives if derivative else basis.evaluate_all_basis_functions
+    matrix = za.legendre_basis_matrix(degree, n_t, T, times, derivative=derivative)
+    assert np.array_equal(matrix.indptr, np.arange(len(times) + 1) * (degree + 1))
+    expected = [np.asarray(one_time(t))[matrix.indices[r * (degree + 1) : (r + 1) * (degree + 1)]] for r, t in
+                enumerate(times)]
+    assert bits(matrix.data).tolist() == bits(np.concatenate(expected)).tolist()
+    k = np.minimum(np.floor(np.maximum(np.nan_to_num(times / (T / n_t), nan=0.0), 0.0)), n_t - 1)
+    assert np.array_equal(matrix.indices[:: degree + 1], k)
+
+
 def one_time_formulas(degree, n_t, T, c, t):
     """Value and derivative from zelk's basis vector (P_i, and x = P_1) by the one-time sums."""
     p_all = zelk.LegendreBasis(degree, n_t, T).evaluate_all_basis_functions(t)
