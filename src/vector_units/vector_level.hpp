@@ -34,7 +34,12 @@ VectorLevel active_vector_level() noexcept;
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define ZELK_VECTOR_CLONES 1
 #define ZELK_TARGET_AVX2 __attribute__((target("avx2")))
+#if defined(__clang__)
+// Clang's generic tuning uses the full width already; it has no width option here.
+#define ZELK_TARGET_AVX512 __attribute__((target("avx2,avx512f,avx512dq,avx512vl,avx512bw")))
+#else
 #define ZELK_TARGET_AVX512 __attribute__((target("avx2,avx512f,avx512dq,avx512vl,avx512bw,prefer-vector-width=512")))
+#endif
 #else
 #define ZELK_VECTOR_CLONES 0
 #endif
