@@ -70,7 +70,7 @@ def numpy_prolongation(nc, nf, p):
     return sparse.csr_array((weights[keep], columns[keep], indptr), shape=(t.size, nc * p + 1))
 """
 
-# Sizes of the table in the README's performance notes; "nnz, nrows" feed the write floor.
+# The sizes the speed goals are stated for; "nnz, nrows" feed the write floor.
 SETUP = {
     # A fine point on a coarse node (f * nc a multiple of nf) has one entry, every other p + 1.
     "prolongation": "nc, nf, p = 1000, 3 * 10**5, 3\nnrows = nf * p + 1\n"
