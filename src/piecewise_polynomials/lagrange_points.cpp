@@ -43,8 +43,8 @@ ZELK_KERNEL void fill_point_blocks(std::uint64_t degree, std::uint64_t n_t, doub
     const double p = static_cast<double>(degree);
     const bool by_reciprocal = power_of_two(degree);
     const double reciprocal = 1.0 / p;
-    alignas(64) double a[block];
-    alignas(64) double width[block];
+    double a[block];
+    double width[block];
     InterruptCountdown countdown;  // counts points written
     for (std::uint64_t k0 = 0; k0 < n_t; k0 += block) {
         const std::uint64_t n = std::min(block, n_t - k0);

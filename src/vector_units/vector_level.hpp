@@ -31,7 +31,9 @@ VectorLevel active_vector_level() noexcept;
 
 // Attributes that compile one function for a level. GCC and Clang on x86
 // only; elsewhere only the baseline exists and the clones are never built.
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+// Not on Windows, where GCC spills wide registers with aligned moves to a
+// stack it cannot realign.
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
 #define ZELK_VECTOR_CLONES 1
 #define ZELK_TARGET_AVX2 __attribute__((target("avx2")))
 #if defined(__clang__)
