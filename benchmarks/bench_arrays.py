@@ -6,10 +6,16 @@ before the call, set against the bytes of the returned arrays. Baselines:
 the scipy kron construction of an operator with the same number of entries,
 and zelk's lists turned into a csr_array (np.linspace for the points).
 
+Matrices also against the write floor (allocating and filling arrays of the
+result's sizes, numpy's np.full) and the CSR arrays written directly with
+numpy (weights broadcast per sub-interval, or computed for all fine rows at
+once).
+
 Evaluation (in one process, interleaved, minima): LegendreExpansion at 10^5
 times against numpy (locate the sub-interval, then legval) and against a
-Python loop over zelk's LegendreBasisEvaluator.evaluate_at; and two threads
-on independent inputs against one thread doing both jobs.
+Python loop over zelk's LegendreBasisEvaluator.evaluate_at; and, for the
+expansion, every builder and the write floor, two threads on independent
+inputs against one thread doing both jobs.
 
 It prints ratios and never fails: speed on a shared machine is a report.
 """
@@ -29,14 +35,54 @@ import zelk_arrays as za
 
 ROUNDS = 3
 
+# Defined in every fresh process: the routes a user has without zelk_arrays.
+BASELINES = r"""
+def write_floor(nnz, nrows):
+    # Allocating and filling arrays of a CSR result's sizes: no builder can beat this.
+    return np.full(nnz, 1.0), np.full(nnz, 1, np.int32), np.full(nrows + 1, 1, np.int32)
+
+def numpy_transformation(p, n):
+    # One (p + 1) x (p + 1) block of weights per sub-interval, broadcast into the CSR arrays:
+    # row i * n + k holds W[i, :] at columns k * p ... k * p + p.
+    w = za.lagrange_to_legendre_basis_transformation(p, 1).toarray()
+    data = np.broadcast_to(w[:, None, :], (p + 1, n, p + 1)).reshape(-1)
+    columns = np.arange(n, dtype=np.int32)[:, None] * p + np.arange(p + 1, dtype=np.int32)
+    indices = np.broadcast_to(columns, (p + 1, n, p + 1)).reshape(-1)
+    indptr = np.arange(0, (p + 1) ** 2 * n + 1, p + 1, dtype=np.int32)
+    return sparse.csr_array((data, indices, indptr), shape=((p + 1) * n, n * p + 1))
+
+def numpy_prolongation(nc, nf, p):
+    # Every fine point's Lagrange weights on its coarse sub-interval at once; the zeros of
+    # fine points on coarse nodes dropped (rounding leaves them tiny, not exact).
+    t = np.linspace(0.0, 1.0, nf * p + 1)
+    k = np.minimum((t * nc).astype(np.intp), nc - 1)
+    xi = t * nc - k
+    nodes = np.arange(p + 1) / p
+    weights = np.ones((t.size, p + 1))
+    for j in range(p + 1):
+        for m in range(p + 1):
+            if m != j:
+                weights[:, j] *= (xi - nodes[m]) / (nodes[j] - nodes[m])
+    keep = np.abs(weights) > 1e-13
+    indptr = np.zeros(t.size + 1, np.int32)
+    np.cumsum(keep.sum(axis=1), out=indptr[1:])
+    columns = (k[:, None] * p + np.arange(p + 1)).astype(np.int32)
+    return sparse.csr_array((weights[keep], columns[keep], indptr), shape=(t.size, nc * p + 1))
+"""
+
+# The sizes the speed goals are stated for; "nnz, nrows" feed the write floor.
 SETUP = {
-    "prolongation": "nc, nf, p = 1000, 10**6, 3",
-    "transformation": "p, n = 3, 10**6",
+    # A fine point on a coarse node (f * nc a multiple of nf) has one entry, every other p + 1.
+    "prolongation": "nc, nf, p = 1000, 3 * 10**5, 3\nnrows = nf * p + 1\n"
+    "on_nodes = np.count_nonzero(np.arange(nrows) * nc % nf == 0); nnz = on_nodes + (nrows - on_nodes) * (p + 1)",
+    "transformation": "p, n = 3, 3 * 10**5\nnnz, nrows = (p + 1) ** 2 * n, (p + 1) * n",
     "points": "p, n = 1, 10**7",
 }
 ROUTES = {
     "prolongation": {
         "zelk_arrays": "za.lagrange_prolongation_matrix(nc, nf, p)",
+        "write floor": "write_floor(nnz, nrows)",
+        "numpy direct CSR": "numpy_prolongation(nc, nf, p)",
         "scipy kron": "sparse.kron(sparse.identity(nc, format='csr'), "
         "sparse.csr_array(np.random.default_rng(0).random((nf // nc * p, p + 1))), format='csr')",
         "zelk lists -> csr_array": "(lambda r, c, v: sparse.csr_array((np.array(v), (np.array(r), np.array(c))), "
@@ -44,6 +90,8 @@ ROUTES = {
     },
     "transformation": {
         "zelk_arrays": "za.lagrange_to_legendre_basis_transformation(p, n)",
+        "write floor": "write_floor(nnz, nrows)",
+        "numpy direct CSR": "numpy_transformation(p, n)",
         "scipy kron": "sparse.kron(sparse.csr_array(np.random.default_rng(0).random((p + 1, p + 1))), "
         "sparse.identity(n, format='csr'), format='csr')",
         "zelk lists -> csr_array": "(lambda r, c, v: sparse.csr_array((np.array(v), (np.array(r), np.array(c))), "
@@ -51,6 +99,7 @@ ROUTES = {
     },
     "points": {
         "zelk_arrays": "za.get_lagrange_points(p, n, 1.0)",
+        "write floor": "np.full(n * p + 1, 1.0)",
         "np.linspace": "np.linspace(0.0, 1.0, n * p + 1)",
         "zelk list -> np.array": "np.array(zelk.get_lagrange_points(p, n, 1.0))",
     },
@@ -66,17 +115,23 @@ def maxrss():
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 
 exec(sys.argv[1])
+exec(sys.argv[2])
 start = maxrss()
 t0 = time.perf_counter()
-result = eval(sys.argv[2])
+result = eval(sys.argv[3])
 seconds = time.perf_counter() - t0
-arrays = [result.data, result.indices, result.indptr] if hasattr(result, "indptr") else [result]
+if hasattr(result, "indptr"):
+    arrays = [result.data, result.indices, result.indptr]
+else:
+    arrays = list(result) if isinstance(result, tuple) else [result]
 print(json.dumps({"seconds": seconds, "peak": maxrss() - start, "bytes": sum(a.nbytes for a in arrays)}))
 """
 
 
 def fresh(setup, expression):
-    out = subprocess.run([sys.executable, "-c", RUN, setup, expression], check=True, capture_output=True, text=True)
+    out = subprocess.run(
+        [sys.executable, "-c", RUN, BASELINES, setup, expression], check=True, capture_output=True, text=True
+    )
     return json.loads(out.stdout)
 
 
@@ -90,11 +145,11 @@ def matrices_and_points():
         ours = best["zelk_arrays"]
         peak = min(r["peak"] for r in runs["zelk_arrays"])
         returned = runs["zelk_arrays"][0]["bytes"]
-        print(f"{job}: zelk_arrays {ours:.3f} s, peak {peak / 2**20:.0f} MiB = {peak / returned:.2f}x "
+        print(f"{job}: zelk_arrays {ours:.4f} s, peak {peak / 2**20:.0f} MiB = {peak / returned:.2f}x "
               f"the returned arrays ({returned / 2**20:.0f} MiB)")
         for route, seconds in best.items():
             if route != "zelk_arrays":
-                print(f"    {route}: {seconds:.3f} s = {seconds / ours:.2f}x zelk_arrays' time")
+                print(f"    {route}: {seconds:.4f} s; zelk_arrays takes {ours / seconds:.2f}x its time")
 
 
 def best_of(function, repeat):
@@ -132,16 +187,15 @@ def evaluation():
               f"Python loop over evaluate_at {loop * 1e3:.1f} ms = {loop / ours:.1f}x")
 
 
-def threads():
-    f = za.LegendreExpansion(8, 1000, 1.0, np.random.default_rng(2).normal(size=9000))
-    inputs = [np.random.default_rng(seed).uniform(0.0, 1.0, 2 * 10**6) for seed in (3, 4)]
+def two_thread_speedup(label, job):
+    """job(i) does the i-th of two independent jobs; both in one thread, then one per thread."""
 
     def one_thread():
-        for times in inputs:
-            f(times)
+        job(0)
+        job(1)
 
     def two_threads():
-        workers = [threading.Thread(target=f, args=(times,)) for times in inputs]
+        workers = [threading.Thread(target=job, args=(i,)) for i in (0, 1)]
         for w in workers:
             w.start()
         for w in workers:
@@ -155,9 +209,31 @@ def threads():
     wall, cpu = time.perf_counter(), time.process_time()
     two_threads()
     overlap = (time.process_time() - cpu) / (time.perf_counter() - wall)
-    print(f"two jobs of 2*10^6 evaluations (degree 8): one thread {single * 1e3:.0f} ms, two threads "
-          f"{double * 1e3:.0f} ms = {single / double:.2f}x speed-up; CPU/wall with two threads {overlap:.2f} "
-          f"(load average {os.getloadavg()[0]:.1f} on {os.cpu_count()} CPUs)")
+    print(f"    {label}: one thread {single * 1e3:.0f} ms, two threads {double * 1e3:.0f} ms = "
+          f"{single / double:.2f}x speed-up; CPU/wall with two threads {overlap:.2f}")
+
+
+def threads():
+    print(f"two jobs on independent inputs, one thread against two (load average {os.getloadavg()[0]:.1f} "
+          f"on {os.cpu_count()} CPUs):")
+    f = za.LegendreExpansion(8, 1000, 1.0, np.random.default_rng(2).normal(size=9000))
+    inputs = [np.random.default_rng(seed).uniform(0.0, 1.0, 2 * 10**6) for seed in (3, 4)]
+    two_thread_speedup("expansion, 2*10^6 times at degree 8", lambda i: f(inputs[i]))
+    two_thread_speedup("legendre_basis_matrix, 3*10^5 times at degree 3",
+                       lambda i: za.legendre_basis_matrix(3, 1000, 1.0, inputs[i][: 3 * 10**5]))
+    two_thread_speedup(
+        "transformation(3, 3*10^5)", lambda i: za.lagrange_to_legendre_basis_transformation(3, 3 * 10**5)
+    )
+    two_thread_speedup(
+        "prolongation(1000, 3*10^5, 3)", lambda i: za.lagrange_prolongation_matrix(1000, 3 * 10**5, 3)
+    )
+    two_thread_speedup("get_lagrange_points(1, 10^7, 1.0)", lambda i: za.get_lagrange_points(1, 10**7, 1.0))
+    # Where memory bandwidth binds, the floor itself gains no more than the builders.
+    nnz, nrows = 16 * 3 * 10**5, 4 * 3 * 10**5
+    two_thread_speedup("write floor of the transformation's arrays",
+                       lambda i: (np.full(nnz, 1.0), np.full(nnz, 1, np.int32), np.full(nrows + 1, 1, np.int32)))
+    two_thread_speedup("write floor of the points", lambda i: np.full(10**7 + 1, 1.0))
+    print(f"    (load average {os.getloadavg()[0]:.1f} at the end)")
 
 
 def main() -> int:

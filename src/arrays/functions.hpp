@@ -31,5 +31,7 @@ PyObject* time_quadrature(PyObject* module, PyObject* const* args, Py_ssize_t na
 extern const char time_quadrature_doc[];
 PyObject* expansion_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char expansion_columns_doc[];
+PyObject* vector_levels(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char vector_levels_doc[];
 
 }  // namespace zelk::arrays

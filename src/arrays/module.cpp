@@ -23,6 +23,7 @@ PyMethodDef methods[] = {
     {"legendre_restriction_matrix", as_method(legendre_restriction_matrix), METH_FASTCALL, legendre_restriction_matrix_doc},
     {"time_quadrature", as_method(time_quadrature), METH_FASTCALL, time_quadrature_doc},
     {"expansion_columns", as_method(expansion_columns), METH_FASTCALL, expansion_columns_doc},
+    {"vector_levels", as_method(vector_levels), METH_FASTCALL, vector_levels_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

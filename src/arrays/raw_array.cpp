@@ -1,6 +1,7 @@
 // RawArray's storage and the Buffer type through which numpy arrays own it.
 #include "arrays/raw_array.hpp"
 
+#include <cstdint>
 #include <new>
 #include <utility>
 

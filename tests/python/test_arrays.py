@@ -106,6 +106,36 @@ def test_evaluation_bit_identical(degree, n_t, T):
         assert bits(dense).tolist() == [bits(zelk_rows(t)).tolist() for t in times]
 
 
+@pytest.mark.parametrize("degree", [1, 2, 3, 4, 5, 8])
+@pytest.mark.parametrize("T", [1.0, -3.7, -0.0, 1e-310])
+def test_points_of_a_long_grid_follow_the_formula(degree, T):
+    # Several blocks of sub-intervals and a remainder, in every vector lane.
+    n_t = 1000
+    h = T / n_t
+    expected = []
+    for k in range(n_t):
+        a = h * k
+        b = h + a
+        expected += [a + ((b - a) * i) / degree for i in range(degree)]
+    assert bits(za.get_lagrange_points(degree, n_t, T)).tolist() == bits(expected + [T]).tolist()
+
+
+@pytest.mark.parametrize("degree", DEGREES)
+@pytest.mark.parametrize("derivative", [False, True])
+def test_basis_matrix_over_many_blocks_keeps_the_one_time_bits(degree, derivative):
+    n_t, T = 300, 7.0
+    times = grid_times(random.Random(degree), n_t, T)[::5]
+    basis = zelk.LegendreBasis(degree, n_t, T)
+    one_time = basis.evaluate_all_basis_function_derivatives if derivative else basis.evaluate_all_basis_functions
+    matrix = za.legendre_basis_matrix(degree, n_t, T, times, derivative=derivative)
+    assert np.array_equal(matrix.indptr, np.arange(len(times) + 1) * (degree + 1))
+    expected = [np.asarray(one_time(t))[matrix.indices[r * (degree + 1) : (r + 1) * (degree + 1)]] for r, t in
+                enumerate(times)]
+    assert bits(matrix.data).tolist() == bits(np.concatenate(expected)).tolist()
+    k = np.minimum(np.floor(np.maximum(np.nan_to_num(times / (T / n_t), nan=0.0), 0.0)), n_t - 1)
+    assert np.array_equal(matrix.indices[:: degree + 1], k)
+
+
 def one_time_formulas(degree, n_t, T, c, t):
     """Value and derivative from zelk's basis vector (P_i, and x = P_1) by the one-time sums."""
     p_all = zelk.LegendreBasis(degree, n_t, T).evaluate_all_basis_functions(t)
@@ -127,11 +157,11 @@ def one_time_formulas(degree, n_t, T, c, t):
 
 
 @pytest.mark.parametrize("degree", DEGREES)
-def test_blocked_evaluation_keeps_the_one_time_bits(degree):
+@pytest.mark.parametrize(("n_t", "T"), [(5, 1.3), (300, 7.0)])
+def test_blocked_evaluation_keeps_the_one_time_bits(degree, n_t, T):
     rng = random.Random(degree)
-    n_t, T = 5, 1.3
     c = [rng.uniform(-2, 2) for _ in range(n_t * (degree + 1))]
-    times = grid_times(rng, n_t, T)[:-5]  # finite times: x is read back as P_1
+    times = grid_times(rng, n_t, T)[:-5]  # finite times: x is read back as P_1; many blocks for n_t = 300
     f = za.LegendreExpansion(degree, n_t, T, c)
     expected = [one_time_formulas(degree, n_t, T, c, t) for t in times]
     assert bits(f(times)).tolist() == bits([e[0] for e in expected]).tolist()
