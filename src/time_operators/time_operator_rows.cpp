@@ -160,6 +160,10 @@ struct RowTemplate {
 
 constexpr std::uint64_t template_k = 2;
 
+// Entries and rows in one block of moved rows: small enough to stay in cache
+// while it is copied, large enough that each copy is a long run.
+constexpr std::uint64_t block_work = 4096;
+
 // The rows of a range: kinds of row, each either built where it stands (k < 2,
 // the end point) or moved from its template.
 class OperatorRows {
@@ -248,39 +252,51 @@ private:
     }
 
     // Appends, for each sub-interval k in [k_first, k_last), the rows of kinds
-    // [kind_first, kind_first + kind_count) moved from their templates.
+    // [kind_first, kind_first + kind_count) moved from their templates. The
+    // rows of a block of sub-intervals are written once; each further block is
+    // the same values, its columns and offsets moved by a constant, so the fill
+    // is a copy and two additions over whole arrays.
     template <class Index>
     void moved_rows(const CsrRows<Index>& out, std::uint64_t kind_first, std::uint64_t kind_count,
                     std::uint64_t k_first, std::uint64_t k_last)
     {
         if (k_first >= k_last) return;
-        std::uint64_t per_interval = 1;
+        std::uint64_t per_interval = 0;
         for (std::uint64_t kind = kind_first; kind < kind_first + kind_count; ++kind)
-            per_interval += templates_[kind].columns.size() + 1;
+            per_interval += templates_[kind].columns.size();
+        const std::uint64_t width = std::min(k_last - k_first, block_work / (per_interval + kind_count) + 1);
+        std::vector<Index> block_columns = reserved_vector<Index>(width * per_interval);
+        std::vector<double> block_values = reserved_vector<double>(width * per_interval);
+        std::vector<Index> block_offsets = reserved_vector<Index>(width * kind_count);
+        for (std::uint64_t k = k_first; k < k_first + width; ++k) {
+            const std::int64_t base = static_cast<std::int64_t>(k * step_);
+            for (std::uint64_t kind = kind_first; kind < kind_first + kind_count; ++kind) {
+                const RowTemplate& t = templates_[kind];
+                for (const std::int64_t moved : t.columns) block_columns.push_back(static_cast<Index>(base + moved));
+                block_values.insert(block_values.end(), t.values.begin(), t.values.end());
+                block_offsets.push_back(static_cast<Index>(block_columns.size()));
+            }
+        }
         Index* const columns = out.col_indices.data();
         double* const values = out.values.data();
         Index* const offsets = out.offsets.data();
-        for_each_piece(k_first, k_last, [&](std::uint64_t first, std::uint64_t last) {
-            std::uint64_t nnz = nnz_;
-            std::uint64_t r = r_;
-            for (std::uint64_t k = first; k < last; ++k) {
-                const std::int64_t base = static_cast<std::int64_t>(k * step_);
-                for (std::uint64_t kind = kind_first; kind < kind_first + kind_count; ++kind) {
-                    const RowTemplate& t = templates_[kind];
-                    const std::uint64_t n = t.columns.size();
-                    const std::int64_t* moved = t.columns.data();
-                    const double* value = t.values.data();
-                    for (std::uint64_t e = 0; e < n; ++e) {
-                        columns[nnz + e] = static_cast<Index>(base + moved[e]);
-                        values[nnz + e] = value[e];
-                    }
-                    nnz += n;
-                    offsets[++r] = static_cast<Index>(nnz);
-                }
-            }
-            nnz_ = nnz;
-            r_ = r;
-        }, interrupt_stride / per_interval + 1);
+        for (std::uint64_t k = k_first; k < k_last; k += width) {
+            const std::uint64_t intervals = std::min(width, k_last - k);
+            const std::uint64_t entries = intervals * per_interval;
+            const std::uint64_t rows = intervals * kind_count;
+            const auto column_shift = static_cast<Index>((k - k_first) * step_);
+            const auto offset_shift = static_cast<Index>(nnz_);
+            Index* const column = columns + nnz_;
+            const Index* const block_column = block_columns.data();
+            for (std::uint64_t e = 0; e < entries; ++e) column[e] = static_cast<Index>(block_column[e] + column_shift);
+            std::copy_n(block_values.data(), entries, values + nnz_);
+            Index* const offset = offsets + r_ + 1;
+            const Index* const block_offset = block_offsets.data();
+            for (std::uint64_t j = 0; j < rows; ++j) offset[j] = static_cast<Index>(block_offset[j] + offset_shift);
+            nnz_ += entries;
+            r_ += rows;
+            countdown_.tick(entries + rows);
+        }
     }
 
     // Row `kind` of sub-interval k: polynomial i (Legendre), node j (Lagrange), into the scratch row.

@@ -1,6 +1,7 @@
 // Time operators' core: double-double steps, correctly rounded rules and integrals, rows and their faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -62,6 +63,70 @@ TEST(TimeOperatorRows, ContinuousTrialJumpsOnlyAtTheStart)
     EXPECT_EQ(offsets, (std::vector<std::int32_t>{0, 1, 1, 1, 2, 2, 2}));
     EXPECT_EQ(values[0], 1.0);
     EXPECT_EQ(values[1], -1.0);
+}
+
+template <class Index>
+struct FilledRows {
+    std::vector<Index> offsets;
+    std::vector<Index> columns;
+    std::vector<double> values;
+};
+
+template <class Index>
+FilledRows<Index> filled_rows(TimeOperator op, LocalBasis trial, LocalBasis test, std::uint64_t n_t,
+                              std::uint64_t k_begin, std::uint64_t k_end)
+{
+    const TimeOperatorShape shape = time_operator_shape(op, trial, test, n_t, 0.3, k_begin, k_end);
+    FilledRows<Index> rows{std::vector<Index>(shape.nrows + 1), std::vector<Index>(shape.max_nnz),
+                           std::vector<double>(shape.max_nnz)};
+    EXPECT_EQ(fill_time_operator_rows<Index>(shape, {rows.offsets, rows.columns, rows.values}), shape.max_nnz);
+    return rows;
+}
+
+// Long grids: rows far from the start are written in blocks, whose seams
+// must not show, whatever the index type or where a range starts.
+TEST(TimeOperatorRows, LongGridsAgreeAcrossIndexTypesAndRanges)
+{
+    const std::uint64_t n_t = 9001;
+    const std::uint64_t split = 4099;
+    for (const TimeOperator op : {TimeOperator::mass, TimeOperator::derivative, TimeOperator::jump}) {
+        for (const LocalBasis trial : {LocalBasis{BasisKind::legendre, 3}, LocalBasis{BasisKind::lagrange, 2}}) {
+            for (const LocalBasis test : {LocalBasis{BasisKind::legendre, 3}, LocalBasis{BasisKind::lagrange, 3}}) {
+                const auto narrow = filled_rows<std::int32_t>(op, trial, test, n_t, 0, n_t);
+                const auto wide = filled_rows<std::int64_t>(op, trial, test, n_t, 0, n_t);
+                EXPECT_TRUE(std::equal(narrow.offsets.begin(), narrow.offsets.end(), wide.offsets.begin(),
+                                       wide.offsets.end()));
+                EXPECT_TRUE(std::equal(narrow.columns.begin(), narrow.columns.end(), wide.columns.begin(),
+                                       wide.columns.end()));
+                EXPECT_EQ(narrow.values, wide.values);
+                // The rows of two ranges are the whole: grid order for Lagrange
+                // rows, each Legendre polynomial's rows in grid order.
+                const auto head = filled_rows<std::int32_t>(op, trial, test, n_t, 0, split);
+                const auto tail = filled_rows<std::int32_t>(op, trial, test, n_t, split, n_t);
+                std::vector<std::int32_t> columns;
+                std::vector<double> values;
+                std::vector<std::int32_t> offsets{0};
+                auto append = [&](const FilledRows<std::int32_t>& part, std::size_t first, std::size_t last) {
+                    columns.insert(columns.end(), part.columns.begin() + part.offsets[first],
+                                   part.columns.begin() + part.offsets[last]);
+                    values.insert(values.end(), part.values.begin() + part.offsets[first],
+                                  part.values.begin() + part.offsets[last]);
+                    for (std::size_t r = first; r < last; ++r)
+                        offsets.push_back(offsets.back() + part.offsets[r + 1] - part.offsets[r]);
+                };
+                const std::size_t kinds = test.kind == BasisKind::legendre ? test.degree + 1 : 1;
+                for (std::size_t i = 0; i < kinds; ++i) {
+                    const std::size_t head_rows = (head.offsets.size() - 1) / kinds;
+                    const std::size_t tail_rows = (tail.offsets.size() - 1) / kinds;
+                    append(head, i * head_rows, (i + 1) * head_rows);
+                    append(tail, i * tail_rows, (i + 1) * tail_rows);
+                }
+                EXPECT_EQ(columns, narrow.columns);
+                EXPECT_EQ(values, narrow.values);
+                EXPECT_EQ(offsets, narrow.offsets);
+            }
+        }
+    }
 }
 
 TEST(TimeOperatorShapes, Faults)
