@@ -7,6 +7,7 @@
   interpreter itself provides (an unversioned libc symbol would bind to whatever the loader finds, or fail
   to bind on an older glibc at import);
 - each module exports only its PyInit_ function;
+- each module carries its interpreter's extension suffix for the wheel's architecture;
 - no fused multiply-add instruction anywhere (results must be bit-exact on every machine);
 - twine check --strict.
 """
@@ -65,7 +66,8 @@ def fma_faults(module: Path, arch: str) -> list[str]:
 def main(wheel: Path, tag: str) -> int:
     arch = tag.split("_", 3)[3]
     faults = []
-    show = subprocess.run([sys.executable, "-m", "auditwheel", "show", str(wheel)], capture_output=True, text=True)
+    show = subprocess.run([sys.executable, str(Path(__file__).with_name("auditwheel_for.py")), arch, "show", str(wheel)],
+                          capture_output=True, text=True)
     tags = re.findall(r'platform tag:\s+"([^"]+)"', " ".join(show.stdout.split()))
     if tag not in tags:
         faults.append(f"auditwheel show: not consistent with {tag} ({tags or show.stdout + show.stderr})")
@@ -75,6 +77,8 @@ def main(wheel: Path, tag: str) -> int:
         if len(modules) != 2:
             faults.append(f"expected the two extension modules, found {[m.name for m in modules]}")
         for module in modules:
+            if not module.name.endswith(f"-{arch}-linux-gnu.so"):
+                faults.append(f"{module.name}: not named with its interpreter's extension suffix for {arch}")
             faults += symbol_faults(module) + fma_faults(module, arch)
     twine = subprocess.run([sys.executable, "-m", "twine", "check", "--strict", str(wheel)], capture_output=True,
                            text=True)

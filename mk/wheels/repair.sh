@@ -14,7 +14,8 @@ tag=manylinux_2_17_$arch
 
 mkdir -p "$out"
 log=$out/$(basename "$wheel").repair.log
-PATH=$venv/bin:$PATH auditwheel repair --plat "$tag" -w "$out" "$wheel" >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
+PATH=$venv/bin:$PATH "$venv/bin/python" "$(dirname "$0")/auditwheel_for.py" "$arch" repair --plat "$tag" -w "$out" \
+    "$wheel" >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
 repaired=$(sed -n 's/^Fixed-up wheel written to //p' "$log" | tail -n 1)
 [ -f "$repaired" ] || { cat "$log" >&2; exit 1; }
 rm "$log"
