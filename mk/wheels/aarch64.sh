@@ -43,12 +43,12 @@ rm -rf "$work"
 mkdir -p "$work/wheel"
 cat >"$work/python" <<SCRIPT
 #!/bin/sh
-exec qemu-aarch64 -L "$root" -0 "$PWD/$work/python" "$root/usr/bin/python3.11" "\$@"
+PYTHONHOME=/usr PYTHONPATH=$PWD/$work/wheel:$site\${PYTHONPATH:+:\$PYTHONPATH} exec qemu-aarch64 -L "$root" -0 "$PWD/$work/python" \
+    "$root/usr/bin/python3.11" "\$@"
 SCRIPT
 chmod +x "$work/python"
 wheel=$(ls "$wheels"/zelk-*-cp311-cp311-*aarch64*.whl)
 "$venv/bin/python" -m zipfile -e "$wheel" "$work/wheel"
-export PYTHONHOME=/usr PYTHONPATH=$PWD/$work/wheel:$site
 "$work/python" -c 'import platform, sys, zelk; assert platform.machine() == "aarch64", platform.machine()
 assert "/aarch64-test/wheel/" in zelk.__file__, zelk.__file__; print("CPython", sys.version.split()[0], "on", platform.machine(), "under qemu:", zelk.__file__)'
 "$work/python" mk/wheels/bits.py >"$work/bits.txt"
