@@ -52,7 +52,8 @@ def main(paths: list[str]) -> int:
         own = sorted(d for d in demangled if not RUNTIME.match(d))
         if own:
             faults.append(f"{path}: exports C++ symbols beyond the runtime's: {own[:10]}")
-        print(f"{path}: {len(names)} exported, {len(mangled)} of them C++, all the runtime's" if not own else "")
+        else:
+            print(f"{path}: {len(names)} exported, {len(mangled)} of them C++, all the runtime's")
     for fault in faults:
         print(fault)
     return 1 if faults else 0
