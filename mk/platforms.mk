@@ -105,9 +105,9 @@ platform-windows: gtest $(TOOLS) | $(PLAT_BUILD)
 	  $(PLAT_WINE_ENV) /usr/lib/wine/wineserver -w; \
 	fi
 
-# Linked as bundles, with the host interpreter's headers (only the linking conventions differ on macOS). zig
-# ignores the export list there, so libc++'s symbols stay exported beside PyInit_: macho_exports.py checks
-# that nothing else of C++ is.
+# Linked as dylibs (zig crashes on -bundle), with the host interpreter's headers (only the linking
+# conventions differ on macOS). zig ignores the export list there, so libc++'s symbols stay exported beside
+# PyInit_: macho_exports.py checks that nothing else of C++ is.
 PLAT_ZIG = $(shell $(PY) -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 platform-macos: $(TOOLS) | $(PLAT_BUILD)
 	@set -e; for arch in x86_64 aarch64; do \
