@@ -58,4 +58,4 @@ if ! diff "$work/bits-development.txt" "$work/bits.txt"; then
     exit 1
 fi
 echo "$(basename "$wheel"): the development build's bits: $(tr '\n' ' ' <"$work/bits.txt")"
-"$work/python" -m pytest -q -p no:cacheprovider tests/python
+"$work/python" -m pytest -q -rs -p no:cacheprovider tests/python
