@@ -24,16 +24,28 @@ if [ "$arch" != "$native" ]; then
     env+=(_PYTHON_HOST_PLATFORM="linux-$arch" SETUPTOOLS_EXT_SUFFIX="${suffix//$native/$arch}")
 fi
 
+# Debian's pyconfig.h includes the architecture's own from /usr/include/<triplet>/, which zig does not search
+# (it brings the target's C library headers): that one folder is made visible, also for a cross build.
+flags=()
+include=$("$python" -c 'import sysconfig; print(sysconfig.get_path("include"))')
+multiarch=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("MULTIARCH") or "")')
+if [ -n "$multiarch" ] && [ -d "/usr/include/$multiarch/${include##*/}" ]; then
+    shim=$PWD/$dir/include-$arch/$arch-linux-gnu
+    mkdir -p "$shim"
+    ln -sfn "/usr/include/$multiarch/${include##*/}" "$shim/${include##*/}"
+    flags+=(-C cmake.define.CMAKE_CXX_FLAGS="-I$PWD/$dir/include-$arch")
+fi
+
 rm -rf "$out"
 mkdir -p "$out"
 env "${env[@]}" "$python" -m pip wheel --verbose --disable-pip-version-check --no-build-isolation --no-deps \
     -w "$out" -C build-dir="$dir/build-$arch" \
     -C cmake.define.CMAKE_TOOLCHAIN_FILE="$PWD/mk/wheels/zig-toolchain.cmake" \
-    -C cmake.define.ZELK_ZIG="$zig" -C cmake.define.ZELK_ZIG_TARGET="$arch-linux-gnu.2.17" -C cmake.define.ZELK_ZIG_LIBGCC_S="$libgcc_s" \
-    . >"$log" 2>&1 || { tail -n 40 "$log"; exit 1; }
+    "${flags[@]}" -C cmake.define.ZELK_ZIG="$zig" -C cmake.define.ZELK_ZIG_TARGET="$arch-linux-gnu.2.17" -C cmake.define.ZELK_ZIG_LIBGCC_S="$libgcc_s" \
+    . >"$log" 2>&1 || { tail -n 40 "$log" >&2; exit 1; }
 if grep -q -E 'warning:' "$log"; then
-    grep -E -A 3 'warning:' "$log"
-    echo "the $arch build warns, see $log"
+    grep -E -A 3 'warning:' "$log" >&2
+    echo "the $arch build warns, see $log" >&2
     exit 1
 fi
 ls "$out"/*.whl

@@ -16,13 +16,16 @@ endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZELK_ZIG ZELK_ZIG_TARGET ZELK_ZIG_LIBGCC_S)
 
 string(REGEX MATCH "^[^-]+" ZELK_ZIG_ARCH "${ZELK_ZIG_TARGET}")
+# For this machine's own architecture it is no cross build: FindPython then asks the interpreter for its
+# headers and extension suffix, which it cannot do across (the free-threaded build's are not found otherwise).
 if(ZELK_ZIG_TARGET MATCHES "-macos")
   set(CMAKE_SYSTEM_NAME Darwin)
+  set(CMAKE_SYSTEM_PROCESSOR ${ZELK_ZIG_ARCH})
   set(CMAKE_USER_MAKE_RULES_OVERRIDE ${CMAKE_CURRENT_LIST_DIR}/zig-darwin-rules.cmake)
-else()
+elseif(NOT ZELK_ZIG_ARCH STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
   set(CMAKE_SYSTEM_NAME Linux)
+  set(CMAKE_SYSTEM_PROCESSOR ${ZELK_ZIG_ARCH})
 endif()
-set(CMAKE_SYSTEM_PROCESSOR ${ZELK_ZIG_ARCH})
 
 set(ZELK_ZIG_WRAPPERS ${CMAKE_BINARY_DIR}/zig-tools)
 foreach(tool cc c++ ar ranlib)
@@ -39,7 +42,7 @@ set(CMAKE_CXX_COMPILER ${ZELK_ZIG_WRAPPERS}/c++)
 set(CMAKE_AR ${ZELK_ZIG_WRAPPERS}/ar CACHE FILEPATH "" FORCE)
 set(CMAKE_RANLIB ${ZELK_ZIG_WRAPPERS}/ranlib CACHE FILEPATH "" FORCE)
 
-if(CMAKE_SYSTEM_NAME STREQUAL Linux)
+if(NOT ZELK_ZIG_TARGET MATCHES "-macos")
   # zig's own unwinder and glibc's pthread_exit (which ends threads at interpreter exit through libgcc_s's) do
   # not mix: libgcc_s as the first link input makes its unwinder the one every library binds to. zig takes
   # neither -lgcc_s (it drops it) nor --push-state, so it is given as a file.
