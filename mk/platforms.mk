@@ -3,7 +3,9 @@
 #   clang++ with libc++ (the macOS toolchain): the core's GoogleTest suite, and
 #     the extension built the same way with the pytest suite run against it;
 #   aarch64: the core's GoogleTest suite cross-built with GCC, run under qemu-user;
-#   Windows x64: the same cross-built with mingw-w64, run under wine64.
+#   Windows x64: the same cross-built with mingw-w64, run under wine64;
+#   macOS x86-64 and arm64: both extension modules compiled and linked with zig
+#     (the wheels' compiler), not run; their exports are checked.
 # Every build is warning-free (-Werror) with the project's own flags. Missing
 # tools are installed with apt-get; one that cannot be had is skipped with a
 # line saying why. GoogleTest is built from Debian's sources by each compiler.
@@ -24,11 +26,11 @@ PLAT_LIBCXX   := -stdlib=libc++
 # the one every library binds to.
 PLAT_MODULE_LINK := $(PLAT_LIBCXX) -Wl,--push-state,--no-as-needed,-lgcc_s,--pop-state
 
-.PHONY: test-platforms platform-clang platform-clang-python platform-aarch64 platform-windows
+.PHONY: test-platforms platform-clang platform-clang-python platform-aarch64 platform-windows platform-macos
 
 TEST_STEPS += test-platforms
 
-test-platforms: platform-clang platform-clang-python platform-aarch64 platform-windows
+test-platforms: platform-clang platform-clang-python platform-aarch64 platform-windows platform-macos
 
 # platform_tools(name, check command, apt packages[, step]): true if the check passes,
 # after installing the packages when it does not; otherwise says why (as `step`,
@@ -103,3 +105,19 @@ platform-windows: gtest $(TOOLS) | $(PLAT_BUILD)
 	  $(PLAT_WINE_ENV) $(PLAT_WINE) $(PLAT_BUILD)/windows/zelk_core_tests.exe --gtest_brief=1; \
 	  $(PLAT_WINE_ENV) /usr/lib/wine/wineserver -w; \
 	fi
+
+# Linked as dylibs (zig crashes on -bundle), with the host interpreter's headers (only the linking
+# conventions differ on macOS). zig ignores the export list there, so libc++'s symbols stay exported beside
+# PyInit_: macho_exports.py checks that nothing else of C++ is.
+PLAT_ZIG = $(shell $(PY) -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
+platform-macos: $(TOOLS) | $(PLAT_BUILD)
+	@set -e; for arch in x86_64 aarch64; do \
+	  dir=$(PLAT_BUILD)/macos-$$arch; \
+	  ZIG_GLOBAL_CACHE_DIR=$(abspath build/zig-cache) $(PLAT_CMAKE) -S . -B $$dir -DZELK_BUILD_TESTS=OFF \
+	    -DCMAKE_TOOLCHAIN_FILE=$(abspath mk/wheels/zig-toolchain.cmake) -DZELK_ZIG=$(PLAT_ZIG) \
+	    -DZELK_ZIG_TARGET=$$arch-macos -DCMAKE_CXX_FLAGS=-Werror -DZELK_BUILD_EXTENSION=ON \
+	    -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null; \
+	  ZIG_GLOBAL_CACHE_DIR=$(abspath build/zig-cache) $(VENV)/bin/cmake --build $$dir -j $(JOBS) --target zelk zelk_arrays_native; \
+	  echo "zig c++, macOS $$arch (built and linked, not run):"; \
+	  $(PY) mk/wheels/macho_exports.py $$dir/zelk*.so $$dir/zelk_arrays/_native*.so; \
+	done

@@ -1,10 +1,11 @@
-# The suite on the other CPythons users run (the main run in .venv is 3.11): 3.12 and 3.13 from pyenv;
-# 3.13, 3.14, 3.15 and the free-threaded 3.13t from a Debian-unstable chroot that is built on first use
-# (about 8 minutes, 1.5 GB) and kept outside the work tree, so that neither `make clean` nor git touch it.
+# The x86-64 release wheel of every CPython users run, built, checked and tested in a venv of its own
+# interpreter: 3.11 (the interpreter of .venv), 3.12 and 3.13 from pyenv; 3.13, 3.14, 3.15 and the
+# free-threaded 3.13t from a Debian-unstable chroot that is built on first use (about 8 minutes, 1.5 GB) and
+# kept outside the work tree, so that neither `make clean` nor git touch it.
 #
 #   make test-pythons [PYTHONS_CHROOT=/var/cache/zelk/sid]
 #
-# Each interpreter gets its venv and build folder under build/pythons/; see mk/pythons/.
+# Each interpreter gets its venvs, build folder and wheel under build/pythons/; see mk/pythons/ and mk/wheels/.
 
 PYTHONS_CHROOT ?= /var/cache/zelk/sid
 
@@ -12,5 +13,5 @@ PYTHONS_CHROOT ?= /var/cache/zelk/sid
 
 TEST_STEPS += test-pythons
 
-test-pythons:
-	mk/pythons/matrix.sh $(PYTHONS_CHROOT)
+test-pythons: install
+	mk/pythons/matrix.sh $(PYTHONS_CHROOT) $(abspath $(VENV))

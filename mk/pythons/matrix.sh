@@ -1,29 +1,48 @@
 #!/usr/bin/env bash
-# The pytest suite on every CPython at hand besides the main 3.11: 3.12 and 3.13 from pyenv, and 3.13, 3.14,
-# 3.15 and the free-threaded 3.13t from a Debian-unstable chroot kept in ROOT (built on first use).
-# One that cannot be had is skipped with a line saying why; the run fails if the suite fails on any.
+# The release wheel of every CPython at hand, each built for glibc 2.17 with zig, repaired and put through the
+# release checks, then run against the pytest suite in a venv of its own interpreter: 3.11 (the interpreter of
+# the project's venv), 3.12 and 3.13 from pyenv, and 3.13, 3.14, 3.15 and the free-threaded 3.13t from a
+# Debian-unstable chroot kept in ROOT (built on first use). Every wheel must give the same bits
+# (mk/wheels/bits.py) as the development build. One interpreter that cannot be had is skipped with a line
+# saying why; the run fails if a build, a check or the suite fails on any.
 #
-#   matrix.sh ROOT            run from the work tree
+#   matrix.sh ROOT VENV       run from the work tree; VENV: the project's venv
 set -uo pipefail
+shopt -s nullglob
 
 root=$1
+venv=$2
 here=$(dirname "$0")
 build=build/pythons
 summary=()
 failed=0
+zig=$("$venv/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
+libgcc_s=/lib/x86_64-linux-gnu/libgcc_s.so.1
+host_python=$("$venv/bin/python" -c 'import sys; print(sys._base_executable)')
 
 skip() {  # skip NAME REASON
     echo "== $1: skipped: $2"
     summary+=("$1: skipped: $2")
 }
 
-run() {  # run NAME DIR CMD...
+# where WHERE CMD...: runs CMD on the host or in the chroot, in the work tree.
+where() {
+    if [ "$1" = chroot ]; then "$here/chroot.sh" "$root" run "$PWD" "${@:2}"; else "${@:2}"; fi
+}
+
+one() {  # one DIR WHERE PYTHON
+    local dir=$1 at=$2 python=$3 wheel
+    where "$at" "$here/test-one.sh" build "$dir" "$python" "$zig" "$libgcc_s" &&
+        wheel=$(mk/wheels/repair.sh "$dir"/wheel-x86_64/*.whl x86_64 "$dir/repaired-x86_64" "$venv") &&
+        where "$at" "$here/test-one.sh" test "$dir" "$python" "$wheel"
+}
+
+run() {  # run NAME DIR WHERE PYTHON
     local name=$1 dir=$2 start=$SECONDS
-    shift 2
     echo "== $name"
     mkdir -p "$dir"
-    rm -f "$dir/pytest.log"
-    if "$@"; then
+    rm -f "$dir/pytest.log" "$dir/bits.txt"
+    if one "$dir" "$3" "$4"; then
         summary+=("$name: $(tail -n 1 "$dir/pytest.log") ($((SECONDS - start)) s in all)")
     else
         failed=1
@@ -31,23 +50,14 @@ run() {  # run NAME DIR CMD...
     fi
 }
 
-# The chroot is made ready (mostly downloads when cold) while the pyenv interpreters run.
+# The chroot is made ready (mostly downloads when cold) while the host's interpreters run.
 mkdir -p "$build"
 "$here/chroot.sh" "$root" ensure >"$build/chroot.log" 2>&1 &
 chroot_ready=$!
 
-# pyenv's folder, also where its command is not on PATH.
-pyenv_root=$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")
-for version in 3.12 3.13; do
-    name="$version (pyenv)"
-    installed=$(ls "$pyenv_root/versions" 2>/dev/null | grep -E "^${version//./\\.}\.[0-9]+$" | sort -V | tail -n 1)
-    if [ -z "$installed" ]; then
-        skip "$name" "no CPython $version in $pyenv_root/versions"
-        continue
-    fi
-    run "$name" "$build/pyenv-$version" \
-        "$here/test-one.sh" "$build/pyenv-$version" "$pyenv_root/versions/$installed/bin/python$version"
-done
+while IFS='|' read -r name dir at python; do
+    if [ "$dir" = skip ]; then skip "$name" "$at"; else run "$name" "$dir" "$at" "$python"; fi
+done < <("$here/interpreters.sh" "$root" "$host_python" | grep '|host|')
 
 wait $chroot_ready
 chroot_status=$?
@@ -58,23 +68,23 @@ if [ $chroot_status -ne 0 ]; then
     done
 else
     ready=$(grep '^chroot .* ready after' "$build/chroot.log") && summary+=("$ready")
-    for version in 3.13 3.14 3.15 3.13t; do
-        name="$version (Debian unstable)"
-        python=/usr/bin/python$version
-        [ "$version" = 3.13t ] && python=/opt/python3.13t/bin/python3.13t
-        if [ ! -x "$root$python" ]; then
-            if [ "$version" = 3.13t ]; then
-                skip "$name" "its build from Debian's python3.13 source failed, see $root/.zelk/python3.13t.failed"
-            else
-                skip "$name" "Debian unstable has no python$version package"
-            fi
-            continue
-        fi
-        run "$name" "$build/sid-$version" \
-            "$here/chroot.sh" "$root" run "$PWD" "$here/test-one.sh" "$build/sid-$version" "$python"
-    done
+    while IFS='|' read -r name dir at python; do
+        if [ "$dir" = skip ]; then skip "$name" "$at"; else run "$name" "$dir" "$at" "$python"; fi
+    done < <("$here/interpreters.sh" "$root" "$host_python" | grep -v '|host|')
 fi
 
-echo "== the suite on each CPython:"
+# The same bits from every wheel, and from the development build.
+"$venv/bin/python" mk/wheels/bits.py >"$build/bits.txt"
+for bits in "$build"/*/bits.txt; do
+    while read -r front hash; do
+        if ! grep -q -x "$front $hash" "$build/bits.txt"; then
+            failed=1
+            summary+=("$(dirname "$bits"): $front gives other bits than the development build")
+        fi
+    done <"$bits"
+done
+summary+=("bits of every wheel as of the development build: $(tr '\n' ' ' <"$build/bits.txt")")
+
+echo "== the release wheel on each CPython:"
 printf '   %s\n' "${summary[@]}"
 exit $failed

@@ -9,6 +9,9 @@
 #else
 #include <pthread.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 #endif
 
 namespace zelk::call {
@@ -25,7 +28,8 @@ ThreadLabel current_thread_label() noexcept
     label.id = id;
 #elif defined(__linux__)
     pthread_getname_np(pthread_self(), label.name, sizeof label.name);
-    label.id = static_cast<std::uint64_t>(gettid());
+    // The system call, not gettid(): glibc has that wrapper only from 2.30, and the wheels run on 2.17.
+    label.id = static_cast<std::uint64_t>(::syscall(SYS_gettid));
 #endif
     return label;
 }

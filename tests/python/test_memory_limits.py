@@ -19,11 +19,16 @@ pytestmark = [
 # whose object header is larger) taking 3/4 of the room must fit, and one
 # taking 9/8 must not.
 SCRIPT = textwrap.dedent("""
-    import resource, sys, time, zelk
+    import mmap, resource, sys, time, zelk
     GIB = 1 << 30
     POINT = 16 + (sys.getsizeof(0.5) + 15) // 16 * 16
     used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
     resource.setrlimit(resource.RLIMIT_AS, (used + GIB, resource.getrlimit(resource.RLIMIT_AS)[1]))
+    try:
+        mmap.mmap(-1, 2 * GIB).close()
+        sys.exit("RLIMIT_AS has no effect")
+    except OSError:
+        pass
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     for call in (lambda: zelk.get_lagrange_points(1, 2 * 10**8, 1.0),
                  lambda: zelk.lagrange_to_legendre_basis_transformation(1, 10**7),
@@ -45,6 +50,8 @@ def test_address_space_limit():
     # The free-threaded build warns on stderr that importing zelk enables the GIL.
     result = subprocess.run([sys.executable, "-W", "ignore::RuntimeWarning", "-c", SCRIPT],
                             capture_output=True, text=True, timeout=120)
+    if result.stderr == "RLIMIT_AS has no effect\n":
+        pytest.skip("setrlimit(RLIMIT_AS) does not take effect here (an emulator?)")
     assert result.returncode == 0, result.stderr
     assert result.stderr == ""  # no "Python API call failed" notice or traceback
     lines = result.stdout.splitlines()
