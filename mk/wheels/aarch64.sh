@@ -57,12 +57,13 @@ make_root() {
 
 # qemu_python ROOT VERSION DIR: DIR/python runs ROOT's python$VERSION under qemu, with the wheel unpacked in
 # DIR/wheel. The suite starts fresh interpreters through sys.executable: -0 makes this script the
-# interpreter's idea of its own path, so they run under qemu too.
+# interpreter's idea of its own path, so they run under qemu too. Bytecode goes to a folder in ROOT: beside
+# the stdlib, qemu would put it into the host's /usr.
 qemu_python() {
     local r=$1 v=$2 dir=$PWD/$3
     cat >"$dir/python" <<SCRIPT
 #!/bin/sh
-PYTHONHOME=/usr PYTHONPATH=$dir/wheel:$(site "$r" "$v")\${PYTHONPATH:+:\$PYTHONPATH} exec qemu-aarch64 -L "$r" -0 "$dir/python" \
+PYTHONHOME=/usr PYTHONPYCACHEPREFIX=$r/opt/zelk-pycache-$v PYTHONPATH=$dir/wheel:$(site "$r" "$v")\${PYTHONPATH:+:\$PYTHONPATH} exec qemu-aarch64 -L "$r" -0 "$dir/python" \
     "$r/usr/bin/python$v" "\$@"
 SCRIPT
     chmod +x "$dir/python"
@@ -74,11 +75,12 @@ smoke() {
     local dir=$1 v=$2 wheel
     wheel=$(ls "$wheels"/zelk-*-cp${v/./}-cp${v/./}-*aarch64*.whl)
     "$venv/bin/python" -m zipfile -e "$wheel" "$dir/wheel"
-    "$dir/python" -c 'import platform, sys, zelk, zelk_arrays
+    # Bytecode is kept: compiling the stdlib, numpy and scipy under qemu takes minutes.
+    env -u PYTHONDONTWRITEBYTECODE "$dir/python" -c 'import platform, sys, zelk, zelk_arrays
 assert platform.machine() == "aarch64", platform.machine()
 for m in zelk, zelk_arrays: assert "/aarch64-test/" in m.__file__, m.__file__
 print("CPython", sys.version.split()[0], "on", platform.machine(), "under qemu:", zelk.__file__)'
-    "$dir/python" mk/wheels/bits.py >"$dir/bits.txt"
+    env -u PYTHONDONTWRITEBYTECODE "$dir/python" mk/wheels/bits.py >"$dir/bits.txt"
     if ! diff "$work/bits-development.txt" "$dir/bits.txt"; then
         echo "$(basename "$wheel") gives other bits than the development build"
         return 1
