@@ -124,13 +124,6 @@ def _float_array(values: object, name: str) -> FloatArray:
     return np.ascontiguousarray(array, dtype=np.float64).reshape(array.shape)
 
 
-def _one_dimensional(values: object, name: str) -> FloatArray:
-    array = _float_array(values, name)
-    if array.ndim != 1:
-        raise ValueError(f"{name} must be one-dimensional, got {array.ndim} dimensions")
-    return array
-
-
 _MaskedArray = np.ma.MaskedArray
 
 _Scalar = TypeVar("_Scalar", bound=np.generic)

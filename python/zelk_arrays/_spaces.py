@@ -14,6 +14,8 @@ from typing import Final
 import numpy as np
 import numpy.typing as npt
 
+from . import _real
+
 IndexArray = npt.NDArray[np.int64]
 
 _COUNT_LIMIT: Final = 2**63
@@ -32,12 +34,7 @@ def _integer(value: object, name: str, minimum: int) -> int:
 
 
 def _end_time(value: object) -> float:
-    if isinstance(value, (str, bytes, bytearray)):
-        raise TypeError(f"T must be a real number, not {type(value).__name__!r}")
-    try:
-        T = float(value)  # type: ignore[arg-type]  # noqa: N806 - the grid's own name
-    except TypeError:
-        raise TypeError(f"T must be a real number, not {type(value).__name__!r}") from None
+    T = _real(value, "T")  # noqa: N806 - the grid's own name
     if not (math.isfinite(T) and T > 0.0):
         raise ValueError(f"T must be positive and finite, got {T!r}")
     return T
