@@ -5,8 +5,10 @@ from __future__ import annotations
 import math
 from typing import TYPE_CHECKING
 
-from . import _count, _csr, _native
+from . import _native
 from ._ranges import checked_intervals, register_column_range
+from ._results import _csr
+from ._validation import _count
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array

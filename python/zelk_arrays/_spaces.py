@@ -14,7 +14,7 @@ from typing import Final
 import numpy as np
 import numpy.typing as npt
 
-from . import _real
+from ._validation import _real
 
 IndexArray = npt.NDArray[np.int64]
 

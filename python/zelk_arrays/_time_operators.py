@@ -8,14 +8,17 @@ from typing import TYPE_CHECKING, Final
 
 import numpy as np
 
-from . import _count, _csr, _native, _owned, _real
+from . import _native
 from ._ranges import checked_intervals, register_column_range
+from ._results import _csr, _owned
 from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace
+from ._validation import _count, _real
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
 
-    from . import FloatArray, _CsrParts
+    from ._results import _CsrParts
+    from ._validation import FloatArray
 
 _RULES: Final = {"gauss": 0, "radau-left": 1, "radau-right": 2, "lobatto": 3}
 

@@ -1,0 +1,182 @@
+"""Piecewise Legendre expansions evaluated at many times."""
+
+from __future__ import annotations
+
+import math
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _native
+from ._results import _owned
+from ._validation import FloatArray, _count, _float_array, _real, _unmasked
+
+_MaskedArray = np.ma.MaskedArray
+
+class LegendreExpansion:
+    """A piecewise Legendre expansion on [0, T], evaluated at many times at once.
+
+    ``coefficients`` has ``n_t * (degree + 1)`` values in the coefficient
+    layout: entry ``i * n_t + k`` belongs to P_i on sub-interval k. It may
+    carry trailing axes, shape ``(n_t * (degree + 1), ...)``: then every
+    column along them is an expansion of its own on the same grid. The
+    expansion keeps its own read-only float64 copy of them; copies and
+    pickles keep them read-only.
+
+    ``f(times)`` and ``f.derivative(times)`` take a number or an array of any
+    shape and real dtype (non-contiguous and float32 arrays are converted) and
+    return a float64 array of shape ``times.shape + coefficients.shape[1:]``
+    (0-d for a number and one expansion), bit-identical to
+    ``zelk.LegendreBasisEvaluator``'s ``evaluate_at`` and
+    ``evaluate_derivative_at`` at each time and for each column. The sign and
+    payload of a NaN result are outside that promise: a NaN stays a NaN, but
+    its bits may differ between the two packages and between batch sizes. A
+    masked array of times gives a masked result with the same mask.
+
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval.
+    n_t : int
+        Number of equal sub-intervals of [0, T], at least 1.
+    T : float
+        End of the time interval.
+    coefficients : array_like
+        Shape ``(n_t * (degree + 1), ...)``: real numbers in the coefficient
+        layout along the first axis, one expansion per trailing index.
+
+    Raises
+    ------
+    TypeError
+        If ``degree`` or ``n_t`` is no integer, ``T`` no real number, or
+        ``coefficients`` not real numbers or a masked array.
+    OverflowError
+        If ``degree`` or ``n_t`` is negative or 2**64 or more.
+    ValueError
+        If ``n_t`` is 0, or ``coefficients`` is 0-d or its first axis has
+        the wrong length.
+    """
+
+    __slots__ = ("_T", "_coefficients", "_columns", "_degree", "_flat", "_n_t", "_trailing")
+
+    def __init__(self, degree: int, n_t: int, T: float, coefficients: npt.ArrayLike) -> None:
+        self._degree = _count(degree, "degree")
+        self._n_t = _count(n_t, "n_t", minimum=1)
+        self._T = _real(T, "T")
+        values = np.array(
+            _float_array(_unmasked(coefficients, "coefficients"), "coefficients"), dtype=np.float64, copy=True
+        )
+        expected = self._n_t * (self._degree + 1)
+        if values.ndim == 0:
+            raise ValueError("coefficients must have at least one dimension, got 0")
+        if values.shape[0] != expected:
+            raise ValueError(
+                f"coefficients must hold n_t * (degree + 1) = {expected} values along axis 0, got {values.shape[0]}"
+            )
+        values.flags.writeable = False
+        self._coefficients = values
+        # What every evaluation passes on, worked out once.
+        self._flat = values.reshape(-1)
+        self._trailing = values.shape[1:]
+        self._columns = math.prod(self._trailing)
+
+    @property
+    def degree(self) -> int:
+        """Polynomial degree on each sub-interval."""
+        return self._degree
+
+    @property
+    def n_t(self) -> int:
+        """Number of equal sub-intervals of [0, T]."""
+        return self._n_t
+
+    @property
+    def T(self) -> float:  # noqa: N802 - the grid's own name
+        """End of the time interval."""
+        return self._T
+
+    @property
+    def coefficients(self) -> FloatArray:
+        """The coefficients (read-only)."""
+        return self._coefficients
+
+    def __repr__(self) -> str:
+        return f"LegendreExpansion(degree={self._degree}, n_t={self._n_t}, T={self._T!r})"
+
+    def __reduce__(self) -> tuple[type[LegendreExpansion], tuple[int, int, float, FloatArray]]:
+        # Rebuilt through __init__, which makes its own read-only copy; also
+        # serves copy.copy, copy.deepcopy and every pickle protocol.
+        return (type(self), (self._degree, self._n_t, self._T, self._coefficients))
+
+    def _evaluate(self, times: npt.ArrayLike, derivative: bool) -> FloatArray:
+        if isinstance(times, _MaskedArray):
+            return self._evaluate_masked(times, derivative)
+        array = _float_array(times, "times")
+        if self._columns == 1:
+            # One column (a 1-D expansion too): the blocked one-expansion loop, the same bits.
+            values = _native.expansion_values(
+                self._degree, self._n_t, self._T, self._flat, array.reshape(-1), derivative
+            )
+        else:
+            values = _native.expansion_columns(
+                self._degree, self._n_t, self._T, self._flat, self._columns, array.reshape(-1), derivative
+            )
+        return _owned(values, np.float64).reshape(array.shape + self._trailing)
+
+    def _evaluate_masked(self, times: np.ma.MaskedArray[Any, Any], derivative: bool) -> FloatArray:
+        result = self._evaluate(np.ma.getdata(times), derivative)
+        # Each masked time masks its values for every column.
+        mask = np.ma.getmaskarray(times)
+        mask = np.broadcast_to(mask.reshape(mask.shape + (1,) * len(self._trailing)), result.shape)
+        return np.ma.masked_array(result, mask=mask.copy())
+
+    def __call__(self, times: npt.ArrayLike) -> FloatArray:
+        """The expansion's values at ``times``, of shape ``times.shape + coefficients.shape[1:]``.
+
+        Parameters
+        ----------
+        times : array_like
+            A real number or an array of real numbers of any shape. Times
+            outside [0, T] are evaluated at the nearest end; a time on the
+            boundary of two sub-intervals belongs to the one on its right.
+
+        Returns
+        -------
+        numpy.ndarray
+            float64 of shape ``times.shape + coefficients.shape[1:]``
+            (0-d for a number and one expansion); masked where ``times`` is.
+
+        Raises
+        ------
+        TypeError
+            If ``times`` are not real numbers.
+        MemoryError
+            If the result does not fit in memory.
+        """
+        return self._evaluate(times, False)
+
+    def derivative(self, times: npt.ArrayLike) -> FloatArray:
+        """The expansion's time derivatives at ``times``, of shape ``times.shape + coefficients.shape[1:]``.
+
+        Parameters
+        ----------
+        times : array_like
+            A real number or an array of real numbers of any shape. Times
+            outside [0, T] are evaluated at the nearest end; a time on the
+            boundary of two sub-intervals belongs to the one on its right.
+
+        Returns
+        -------
+        numpy.ndarray
+            float64 of shape ``times.shape + coefficients.shape[1:]``
+            (0-d for a number and one expansion); masked where ``times`` is.
+
+        Raises
+        ------
+        TypeError
+            If ``times`` are not real numbers.
+        MemoryError
+            If the result does not fit in memory.
+        """
+        return self._evaluate(times, True)

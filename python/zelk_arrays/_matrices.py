@@ -1,0 +1,212 @@
+"""The nodal prolongation, the nodal-to-Legendre transformation and the Legendre basis matrix."""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING
+
+import numpy.typing as npt
+
+from . import _native
+from ._ranges import checked_intervals, register_column_range
+from ._results import _csr
+from ._validation import _count, _flag, _float_array, _real, _unmasked
+
+if TYPE_CHECKING:
+    from scipy.sparse import csr_array
+
+def _prolongation_sizes(nt_coarse: int, nt_fine: int, degree: int) -> tuple[int, int, int]:
+    nt_coarse = _count(nt_coarse, "nt_coarse")
+    nt_fine = _count(nt_fine, "nt_fine")
+    degree = _count(degree, "degree")
+    _count(degree, "degree", minimum=1)
+    _count(nt_coarse, "nt_coarse", minimum=1)
+    _count(nt_fine, "nt_fine", minimum=1)
+    return nt_coarse, nt_fine, degree
+
+
+def lagrange_prolongation_matrix(
+    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | None = None
+) -> csr_array:
+    """The prolongation from nodal values on ``nt_coarse`` to ``nt_fine`` sub-intervals.
+
+    Evaluates the coarse grid's piecewise interpolant at the Lagrange points
+    of the fine grid; both grids cover the same interval, and the fine one
+    need not be a refinement of the coarse one.
+
+    ``intervals=(k_begin, k_end)`` builds only the rows that fine
+    sub-intervals ``k_begin <= k < k_end`` own: the rows of their nodes
+    ``k * degree ... k * degree + degree - 1``, and for the last sub-interval
+    also the end point ``nt_fine * degree``. Each row is computed from its
+    global number alone, so the pieces of any split, stacked in order, are
+    the whole matrix bit for bit. ``column_range(lagrange_prolongation_matrix,
+    ...)`` gives the columns they touch without building them.
+
+    Parameters
+    ----------
+    nt_coarse : int
+        Sub-intervals of the grid the values come from, at least 1.
+    nt_fine : int
+        Sub-intervals of the grid the values go to, at least 1.
+    degree : int
+        Polynomial degree of both grids, at least 1.
+    intervals : tuple of two ints, optional
+        The fine sub-intervals ``[k_begin, k_end)`` whose rows to build; all by default.
+
+    Returns
+    -------
+    scipy.sparse.csr_array
+        Shape ``(nt_fine * degree + 1, nt_coarse * degree + 1)`` (for a range,
+        as many rows as it owns, columns numbered globally); its
+        ``(data, indices, indptr)`` read row by row equal the triplets of
+        ``zelk.lagrange_prolongation_matrix``. Exact zeros are not stored.
+        Row r holds the weights of fine point r.
+
+    Raises
+    ------
+    TypeError
+        If an argument is no integer, or ``intervals`` is not a pair of integers.
+    OverflowError
+        If an argument is negative or 2**64 or more, or the sizes overflow.
+    ValueError
+        If ``degree``, ``nt_coarse`` or ``nt_fine`` is 0 (checked in that order),
+        or ``intervals`` is not a range of fine sub-intervals.
+    MemoryError
+        If the matrix does not fit in memory.
+    """
+    nt_coarse, nt_fine, degree = _prolongation_sizes(nt_coarse, nt_fine, degree)
+    k_begin, k_end = checked_intervals(intervals, nt_fine)
+    return _csr(_native.prolongation_matrix(nt_coarse, nt_fine, degree, k_begin, k_end))
+
+
+@register_column_range(lagrange_prolongation_matrix)
+def _prolongation_columns(
+    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | None = None
+) -> tuple[int, int]:
+    nt_coarse, nt_fine, degree = _prolongation_sizes(nt_coarse, nt_fine, degree)
+    k_begin, k_end = checked_intervals(intervals, nt_fine)
+    return _native.prolongation_columns(nt_coarse, nt_fine, degree, k_begin, k_end)
+
+
+def _transformation_sizes(degree: int, n_t: int) -> tuple[int, int]:
+    degree = _count(degree, "degree")
+    n_t = _count(n_t, "n_t")
+    _count(degree, "degree", minimum=1)
+    return degree, n_t
+
+
+def lagrange_to_legendre_basis_transformation(
+    degree: int, n_t: int, *, intervals: tuple[int, int] | None = None
+) -> csr_array:
+    """The matrix from nodal values to Legendre coefficients.
+
+    Row ``p * n_t + k`` gives the coefficient of P_p on sub-interval k, the
+    layout that :class:`LegendreExpansion` and ``zelk``'s classes read.
+    Multiplied with the values at ``get_lagrange_points(degree, n_t, T)``
+    (any T), it gives the coefficients of the piecewise interpolant.
+
+    ``intervals=(k_begin, k_end)`` builds only the rows that sub-intervals
+    ``k_begin <= k < k_end`` own: rows ``p * n_t + k`` for every ``p``, in
+    global order, polynomial by polynomial. With ``c = k_end - k_begin``,
+    local row ``p * c + (k - k_begin)`` is global row ``p * n_t + k``;
+    ``B[np.arange(B.shape[0]).reshape(degree + 1, c).T.ravel()]`` lists them
+    sub-interval by sub-interval, a rank-contiguous order. Put back at
+    their global rows, the pieces of any split are the whole matrix bit for
+    bit.
+
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree, at least 1.
+    n_t : int
+        Number of sub-intervals.
+    intervals : tuple of two ints, optional
+        The sub-intervals ``[k_begin, k_end)`` whose rows to build; all by default.
+
+    Returns
+    -------
+    scipy.sparse.csr_array
+        Shape ``((degree + 1) * n_t, n_t * degree + 1)`` (for a range,
+        ``(degree + 1) * (k_end - k_begin)`` rows) with ``degree + 1``
+        stored entries per row, explicit zeros included, equal to the
+        triplets of ``zelk.lagrange_to_legendre_basis_transformation``.
+
+    Raises
+    ------
+    TypeError
+        If an argument is no integer, or ``intervals`` is not a pair of integers.
+    OverflowError
+        If an argument is negative or 2**64 or more, or the sizes overflow.
+    ValueError
+        If ``degree`` is 0, or ``intervals`` is not a range of sub-intervals.
+    MemoryError
+        If the matrix does not fit in memory.
+    """
+    degree, n_t = _transformation_sizes(degree, n_t)
+    k_begin, k_end = checked_intervals(intervals, n_t)
+    return _csr(_native.transformation_matrix(degree, n_t, k_begin, k_end))
+
+
+@register_column_range(lagrange_to_legendre_basis_transformation)
+def _transformation_columns(degree: int, n_t: int, *, intervals: tuple[int, int] | None = None) -> tuple[int, int]:
+    degree, n_t = _transformation_sizes(degree, n_t)
+    k_begin, k_end = checked_intervals(intervals, n_t)
+    # Sub-interval k reads its nodes k * degree ... k * degree + degree.
+    if k_begin == k_end:
+        return k_begin * degree, k_begin * degree
+    return k_begin * degree, k_end * degree + 1
+
+
+def legendre_basis_matrix(
+    degree: int, n_t: int, T: float, times: npt.ArrayLike, derivative: bool = False
+) -> csr_array:
+    """The Legendre basis functions (or their time derivatives) at many times.
+
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval.
+    n_t : int
+        Number of equal sub-intervals of [0, T], at least 1.
+    T : float
+        End of the time interval.
+    times : array_like
+        One-dimensional real numbers (converted to float64). Times outside
+        [0, T] are evaluated at the nearest end; a time on the boundary of
+        two sub-intervals belongs to the one on its right.
+    derivative : bool, optional
+        Time derivatives instead of values (default False).
+
+    Returns
+    -------
+    scipy.sparse.csr_array
+        Shape ``(len(times), n_t * (degree + 1))``. Row r holds the
+        ``degree + 1`` basis values at ``times[r]`` in the coefficient layout,
+        equal to ``zelk.LegendreBasis(degree, n_t, T).evaluate_all_basis_functions(times[r])``
+        (or ``evaluate_all_basis_function_derivatives``); so ``B @ c``
+        evaluates the expansion with coefficients ``c`` at every time.
+
+    A single time gives a matrix of one row.
+
+    Raises
+    ------
+    TypeError
+        If ``degree`` or ``n_t`` is no integer, ``T`` no real number,
+        ``times`` not real numbers or a masked array, or ``derivative`` not a
+        bool.
+    OverflowError
+        If ``degree`` or ``n_t`` is negative or 2**64 or more, or the sizes
+        overflow.
+    ValueError
+        If ``n_t`` is 0 or ``times`` has more than one dimension.
+    MemoryError
+        If the matrix does not fit in memory.
+    """
+    degree = _count(degree, "degree")
+    n_t = _count(n_t, "n_t", minimum=1)
+    T = _real(T, "T")
+    array = _float_array(_unmasked(times, "times"), "times")
+    if array.ndim == 0:
+        array = array.reshape(1)
+    if array.ndim != 1:
+        raise ValueError(f"times must be a number or one-dimensional, got {array.ndim} dimensions")
+    return _csr(_native.basis_matrix(degree, n_t, T, array, _flag(derivative, "derivative")))

@@ -1,0 +1,44 @@
+"""The Lagrange points of a uniform grid."""
+
+from __future__ import annotations
+
+import numpy as np
+
+from . import _native
+from ._results import _owned
+from ._validation import FloatArray, _count, _real
+
+def get_lagrange_points(degree: int, n_t: int, T: float) -> FloatArray:
+    """The global Lagrange points of [0, T] cut into ``n_t`` equal sub-intervals.
+
+    Each sub-interval carries ``degree + 1`` equidistant nodes; neighbours
+    share their end node, and the last point is ``T`` itself.
+
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree: the number of points per sub-interval less one.
+    n_t : int
+        Number of equal sub-intervals of [0, T].
+    T : float
+        End of the time interval.
+
+    Returns
+    -------
+    numpy.ndarray
+        float64 array of ``n_t * degree + 1`` points, bit-identical to
+        ``zelk.get_lagrange_points(degree, n_t, T)``.
+
+    Raises
+    ------
+    TypeError
+        If ``degree`` or ``n_t`` is no integer, or ``T`` no real number.
+    OverflowError
+        If ``degree`` or ``n_t`` is negative or 2**64 or more, or the point
+        count overflows ("capacity overflow").
+    MemoryError
+        If the points do not fit in memory.
+    """
+    degree = _count(degree, "degree")
+    n_t = _count(n_t, "n_t")
+    return _owned(_native.lagrange_points(degree, n_t, _real(T, "T")), np.float64)
