@@ -36,7 +36,7 @@ nitpick_ignore_regex = [
     # Types named in signatures that no inventory here documents (no internet for intersphinx).
     ("py:class", r"(numpy|scipy|npt|collections\.abc|typing)\..*"),
     ("py:class", r"(FloatArray|csr_array|ArrayLike|NDArray|_Floats|_FloatArray|Sequence|Any)"),
-    ("py:class", r"(optional|array_like|int64 array|float64 array|.* of .*|two ints)"),
+    ("py:class", r"(optional|array_like|callable|int64 array|float64 array|.* of .*|two ints)"),
     # The choices of a string parameter, as numpydoc writes them: {"a", "b"}.
     ("py:class", r'\{?"[\w-]+"\}?'),
 ]
@@ -50,14 +50,21 @@ html_show_sourcelink = False
 
 autodoc_default_options = {"members": True}
 autodoc_member_order = "bysource"
-# The numpydoc sections give every type; numpy-typing aliases would swamp the signatures.
-autodoc_typehints = "none"
+# Signatures show the annotations, with numpy's typing aliases under their own short names
+# (expanded, ArrayLike alone would swamp a signature); the numpydoc sections say the rest.
+autodoc_typehints = "signature"
+autodoc_typehints_format = "short"
+autodoc_type_aliases = {"npt.ArrayLike": "ArrayLike"}
 autodoc_preserve_defaults = True
 napoleon_google_docstring = True
 napoleon_numpy_docstring = True
 napoleon_use_rtype = False
+# Attributes as fields of the class entry: where they are properties, autodoc lists them as well.
+napoleon_use_ivar = True
 
-# Every page imports what its snippets use, as a reader copying them would.
+# Every page imports what its snippets use, as a reader copying them would. The doctest
+# builder also runs the Examples of the API reference's docstrings (doctest_test_doctest_blocks
+# keeps its default): autodoc puts them on the page as doctest blocks.
 doctest_default_flags = _doctest.ELLIPSIS | _doctest.NORMALIZE_WHITESPACE | _doctest.DONT_ACCEPT_TRUE_FOR_1
 
 plot_include_source = True

@@ -37,25 +37,67 @@ class LegendreExpansion:
     Parameters
     ----------
     degree : int
-        Polynomial degree on each sub-interval.
+        Polynomial degree on each sub-interval, at least 0.
     n_t : int
         Number of equal sub-intervals of [0, T], at least 1.
     T : float
-        End of the time interval.
+        End of the time interval, positive and finite.
     coefficients : array_like
         Shape ``(n_t * (degree + 1), ...)``: real numbers in the coefficient
         layout along the first axis, one expansion per trailing index.
 
+    Attributes
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval.
+    n_t : int
+        Number of equal sub-intervals of [0, T].
+    T : float
+        End of the time interval.
+    coefficients : numpy.ndarray
+        The expansion's own read-only float64 copy, of the shape given.
+
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is no integer, ``T`` no real number, or
-        ``coefficients`` not real numbers or a masked array.
-    OverflowError
-        If ``degree`` or ``n_t`` is negative or 2**64 or more.
+        If ``degree`` or ``n_t`` is a bool or not an integer, ``T`` no real
+        number, or ``coefficients`` not real numbers or a masked array.
     ValueError
-        If ``n_t`` is 0, or ``coefficients`` is 0-d or its first axis has
-        the wrong length.
+        If ``degree`` is negative, ``n_t`` is below 1, ``T`` is not positive
+        and finite, or ``coefficients`` is 0-d or its first axis has the
+        wrong length.
+    OverflowError
+        If ``degree`` or ``n_t`` exceeds the int64 range.
+
+    See Also
+    --------
+    legendre_basis_matrix : The same values as a sparse matrix, for many coefficient vectors.
+    lagrange_to_legendre_basis_transformation : Coefficients from nodal values.
+    LegendreSpace : The space whose coefficient layout this is.
+
+    Notes
+    -----
+    Construction copies the coefficients once (8 bytes per value).
+    Evaluation costs ``O(degree)`` operations per time and column, with no
+    storage beyond the result; it runs without the GIL and can be
+    interrupted with Ctrl-C.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import zelk_arrays as za
+    >>> f = za.LegendreExpansion(1, 2, 1.0, [1.0, 2.0, 0.5, 0.5])
+    >>> f([0.0, 0.25, 0.75])
+    array([0.5, 1. , 2. ])
+    >>> f.derivative(0.25)
+    array(2.)
+
+    Trailing axes hold several expansions on the same grid:
+
+    >>> g = za.LegendreExpansion(0, 2, 1.0, np.array([[1.0, 10.0], [2.0, 20.0]]))
+    >>> g(np.array([0.25, 0.75]))
+    array([[ 1., 10.],
+           [ 2., 20.]])
     """
 
     __slots__ = ("_T", "_coefficients", "_columns", "_degree", "_flat", "_n_t", "_trailing")

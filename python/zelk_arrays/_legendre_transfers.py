@@ -22,7 +22,7 @@ def _grids(nt_coarse: int, nt_fine: int, degree: int) -> tuple[int, int, int]:
 
 
 def legendre_prolongation_matrix(
-    nt_coarse: int, nt_fine: int, degree: int, *, intervals: object = None
+    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | range | None = None
 ) -> csr_array:
     """The prolongation of Legendre coefficients from ``nt_coarse`` to ``nt_fine`` sub-intervals.
 
@@ -32,13 +32,17 @@ def legendre_prolongation_matrix(
 
     Parameters
     ----------
-    nt_coarse, nt_fine : int
-        Number of sub-intervals of the two grids of [0, T], at least 1 each.
+    nt_coarse : int
+        Number of sub-intervals of the grid the coefficients come from, at
+        least 1.
+    nt_fine : int
+        Number of sub-intervals of the grid they go to, at least 1.
     degree : int
         Polynomial degree on both grids, at least 0.
-    intervals : tuple of two ints, optional
-        ``(k_begin, k_end)``: only the rows of the fine sub-intervals
-        ``k_begin <= k < k_end``, polynomial by polynomial. Default: all.
+    intervals : tuple of two ints or range, optional
+        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows of
+        the fine sub-intervals ``k_begin <= k < k_end``, polynomial by
+        polynomial. Default: all.
 
     Returns
     -------
@@ -50,11 +54,51 @@ def legendre_prolongation_matrix(
     Raises
     ------
     TypeError
-        If a count is not an integer, or ``intervals`` not a pair of integers.
+        If a count is a bool or not an integer, or ``intervals`` is neither a
+        pair of integers nor a range.
     ValueError
-        If ``nt_coarse`` or ``nt_fine`` is 0, or ``intervals`` is out of range.
+        If ``nt_coarse`` or ``nt_fine`` is below 1 or ``degree`` negative, or
+        ``intervals`` is out of range or a range whose step is not 1.
     OverflowError
-        If a count is negative or the sizes exceed the address space.
+        If a count exceeds the int64 range, or the sizes exceed the address
+        space.
+    MemoryError
+        If the matrix does not fit in memory; the message says how many
+        bytes were requested.
+
+    See Also
+    --------
+    legendre_restriction_matrix : The L2 projection back onto the coarse grid.
+    lagrange_prolongation_matrix : The same transfer for nodal values.
+    column_range : The columns a range of rows touches.
+
+    Notes
+    -----
+    Row block ``i`` of fine sub-interval ``k`` reads the polynomials of
+    degree ``>= i`` of every coarse sub-interval that ``k`` overlaps (the
+    prolongation never raises the degree), so the matrix is upper triangular
+    by degree. Time and memory are proportional to the stored entries, at
+    most about ``nt_fine * (degree + 1) * (degree + 2)``, 12 bytes each
+    (16 with int64 indices).
+
+    Its transpose restricts residuals in a Legendre test space; see the
+    time operators page for which restriction suits which quantity.
+
+    Examples
+    --------
+    >>> import zelk_arrays as za
+    >>> P = za.legendre_prolongation_matrix(1, 2, 1)
+    >>> P.toarray()
+    array([[ 1. , -0.5],
+           [ 1. ,  0.5],
+           [ 0. ,  0.5],
+           [ 0. ,  0.5]])
+
+    ``u(t) = 2t - 1`` on [0, 1] (coefficients 0 and 1) becomes
+    ``-0.5 + 0.5 x`` on the left half and ``0.5 + 0.5 x`` on the right:
+
+    >>> P @ [0.0, 1.0]
+    array([-0.5,  0.5,  0.5,  0.5])
     """
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_fine)
@@ -62,7 +106,7 @@ def legendre_prolongation_matrix(
 
 
 def legendre_restriction_matrix(
-    nt_fine: int, nt_coarse: int, degree: int, *, intervals: object = None
+    nt_fine: int, nt_coarse: int, degree: int, *, intervals: tuple[int, int] | range | None = None
 ) -> csr_array:
     """The L2 projection of Legendre coefficients from ``nt_fine`` onto ``nt_coarse`` sub-intervals.
 
@@ -70,15 +114,24 @@ def legendre_restriction_matrix(
     and the two mass matrices: the restriction for solutions and iterates.
     Residuals, which live in the test space, are restricted by ``P.T``.
 
+    The grid arguments come in the order of :func:`legendre_prolongation_matrix`,
+    coarse before fine; pass them by keyword,
+    ``legendre_restriction_matrix(nt_coarse=..., nt_fine=..., degree=...)``,
+    so that a swap cannot pass silently.
+
     Parameters
     ----------
-    nt_fine, nt_coarse : int
-        Number of sub-intervals of the two grids of [0, T], at least 1 each.
+    nt_coarse : int
+        Number of sub-intervals of the grid the coefficients go to, at
+        least 1.
+    nt_fine : int
+        Number of sub-intervals of the grid they come from, at least 1.
     degree : int
         Polynomial degree on both grids, at least 0.
-    intervals : tuple of two ints, optional
-        ``(k_begin, k_end)``: only the rows of the coarse sub-intervals
-        ``k_begin <= k < k_end``, polynomial by polynomial. Default: all.
+    intervals : tuple of two ints or range, optional
+        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows of
+        the coarse sub-intervals ``k_begin <= k < k_end``, polynomial by
+        polynomial. Default: all.
 
     Returns
     -------
@@ -89,11 +142,41 @@ def legendre_restriction_matrix(
     Raises
     ------
     TypeError
-        If a count is not an integer, or ``intervals`` not a pair of integers.
+        If a count is a bool or not an integer, or ``intervals`` is neither a
+        pair of integers nor a range.
     ValueError
-        If ``nt_coarse`` or ``nt_fine`` is 0, or ``intervals`` is out of range.
+        If ``nt_coarse`` or ``nt_fine`` is below 1 or ``degree`` negative, or
+        ``intervals`` is out of range or a range whose step is not 1.
     OverflowError
-        If a count is negative or the sizes exceed the address space.
+        If a count exceeds the int64 range, or the sizes exceed the address
+        space.
+    MemoryError
+        If the matrix does not fit in memory; the message says how many
+        bytes were requested.
+
+    See Also
+    --------
+    legendre_prolongation_matrix : The transfer the other way.
+    time_mass_matrix : The mass matrices ``M_c`` and ``M_f``.
+    column_range : The columns a range of rows touches.
+
+    Notes
+    -----
+    Restriction after prolongation is the identity:
+    ``R @ P == I`` up to rounding. Time and memory are proportional to the
+    stored entries, 12 bytes each (16 with int64 indices).
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import zelk_arrays as za
+    >>> R = za.legendre_restriction_matrix(nt_coarse=1, nt_fine=2, degree=1)
+    >>> R.toarray()
+    array([[ 0.5 ,  0.5 ,  0.  ,  0.  ],
+           [-0.75,  0.75,  0.25,  0.25]])
+    >>> P = za.legendre_prolongation_matrix(nt_coarse=1, nt_fine=2, degree=1)
+    >>> np.allclose((R @ P).toarray(), np.eye(2))
+    True
     """
     nt_fine = _count(nt_fine, "nt_fine", minimum=1)
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)

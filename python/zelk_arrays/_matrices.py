@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from typing import TYPE_CHECKING
 
-import numpy.typing as npt
+from numpy.typing import ArrayLike
 
 from . import _native
 from ._ranges import checked_intervals, register_column_range
@@ -25,7 +25,7 @@ def _prolongation_sizes(nt_coarse: int, nt_fine: int, degree: int) -> tuple[int,
 
 
 def lagrange_prolongation_matrix(
-    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | None = None
+    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | range | None = None
 ) -> csr_array:
     """The prolongation from nodal values on ``nt_coarse`` to ``nt_fine`` sub-intervals.
 
@@ -49,8 +49,9 @@ def lagrange_prolongation_matrix(
         Sub-intervals of the grid the values go to, at least 1.
     degree : int
         Polynomial degree of both grids, at least 1.
-    intervals : tuple of two ints, optional
-        The fine sub-intervals ``[k_begin, k_end)`` whose rows to build; all by default.
+    intervals : tuple of two ints or range, optional
+        The fine sub-intervals ``[k_begin, k_end)``, as a pair or a step-1
+        range, whose rows to build; all by default.
 
     Returns
     -------
@@ -64,14 +65,47 @@ def lagrange_prolongation_matrix(
     Raises
     ------
     TypeError
-        If an argument is no integer, or ``intervals`` is not a pair of integers.
-    OverflowError
-        If an argument is negative or 2**64 or more, or the sizes overflow.
+        If a count is a bool or not an integer, or ``intervals`` is neither a
+        pair of integers nor a range.
     ValueError
-        If ``degree``, ``nt_coarse`` or ``nt_fine`` is 0 (checked in that order),
-        or ``intervals`` is not a range of fine sub-intervals.
+        If ``degree``, ``nt_coarse`` or ``nt_fine`` is below 1 (negative
+        counts included), or ``intervals`` is not a range of fine
+        sub-intervals with step 1.
+    OverflowError
+        If a count exceeds the int64 range, or the sizes overflow.
     MemoryError
-        If the matrix does not fit in memory.
+        If the matrix does not fit in memory; the message says how many
+        bytes were requested.
+
+    See Also
+    --------
+    legendre_prolongation_matrix : The same transfer for Legendre coefficients.
+    get_lagrange_points : The points whose values the rows and columns hold.
+    column_range : The columns a range of rows touches.
+
+    Notes
+    -----
+    A fine point inside a coarse sub-interval has ``degree + 1`` weights, a
+    point that falls on a coarse node has one. Time and memory are
+    proportional to the stored entries, at most ``(nt_fine * degree + 1) *
+    (degree + 1)``, 12 bytes each (16 with int64 indices).
+
+    The transpose restricts residuals of the nodal description; see the
+    time operators page for which restriction suits which quantity.
+
+    Examples
+    --------
+    >>> import zelk_arrays as za
+    >>> P = za.lagrange_prolongation_matrix(1, 2, 1)
+    >>> P.toarray()
+    array([[1. , 0. ],
+           [0.5, 0.5],
+           [0. , 1. ]])
+    >>> P @ [2.0, 4.0]          # a linear function stays itself
+    array([2., 3., 4.])
+    >>> za.lagrange_prolongation_matrix(1, 2, 1, intervals=(1, 2)).toarray()
+    array([[0.5, 0.5],
+           [0. , 1. ]])
     """
     nt_coarse, nt_fine, degree = _prolongation_sizes(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_fine)
@@ -95,7 +129,7 @@ def _transformation_sizes(degree: int, n_t: int) -> tuple[int, int]:
 
 
 def lagrange_to_legendre_basis_transformation(
-    degree: int, n_t: int, *, intervals: tuple[int, int] | None = None
+    degree: int, n_t: int, *, intervals: tuple[int, int] | range | None = None
 ) -> csr_array:
     """The matrix from nodal values to Legendre coefficients.
 
@@ -119,8 +153,9 @@ def lagrange_to_legendre_basis_transformation(
         Polynomial degree, at least 1.
     n_t : int
         Number of sub-intervals.
-    intervals : tuple of two ints, optional
-        The sub-intervals ``[k_begin, k_end)`` whose rows to build; all by default.
+    intervals : tuple of two ints or range, optional
+        The sub-intervals ``[k_begin, k_end)``, as a pair or a step-1 range,
+        whose rows to build; all by default.
 
     Returns
     -------
@@ -133,13 +168,47 @@ def lagrange_to_legendre_basis_transformation(
     Raises
     ------
     TypeError
-        If an argument is no integer, or ``intervals`` is not a pair of integers.
-    OverflowError
-        If an argument is negative or 2**64 or more, or the sizes overflow.
+        If a count is a bool or not an integer, or ``intervals`` is neither a
+        pair of integers nor a range.
     ValueError
-        If ``degree`` is 0, or ``intervals`` is not a range of sub-intervals.
+        If ``degree`` is below 1 or ``n_t`` negative, or ``intervals`` is not
+        a range of sub-intervals with step 1.
+    OverflowError
+        If a count exceeds the int64 range, or the sizes overflow.
     MemoryError
-        If the matrix does not fit in memory.
+        If the matrix does not fit in memory; the message says how many
+        bytes were requested.
+
+    See Also
+    --------
+    get_lagrange_points : The points whose values the columns hold.
+    LegendreExpansion : Evaluates the coefficients the rows give.
+    LagrangeSpace, LegendreSpace : Spaces with these two layouts.
+
+    Notes
+    -----
+    On each sub-interval the block is the inverse of the Vandermonde matrix
+    of the Legendre polynomials at the equidistant nodes. Its condition
+    number grows quickly with the degree: about 16 at degree 8, 1.2e3 at
+    degree 16 and 2.8e7 at degree 32 (the guide to choosing degree, nodes
+    and ``n_t`` has the table), so at high degree the coefficients amplify
+    any error in the values.
+
+    Time and memory are proportional to the ``(degree + 1)**2 * n_t``
+    stored entries, 12 bytes each (16 with int64 indices).
+
+    Examples
+    --------
+    >>> import zelk_arrays as za
+    >>> B = za.lagrange_to_legendre_basis_transformation(1, 2)
+    >>> B.toarray()
+    array([[ 0.5,  0.5,  0. ],
+           [ 0. ,  0.5,  0.5],
+           [-0.5,  0.5,  0. ],
+           [ 0. , -0.5,  0.5]])
+    >>> t = za.get_lagrange_points(1, 2, 1.0)
+    >>> B @ t                   # u(t) = t: mean and half-slope on each half
+    array([0.25, 0.75, 0.25, 0.25])
     """
     degree, n_t = _transformation_sizes(degree, n_t)
     k_begin, k_end = checked_intervals(intervals, n_t)
@@ -157,7 +226,7 @@ def _transformation_columns(degree: int, n_t: int, *, intervals: tuple[int, int]
 
 
 def legendre_basis_matrix(
-    degree: int, n_t: int, T: float, times: npt.ArrayLike, derivative: bool = False
+    degree: int, n_t: int, T: float, times: ArrayLike, derivative: bool = False
 ) -> csr_array:
     """The Legendre basis functions (or their time derivatives) at many times.
 
@@ -190,16 +259,44 @@ def legendre_basis_matrix(
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is no integer, ``T`` no real number,
-        ``times`` not real numbers or a masked array, or ``derivative`` not a
-        bool.
-    OverflowError
-        If ``degree`` or ``n_t`` is negative or 2**64 or more, or the sizes
-        overflow.
+        If ``degree`` or ``n_t`` is a bool or not an integer, ``T`` no real
+        number, ``times`` not real numbers or a masked array, or
+        ``derivative`` not a bool.
     ValueError
-        If ``n_t`` is 0 or ``times`` has more than one dimension.
+        If ``degree`` is negative, ``n_t`` is below 1, ``T`` is not positive
+        and finite, or ``times`` has more than one dimension.
+    OverflowError
+        If ``degree`` or ``n_t`` exceeds the int64 range, or the sizes
+        overflow.
     MemoryError
-        If the matrix does not fit in memory.
+        If the matrix does not fit in memory; the message says how many
+        bytes were requested.
+
+    See Also
+    --------
+    LegendreExpansion : Evaluates one set of coefficients without a matrix.
+    lagrange_to_legendre_basis_transformation : Coefficients from nodal values.
+
+    Notes
+    -----
+    The matrix pays off when the same times serve many coefficient vectors
+    (``B @ C`` for a matrix ``C`` of them); for one vector
+    :class:`LegendreExpansion` is cheaper. Time and memory are proportional
+    to the ``len(times) * (degree + 1)`` stored entries, 12 bytes each
+    (16 with int64 indices).
+
+    Examples
+    --------
+    >>> import zelk_arrays as za
+    >>> B = za.legendre_basis_matrix(1, 2, 1.0, [0.0, 0.25, 0.75])
+    >>> B.toarray()
+    array([[ 1.,  0., -1.,  0.],
+           [ 1.,  0.,  0.,  0.],
+           [ 0.,  1.,  0.,  0.]])
+    >>> B @ [1.0, 2.0, 0.5, 0.5]        # the expansion's values at the three times
+    array([0.5, 1. , 2. ])
+    >>> za.legendre_basis_matrix(1, 2, 1.0, 0.25, derivative=True).toarray()
+    array([[0., 0., 4., 0.]])
     """
     degree = _count(degree, "degree")
     n_t = _count(n_t, "n_t", minimum=1)

@@ -109,12 +109,60 @@ class LagrangeSpace(_TimeSpace):
     the layout of :func:`get_lagrange_points` and
     :func:`lagrange_prolongation_matrix`.
 
+    A space stores only its three numbers: it is cheap to create, hashable,
+    and equal to another space of the same kind, degree and grid.
+
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval, at least 1.
+    n_t : int
+        Number of equal sub-intervals of [0, T], at least 1.
+    T : float, optional
+        End of the time interval, positive and finite (default 1.0).
+
+    Attributes
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval.
+    n_t : int
+        Number of equal sub-intervals of [0, T].
+    T : float
+        End of the time interval.
+    dim : int
+        Number of basis functions, ``n_t * degree + 1``.
+
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is not an integer or ``T`` not a real number.
+        If ``degree`` or ``n_t`` is a bool or not an integer, or ``T`` not a
+        real number.
     ValueError
-        If ``degree`` < 1, ``n_t`` < 1, or ``T`` is not positive and finite.
+        If ``degree`` < 1 or ``n_t`` < 1 (negative counts included), or ``T``
+        is not positive and finite.
+    OverflowError
+        If ``degree``, ``n_t`` or ``dim`` exceeds the int64 range.
+
+    See Also
+    --------
+    LegendreSpace : The discontinuous modal space on the same grid.
+    get_lagrange_points : The nodes, in this space's global numbering.
+    time_mass_matrix, time_derivative_matrix, time_jump_matrix : Operators between two spaces.
+
+    Examples
+    --------
+    >>> import zelk_arrays as za
+    >>> space = za.LagrangeSpace(2, 3, T=1.5)
+    >>> space
+    LagrangeSpace(degree=2, n_t=3, T=1.5)
+    >>> space.dim, space.index(1, 2), space.index(2, 0)
+    (7, 4, 4)
+    >>> space.local_dofs()
+    array([[0, 1, 2],
+           [2, 3, 4],
+           [4, 5, 6]])
+    >>> space == za.LagrangeSpace(2, 3, 1.5)
+    True
     """
 
     __slots__ = ()
@@ -124,17 +172,52 @@ class LagrangeSpace(_TimeSpace):
         return self._n_t * self._degree + 1
 
     def index(self, k: int, i: int) -> int:
-        """Global index of node ``i`` (0 <= i <= degree) of sub-interval ``k``."""
+        """Global index of node ``i`` (0 <= i <= degree) of sub-interval ``k``: ``k * degree + i``.
+
+        Parameters
+        ----------
+        k : int
+            Sub-interval, ``0 <= k < n_t``.
+        i : int
+            Local node, ``0 <= i <= degree``.
+
+        Returns
+        -------
+        int
+            The global index; the end node of sub-interval k and the first
+            node of sub-interval k + 1 have the same one.
+
+        Raises
+        ------
+        TypeError
+            If ``k`` or ``i`` is not an integer.
+        ValueError
+            If ``k`` or ``i`` is out of range.
+        """
         k, i = self._checked_local(k, i)
         return k * self._degree + i
 
     def local_dofs(self) -> IndexArray:
-        """int64 array of shape ``(n_t, degree + 1)``: row k holds sub-interval k's global indices."""
+        """The global indices of every sub-interval's basis functions.
+
+        Returns
+        -------
+        numpy.ndarray
+            int64 array of shape ``(n_t, degree + 1)``: row k holds
+            sub-interval k's global indices, local basis function by local
+            basis function. It takes ``8 * n_t * (degree + 1)`` bytes.
+        """
         starts = np.arange(self._n_t, dtype=np.int64) * self._degree
         return starts[:, None] + np.arange(self._degree + 1, dtype=np.int64)
 
     def interval_major(self) -> IndexArray:
-        """The identity permutation: the nodal layout already runs sub-interval by sub-interval."""
+        """The identity permutation: the nodal layout already runs sub-interval by sub-interval.
+
+        Returns
+        -------
+        numpy.ndarray
+            int64 array ``arange(dim)``, for code that treats both spaces alike.
+        """
         return np.arange(self._dim, dtype=np.int64)
 
 
@@ -147,12 +230,62 @@ class LegendreSpace(_TimeSpace):
     of :class:`LegendreExpansion` and of
     :func:`lagrange_to_legendre_basis_transformation`.
 
+    A space stores only its three numbers: it is cheap to create, hashable,
+    and equal to another space of the same kind, degree and grid.
+
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval, at least 0.
+    n_t : int
+        Number of equal sub-intervals of [0, T], at least 1.
+    T : float, optional
+        End of the time interval, positive and finite (default 1.0).
+
+    Attributes
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval.
+    n_t : int
+        Number of equal sub-intervals of [0, T].
+    T : float
+        End of the time interval.
+    dim : int
+        Number of basis functions, ``n_t * (degree + 1)``.
+
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is not an integer or ``T`` not a real number.
+        If ``degree`` or ``n_t`` is a bool or not an integer, or ``T`` not a
+        real number.
     ValueError
         If ``degree`` < 0, ``n_t`` < 1, or ``T`` is not positive and finite.
+    OverflowError
+        If ``degree``, ``n_t`` or ``dim`` exceeds the int64 range.
+
+    See Also
+    --------
+    LagrangeSpace : The continuous nodal space on the same grid.
+    LegendreExpansion : Evaluates coefficients in this space's layout.
+    time_mass_matrix, time_derivative_matrix, time_jump_matrix : Operators between two spaces.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import zelk_arrays as za
+    >>> space = za.LegendreSpace(1, 3)
+    >>> space.dim, space.index(2, 1)
+    (6, 5)
+    >>> space.local_dofs()
+    array([[0, 3],
+           [1, 4],
+           [2, 5]])
+
+    ``interval_major`` reorders coefficients sub-interval by sub-interval:
+
+    >>> coefficients = np.array([10.0, 20.0, 30.0, 11.0, 21.0, 31.0])
+    >>> coefficients[space.interval_major()]
+    array([10., 11., 20., 21., 30., 31.])
     """
 
     __slots__ = ()
@@ -161,12 +294,40 @@ class LegendreSpace(_TimeSpace):
         return self._n_t * (self._degree + 1)
 
     def index(self, k: int, i: int) -> int:
-        """Global index of P_i (0 <= i <= degree) on sub-interval ``k``."""
+        """Global index of P_i (0 <= i <= degree) on sub-interval ``k``: ``i * n_t + k``.
+
+        Parameters
+        ----------
+        k : int
+            Sub-interval, ``0 <= k < n_t``.
+        i : int
+            Legendre polynomial, ``0 <= i <= degree``.
+
+        Returns
+        -------
+        int
+            The global index.
+
+        Raises
+        ------
+        TypeError
+            If ``k`` or ``i`` is not an integer.
+        ValueError
+            If ``k`` or ``i`` is out of range.
+        """
         k, i = self._checked_local(k, i)
         return i * self._n_t + k
 
     def local_dofs(self) -> IndexArray:
-        """int64 array of shape ``(n_t, degree + 1)``: row k holds sub-interval k's global indices."""
+        """The global indices of every sub-interval's basis functions.
+
+        Returns
+        -------
+        numpy.ndarray
+            int64 array of shape ``(n_t, degree + 1)``: row k holds
+            sub-interval k's global indices, local basis function by local
+            basis function. It takes ``8 * n_t * (degree + 1)`` bytes.
+        """
         polynomials = np.arange(self._degree + 1, dtype=np.int64) * self._n_t
         return np.arange(self._n_t, dtype=np.int64)[:, None] + polynomials
 
@@ -174,7 +335,13 @@ class LegendreSpace(_TimeSpace):
         """Permutation ``order`` with ``order[k * (degree + 1) + i] = i * n_t + k``.
 
         ``x[order]`` lists the coefficients sub-interval by sub-interval, as
-        time-slab and time-parallel codes keep them.
+        time-slab and time-parallel codes keep them; ``y[order] = x`` (or
+        ``x[np.argsort(order)]``) goes back.
+
+        Returns
+        -------
+        numpy.ndarray
+            int64 array of ``dim`` indices.
         """
         return self.local_dofs().reshape(-1)
 
