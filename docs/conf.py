@@ -22,6 +22,7 @@ extensions = [
     "sphinx.ext.intersphinx",
     "sphinx.ext.mathjax",
     "sphinx-mathjax-offline",  # MathJax served from the site itself: readers may be offline
+    "sphinx_copybutton",
     "matplotlib.sphinxext.plot_directive",
     "myst_parser",
     "stub_api",
@@ -61,6 +62,11 @@ napoleon_numpy_docstring = True
 napoleon_use_rtype = False
 # Attributes as fields of the class entry: where they are properties, autodoc lists them as well.
 napoleon_use_ivar = True
+
+# The copy button copies only the input lines of a snippet, without their prompts.
+copybutton_prompt_text = r">>> |\.\.\. |\$ "
+copybutton_prompt_is_regexp = True
+copybutton_only_copy_prompt_lines = True
 
 # Every page imports what its snippets use, as a reader copying them would. The doctest
 # builder also runs the Examples of the API reference's docstrings (doctest_test_doctest_blocks
