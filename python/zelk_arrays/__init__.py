@@ -12,11 +12,14 @@ equal to what :mod:`zelk` returns for the same arguments. Sparse matrices are
 ``scipy.sparse.csr_array`` with float64 data, sorted column indices and
 int32 index arrays where every index fits (int64 otherwise).
 
-Errors follow numpy and scipy: ``TypeError`` for arguments of the wrong type,
-``OverflowError`` for negative counts, for sizes beyond the address space
-("capacity overflow") and for matrices whose indices would not fit int64,
-``ValueError`` for invalid values, ``MemoryError`` for results larger than the
-memory available.
+Errors follow numpy and scipy: ``TypeError`` for arguments of the wrong type
+(a bool where a count is expected included), ``ValueError`` for invalid values
+(negative counts, a ``T`` that is not positive and finite, an ``intervals``
+that is neither a pair nor a step-1 range of sub-intervals),
+``OverflowError`` for counts beyond int64, for sizes beyond the address space
+and for matrices whose indices would not fit int64, ``MemoryError``, with the
+number of bytes requested, for results larger than the memory available.
+Each entry of the reference lists its own.
 """
 
 from __future__ import annotations
