@@ -60,8 +60,6 @@ autodoc_preserve_defaults = True
 napoleon_google_docstring = True
 napoleon_numpy_docstring = True
 napoleon_use_rtype = False
-# Attributes as fields of the class entry: where they are properties, autodoc lists them as well.
-napoleon_use_ivar = True
 
 # The copy button copies only the input lines of a snippet, without their prompts.
 copybutton_prompt_text = r">>> |\.\.\. |\$ "

@@ -46,17 +46,6 @@ class LegendreExpansion:
         Shape ``(n_t * (degree + 1), ...)``: real numbers in the coefficient
         layout along the first axis, one expansion per trailing index.
 
-    Attributes
-    ----------
-    degree : int
-        Polynomial degree on each sub-interval.
-    n_t : int
-        Number of equal sub-intervals of [0, T].
-    T : float
-        End of the time interval.
-    coefficients : numpy.ndarray
-        The expansion's own read-only float64 copy, of the shape given.
-
     Raises
     ------
     TypeError
@@ -140,7 +129,7 @@ class LegendreExpansion:
 
     @property
     def coefficients(self) -> FloatArray:
-        """The coefficients (read-only)."""
+        """The expansion's own float64 copy of the coefficients, of the shape given; read-only."""
         return self._coefficients
 
     def __repr__(self) -> str:
@@ -195,6 +184,15 @@ class LegendreExpansion:
             If ``times`` are not real numbers.
         MemoryError
             If the result does not fit in memory.
+
+        Examples
+        --------
+        >>> import zelk_arrays as za
+        >>> f = za.LegendreExpansion(1, 1, 2.0, [1.0, 0.5])    # 1 + x / 2 with x = t - 1
+        >>> f([0.0, 1.0, 2.0])
+        array([0.5, 1. , 1.5])
+        >>> f(1.0)
+        array(1.)
         """
         return self._evaluate(times, False)
 
@@ -220,5 +218,12 @@ class LegendreExpansion:
             If ``times`` are not real numbers.
         MemoryError
             If the result does not fit in memory.
+
+        Examples
+        --------
+        >>> import zelk_arrays as za
+        >>> f = za.LegendreExpansion(1, 1, 2.0, [1.0, 0.5])    # 1 + x / 2 with x = t - 1
+        >>> f.derivative([0.0, 2.0])
+        array([0.5, 0.5])
         """
         return self._evaluate(times, True)
