@@ -31,8 +31,11 @@ docs: install $(DOCS_TOOLS)
 
 docs-check: docs-doctest docs-links docs-browser
 
+# The reference's Examples come from the docstrings as doctest blocks: a page without any would mean they went untested.
 docs-doctest: docs
 	$(SPHINX) -b doctest docs $(DOCS_BUILD)/doctest
+	@grep -qx 'Document: api/zelk_arrays' $(DOCS_BUILD)/doctest/output.txt || \
+	  { echo "docs-doctest: the Examples of zelk_arrays' docstrings did not run"; exit 1; }
 
 # linkcheck checks the links to files; check_links.py every href, src and anchor of the built pages.
 docs-links: docs
