@@ -74,12 +74,13 @@ def legendre_prolongation_matrix(
 
     Notes
     -----
-    Row block ``i`` of fine sub-interval ``k`` reads the polynomials of
-    degree ``>= i`` of every coarse sub-interval that ``k`` overlaps (the
-    prolongation never raises the degree), so the matrix is upper triangular
-    by degree. Time and memory are proportional to the stored entries, at
-    most about ``nt_fine * (degree + 1) * (degree + 2)``, 12 bytes each
-    (16 with int64 indices).
+    Each pair of overlapping fine and coarse sub-intervals contributes at
+    most ``(degree + 1)**2`` entries, and there are
+    ``nt_fine + nt_coarse - gcd(nt_fine, nt_coarse)`` such pairs. On nested
+    grids about half of them remain: there the coefficient of P_i on a fine
+    sub-interval reads only the coarse polynomials of degree ``>= i``. Time
+    and memory are proportional to the stored entries, 12 bytes each (16 with
+    int64 indices).
 
     Its transpose restricts residuals in a Legendre test space; see the
     time operators page for which restriction suits which quantity.
@@ -163,8 +164,11 @@ def legendre_restriction_matrix(
     Notes
     -----
     Restriction after prolongation is the identity:
-    ``R @ P == I`` up to rounding. Time and memory are proportional to the
-    stored entries, 12 bytes each (16 with int64 indices).
+    ``R @ P == I`` up to rounding. Each pair of overlapping fine and coarse
+    sub-intervals contributes at most ``(degree + 1)**2`` entries, and there
+    are ``nt_fine + nt_coarse - gcd(nt_fine, nt_coarse)`` such pairs. Time and
+    memory are proportional to the stored entries, 12 bytes each (16 with
+    int64 indices).
 
     Examples
     --------

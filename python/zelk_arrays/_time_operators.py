@@ -134,7 +134,7 @@ def time_mass_matrix(
     are worked out once per call at a cost that grows with the product of
     the two degrees; the fill then takes time proportional to the number of
     stored entries, at most ``(trial.degree + 1) * (test.degree + 1)`` per
-    sub-interval (and a few more for the jump matrix). Each stored entry takes
+    sub-interval. Each stored entry takes
     12 bytes (16 where the indices need int64), plus 4 or 8 bytes per row.
 
     Examples
@@ -223,7 +223,7 @@ def time_derivative_matrix(
     are worked out once per call at a cost that grows with the product of
     the two degrees; the fill then takes time proportional to the number of
     stored entries, at most ``(trial.degree + 1) * (test.degree + 1)`` per
-    sub-interval (and a few more for the jump matrix). Each stored entry takes
+    sub-interval. Each stored entry takes
     12 bytes (16 where the indices need int64), plus 4 or 8 bytes per row.
 
     Examples
@@ -304,14 +304,13 @@ def time_jump_matrix(
        \qquad \varphi_j(0^-) = 0 .
 
     The initial value ``u0`` enters the right-hand side as ``u0 * v_i(0+)``.
-    The entries are values of Legendre polynomials at the ends, ``+-1``, and
-    do not depend on ``T``.
+    The entries are products of basis values at the ends of sub-intervals,
+    each ``1`` or ``-1``: exact, and independent of ``T``.
 
-    Every entry is computed from the reference-interval integrals, which
-    are worked out once per call at a cost that grows with the product of
-    the two degrees; the fill then takes time proportional to the number of
-    stored entries, at most ``(trial.degree + 1) * (test.degree + 1)`` per
-    sub-interval (and a few more for the jump matrix). Each stored entry takes
+    The fill takes time proportional to the number of stored entries, at
+    most ``(trial.degree + 1) * (test.degree + 1)`` per
+    sub-interval, twice that with a discontinuous trial space, whose jump
+    also reads the sub-interval before. Each stored entry takes
     12 bytes (16 where the indices need int64), plus 4 or 8 bytes per row.
 
     Examples
