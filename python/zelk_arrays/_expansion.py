@@ -68,7 +68,8 @@ class LegendreExpansion:
     -----
     Construction copies the coefficients once (8 bytes per value).
     Evaluation costs ``O(degree)`` operations per time and column, with no
-    storage beyond the result; it runs without the GIL and can be
+    storage beyond the result (and a float64 copy of times that are not
+    contiguous float64 already); it runs without the GIL and can be
     interrupted with Ctrl-C.
 
     Examples

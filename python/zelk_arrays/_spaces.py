@@ -109,8 +109,8 @@ class LagrangeSpace(_TimeSpace):
     the layout of :func:`get_lagrange_points` and
     :func:`lagrange_prolongation_matrix`.
 
-    A space stores only its three numbers: it is cheap to create, hashable,
-    and equal to another space of the same kind, degree and grid.
+    A space stores nothing per basis function: it is cheap to create,
+    hashable, and equal to another space of the same kind, degree and grid.
 
     Parameters
     ----------
@@ -230,8 +230,8 @@ class LegendreSpace(_TimeSpace):
     of :class:`LegendreExpansion` and of
     :func:`lagrange_to_legendre_basis_transformation`.
 
-    A space stores only its three numbers: it is cheap to create, hashable,
-    and equal to another space of the same kind, degree and grid.
+    A space stores nothing per basis function: it is cheap to create,
+    hashable, and equal to another space of the same kind, degree and grid.
 
     Parameters
     ----------
