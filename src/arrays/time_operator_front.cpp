@@ -2,6 +2,7 @@
 #include "arrays/time_operator_front.hpp"
 
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "arrays/csr_result.hpp"
@@ -23,7 +24,7 @@ LocalBasis basis_arg(PyObject* is_legendre, PyObject* degree)
 
 PyObject* time_operator_matrix(TimeOperator op, const char* name, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded(std::string("the matrix of ") + name + "(trial, test)", [&] {
         expect_arguments(name, nargs, 8);
         const LocalBasis trial = basis_arg(args[0], args[1]);
         const LocalBasis test = basis_arg(args[2], args[3]);
