@@ -11,11 +11,14 @@ from __future__ import annotations
 from collections.abc import Callable
 from typing import Any
 
-from ._validation import _intervals as checked_intervals  # noqa: F401 - the builders' import
+from ._validation import _intervals
 
 # builder -> function(*args, intervals=intervals, **kwargs) -> (column_begin, column_end)
 _COLUMN_RANGES: dict[Callable[..., Any], Callable[..., tuple[int, int]]] = {}
 
+
+# What every builder checks its intervals with: the one contract of _validation.
+checked_intervals = _intervals
 
 _Columns = Callable[..., tuple[int, int]]
 

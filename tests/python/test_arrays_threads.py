@@ -11,10 +11,12 @@ pytest.importorskip("scipy.sparse")
 # no memory. An interrupt that only lands after the call would run into the generous timeout instead.
 INTERRUPTED = textwrap.dedent(
     """
-    import _thread, threading
+    import _thread, signal, threading
     import numpy as np
     import zelk_arrays as za
 
+    # A parent started in the background may have passed SIGINT on as ignored, and then Python installs no handler.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     f = za.LegendreExpansion(10_000, 1, 1.0, np.ones(10_001))
     times = np.zeros(200_000_000)
     threading.Timer(0.3, _thread.interrupt_main).start()
