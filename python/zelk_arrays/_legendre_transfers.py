@@ -37,8 +37,9 @@ def legendre_prolongation_matrix(
     degree : int
         Polynomial degree on both grids, at least 0.
     intervals : tuple of two ints or range, optional
-        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows of the fine sub-intervals
-        ``k_begin <= k < k_end``, polynomial by polynomial. Default: all.
+        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows
+        of the fine sub-intervals ``k_begin <= k < k_end``, polynomial by
+        polynomial. Default: all.
 
     Returns
     -------
@@ -80,8 +81,9 @@ def legendre_restriction_matrix(*, nt_coarse: int, nt_fine: int, degree: int, in
     degree : int
         Polynomial degree on both grids, at least 0.
     intervals : tuple of two ints or range, optional
-        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows of the coarse sub-intervals
-        ``k_begin <= k < k_end``, polynomial by polynomial. Default: all.
+        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows
+        of the coarse sub-intervals ``k_begin <= k < k_end``, polynomial by
+        polynomial. Default: all.
 
     Returns
     -------

@@ -153,7 +153,9 @@ def lagrange_to_legendre_basis_transformation(
 
 
 @register_column_range(lagrange_to_legendre_basis_transformation)
-def _transformation_columns(degree: int, n_t: int, *, intervals: tuple[int, int] | range | None = None) -> tuple[int, int]:
+def _transformation_columns(
+    degree: int, n_t: int, *, intervals: tuple[int, int] | range | None = None
+) -> tuple[int, int]:
     degree, n_t = _transformation_sizes(degree, n_t)
     k_begin, k_end = checked_intervals(intervals, n_t)
     # Sub-interval k reads its nodes k * degree ... k * degree + degree.

@@ -79,9 +79,9 @@ _OPERATOR_DOC: Final = """
         The spaces of the columns (u_j) and of the rows (v_i), on the same
         grid (equal ``n_t`` and ``T``; the degrees may differ).
     intervals : tuple of two ints or range, optional
-        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: build only the rows that the test space's
-        sub-intervals ``k_begin <= k < k_end`` own (see
-        :func:`column_range`). Default: all rows.
+        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: build only the
+        rows that the test space's sub-intervals ``k_begin <= k < k_end``
+        own (see :func:`column_range`). Default: all rows.
 
     Returns
     -------
