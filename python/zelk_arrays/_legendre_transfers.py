@@ -71,8 +71,10 @@ def legendre_restriction_matrix(*, nt_coarse: int, nt_fine: int, degree: int, in
     and the two mass matrices: the restriction for solutions and iterates.
     Residuals, which live in the test space, are restricted by ``P.T``.
 
-    Every argument is keyword-only: positional grid sizes, in whichever
-    order, would build a valid-looking matrix of the wrong grids.
+    The arguments are keyword-only: earlier versions took
+    ``(nt_fine, nt_coarse, degree)`` positionally, the reverse of the
+    prolongation's order, so an old call fails now instead of silently
+    building the matrix of swapped grids.
 
     Parameters
     ----------
