@@ -72,6 +72,9 @@ def test_numpy_integers_are_counts(entry, name):
     assert type(ENTRIES[entry](**{name: np.int64(default)})) is type(ENTRIES[entry]())
 
 
+# T <= 0, inf and nan were taken by the expansion, the basis matrix and the points, and a subnormal step gave
+# all-zero grids; a range of intervals was unpacked as a pair and a set or dict taken as one; the coefficients
+# could be made writeable. Each of those cases below failed before.
 @pytest.mark.parametrize(
     "T, error, match",
     [
@@ -142,41 +145,6 @@ def test_restriction_takes_keywords_only_and_matches_the_prolongation():
     P = za.legendre_prolongation_matrix(nt_coarse=2, nt_fine=4, degree=1)
     R = za.legendre_restriction_matrix(nt_coarse=2, nt_fine=4, degree=1)
     assert R.shape == P.T.shape == (4, 8)
-
-
-# The faults that adversarial use found; each failed before its fix.
-
-
-def test_a_range_of_intervals_means_start_to_stop():
-    whole = za.lagrange_to_legendre_basis_transformation(1, 4).toarray()
-    rows = [p * 4 + k for p in range(2) for k in (1, 2)]
-    piece = za.lagrange_to_legendre_basis_transformation(1, 4, intervals=range(1, 3))
-    assert np.array_equal(piece.toarray(), whole[rows])
-
-
-@pytest.mark.parametrize("unordered", [{1, 2}, {1: None, 2: None}])
-def test_unordered_intervals_are_rejected(unordered):
-    with pytest.raises(TypeError, match="intervals must be a pair"):
-        za.time_mass_matrix(LEG(1, 4), LEG(1, 4), intervals=unordered)
-
-
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda: za.LegendreExpansion(1, 2, -1.0, np.arange(4.0)),
-        lambda: za.legendre_basis_matrix(1, 2, 0.0, [0.25]),
-        lambda: za.get_lagrange_points(2, 3, math.inf),
-    ],
-)
-def test_a_grid_end_must_be_positive_and_finite(call):
-    with pytest.raises(ValueError, match="T must be positive and finite"):
-        call()
-
-
-@pytest.mark.parametrize("call", [lambda: za.time_quadrature(3, 4, 5e-324), lambda: LEG(1, 4, 1e-308)])
-def test_a_subnormal_step_is_rejected(call):
-    with pytest.raises(ValueError, match="normal double"):
-        call()
 
 
 @pytest.mark.parametrize("copied", [lambda f: f, copy.deepcopy, lambda f: pickle.loads(pickle.dumps(f))])
