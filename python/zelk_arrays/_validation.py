@@ -21,6 +21,7 @@ FloatArray = npt.NDArray[np.float64]
 COUNT_MAX: Final = 2**63 - 1
 # The smallest normal double: a step below it has lost bits of its relative precision, or is 0.
 _SMALLEST_STEP: Final = Fraction(2) ** -1022
+_SMALLEST_NORMAL: Final = 2.0**-1022
 
 
 def _index(value: object, name: str) -> int:
@@ -66,6 +67,10 @@ def _end_time(value: object, *divisors: int) -> float:
     if not (math.isfinite(T) and T > 0.0):
         raise ValueError(f"T must be positive and finite, got {T!r}")
     steps = math.prod(d for d in divisors if d > 0)
+    # Rounding is monotone, so a rounded quotient above the bound means an exact one at least at it; only
+    # the rest (and steps that a double does not hold exactly) need exact arithmetic.
+    if steps <= 2**53 and T / steps > _SMALLEST_NORMAL:
+        return T
     if Fraction(T) < _SMALLEST_STEP * steps:
         raise ValueError(f"T / {steps} must be a normal double (at least 2**-1022), got T = {T!r}")
     return T
