@@ -148,6 +148,10 @@ LegendreTransferShape legendre_transfer_shape(bool restriction, std::uint64_t nt
                                             : std::min(nt_coarse, (fine_units - 1) / coarse_units + 2);
     const std::uint64_t nrows = checked_mul(k_end - k_begin, size);
     const std::uint64_t max_nnz = checked_mul(nrows, checked_mul(reach, size));
+    // The overlap table and the sums of one block must fit before the rule is sought.
+    const std::uint64_t block = checked_mul(size, size);
+    require_memory(checked_mul(coarse_units + fine_units - 1, block), sizeof(double));
+    require_memory(block, 2 * sizeof(DoubleDouble));
     return {restriction, degree,       nt_coarse, nt_fine,
             k_begin,     k_end,        coarse_units, fine_units,
             nrows,       restriction ? fine_dim : coarse_dim, max_nnz};
