@@ -2,6 +2,7 @@
 #include "time_operators/time_operator_rows.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -68,13 +69,24 @@ TimeOperatorBlocks local_blocks(const TimeOperatorShape& shape)
     return blocks;
 }
 
-// h v rounded once. The exact product of the double-double steps would
-// overflow in its error term for h near the largest double, so such an h is
-// scaled down by a power of two first, which changes no bit.
-double times_h(double h, DoubleDouble v) noexcept
+// h v rounded once to the nearest double, ties to even, for v within
+// `error` of the exact value. The exact product of h and a rational integral
+// can be a tie (h = T / n_t and the integrals share factors like 3 and 5);
+// where the double-double product cannot be told from a midpoint it is taken
+// as one. The error term of the product would overflow for h near the largest
+// double, so such an h is scaled down by a power of two first, which changes
+// no bit.
+double times_h(double h, DoubleDouble v, double error) noexcept
 {
-    if (std::fabs(h) > 0x1p960) return (DoubleDouble(h * 0x1p-64) * v).to_double() * 0x1p64;
-    return (DoubleDouble(h) * v).to_double();
+    if (std::fabs(h) > 0x1p960) return times_h(h * 0x1p-64, v, error) * 0x1p64;
+    const DoubleDouble product = DoubleDouble(h) * v;
+    const double nearest = product.hi;  // the nearest double to hi + lo, but for a tie
+    if (product.lo == 0.0 || !std::isfinite(nearest)) return nearest;
+    const double other = std::nextafter(nearest, product.lo > 0.0 ? HUGE_VAL : -HUGE_VAL);
+    const double half_gap = std::fabs(other - nearest) * 0.5;
+    const double tolerance = std::fabs(h) * error + std::fabs(nearest) * 0x1p-100;
+    if (std::fabs(std::fabs(product.lo) - half_gap) > tolerance) return nearest;
+    return (std::bit_cast<std::uint64_t>(nearest) & 1) == 0 ? nearest : other;
 }
 
 }  // namespace
@@ -123,7 +135,7 @@ public:
         auto put = [&](std::uint64_t column, const Integral& sum) {
             const DoubleDouble exact = settled(sum);
             if (exact.hi == 0.0) return;
-            const double value = blocks_.scaled ? times_h(blocks_.h, exact) : exact.to_double();
+            const double value = times_h(blocks_.scaled ? blocks_.h : 1.0, exact, sum.error);
             if (value == 0.0) return;  // an h so small that the product underflows
             columns[n] = static_cast<Column>(column);
             values[n] = value;

@@ -76,6 +76,14 @@ def shifted_legendre(j, a, b):
     return tuple(out)
 
 
+@functools.cache
+def moments(i, x0, x1):
+    """Integrals of x^m P_i(x) over [x0, x1], m = 0 ... 28."""
+    p = legendre_poly(i)
+    return tuple(sum(c * (x1 ** (m + n + 1) - x0 ** (m + n + 1)) / (m + n + 1) for n, c in enumerate(p))
+                 for m in range(29))
+
+
 def overlap(i, j, nt_coarse, nt_fine, k, K):
     """Integral of P_i(x_fine) P_j(x_coarse) dx_fine over fine k and coarse K's overlap."""
     lo = max(Fraction(k, nt_fine), Fraction(K, nt_coarse))
@@ -85,8 +93,7 @@ def overlap(i, j, nt_coarse, nt_fine, k, K):
     b = Fraction(nt_coarse, nt_fine)
     a = Fraction(2 * k + 1, nt_fine) * nt_coarse - 2 * K - 1
     x0, x1 = 2 * lo * nt_fine - 2 * k - 1, 2 * hi * nt_fine - 2 * k - 1
-    product = multiply(list(legendre_poly(i)), list(shifted_legendre(j, a, b)))
-    return sum(c * (x1 ** (m + 1) - x0 ** (m + 1)) / (m + 1) for m, c in enumerate(product))
+    return sum(c * m for c, m in zip(shifted_legendre(j, a, b), moments(i, x0, x1)))
 
 
 def exact_transfers(nt_coarse, nt_fine, degree):
@@ -110,3 +117,22 @@ def test_transfers_within_two_ulps(seed):
         prolongation, restriction = exact_transfers(nt_coarse, nt_fine, degree)
         check_entries(stored(za.legendre_prolongation_matrix(nt_coarse, nt_fine, degree)), prolongation, ulps=2)
         check_entries(stored(za.legendre_restriction_matrix(nt_fine, nt_coarse, degree)), restriction, ulps=2)
+
+
+@pytest.mark.parametrize("nt_coarse, nt_fine, k", [(1, 16, 15), (3, 5, 2)])
+def test_high_degree_transfers_keep_small_entries_within_two_ulps(nt_coarse, nt_fine, k):
+    # Degree 28 on fine sub-interval k: entries down to (nt_coarse / nt_fine)**28,
+    # powers of two among them, which must come out exact.
+    degree = 28
+    prolongation = stored(za.legendre_prolongation_matrix(nt_coarse, nt_fine, degree, intervals=(k, k + 1)))
+    restriction = stored(za.legendre_restriction_matrix(nt_fine, nt_coarse, degree))
+    exact_rows, exact_columns = {}, {}
+    for i in range(degree + 1):
+        for j in range(degree + 1):
+            for K in range(nt_coarse):
+                J = overlap(i, j, nt_coarse, nt_fine, k, K)
+                exact_rows[i, j * nt_coarse + K] = Fraction(2 * i + 1, 2) * J
+                exact_columns[j * nt_coarse + K, i * nt_fine + k] = (
+                    Fraction(2 * j + 1, 2) * Fraction(nt_coarse, nt_fine) * J)
+    check_entries(prolongation, exact_rows, ulps=2)
+    check_entries({key: x for key, x in restriction.items() if key[1] % nt_fine == k}, exact_columns, ulps=2)
