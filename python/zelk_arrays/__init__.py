@@ -13,13 +13,11 @@ equal to what :mod:`zelk` returns for the same arguments. Sparse matrices are
 int32 index arrays where every index fits (int64 otherwise).
 
 Errors follow numpy and scipy: ``TypeError`` for arguments of the wrong type
-(a bool where a count is expected included), ``ValueError`` for invalid values
-(negative counts, a ``T`` that is not positive and finite, an ``intervals``
-that is neither a pair nor a step-1 range of sub-intervals),
-``OverflowError`` for counts beyond int64, for sizes beyond the address space
-and for matrices whose indices would not fit int64, ``MemoryError``, with the
-number of bytes requested, for results larger than the memory available.
-Each entry of the reference lists its own.
+(bool is not a count), ``ValueError`` for invalid values (negative counts
+included), ``OverflowError`` for counts beyond 2**63 - 1, for sizes beyond the
+address space ("capacity overflow: ...") and for matrices whose indices would
+not fit int64, ``MemoryError`` (naming the bytes and the result) for results
+larger than the memory available.
 """
 
 from __future__ import annotations

@@ -40,8 +40,8 @@ def legendre_prolongation_matrix(
     degree : int
         Polynomial degree on both grids, at least 0.
     intervals : tuple of two ints or range, optional
-        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows of
-        the fine sub-intervals ``k_begin <= k < k_end``, polynomial by
+        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows
+        of the fine sub-intervals ``k_begin <= k < k_end``, polynomial by
         polynomial. Default: all.
 
     Returns
@@ -54,14 +54,13 @@ def legendre_prolongation_matrix(
     Raises
     ------
     TypeError
-        If a count is a bool or not an integer, or ``intervals`` is neither a
-        pair of integers nor a range.
+        If a count is not an integer (bool is not one), or ``intervals``
+        neither a pair of integers nor a range.
     ValueError
-        If ``nt_coarse`` or ``nt_fine`` is below 1 or ``degree`` negative, or
-        ``intervals`` is out of range or a range whose step is not 1.
+        If a count is negative, ``nt_coarse`` or ``nt_fine`` is 0, or
+        ``intervals`` is out of range or has a step other than 1.
     OverflowError
-        If a count exceeds the int64 range, or the sizes exceed the address
-        space.
+        If a count exceeds 2**63 - 1 or the sizes exceed the address space.
     MemoryError
         If the matrix does not fit in memory; the message says how many
         bytes were requested.
@@ -107,7 +106,7 @@ def legendre_prolongation_matrix(
 
 
 def legendre_restriction_matrix(
-    nt_fine: int, nt_coarse: int, degree: int, *, intervals: tuple[int, int] | range | None = None
+    *, nt_coarse: int, nt_fine: int, degree: int, intervals: tuple[int, int] | range | None = None
 ) -> csr_array:
     """The L2 projection of Legendre coefficients from ``nt_fine`` onto ``nt_coarse`` sub-intervals.
 
@@ -115,10 +114,10 @@ def legendre_restriction_matrix(
     and the two mass matrices: the restriction for solutions and iterates.
     Residuals, which live in the test space, are restricted by ``P.T``.
 
-    The grid arguments come in the order of :func:`legendre_prolongation_matrix`,
-    coarse before fine; pass them by keyword,
-    ``legendre_restriction_matrix(nt_coarse=..., nt_fine=..., degree=...)``,
-    so that a swap cannot pass silently.
+    The arguments are keyword-only: earlier versions took
+    ``(nt_fine, nt_coarse, degree)`` positionally, the reverse of the
+    prolongation's order, so an old call fails now instead of silently
+    building the matrix of swapped grids.
 
     Parameters
     ----------
@@ -143,14 +142,13 @@ def legendre_restriction_matrix(
     Raises
     ------
     TypeError
-        If a count is a bool or not an integer, or ``intervals`` is neither a
-        pair of integers nor a range.
+        If a count is not an integer (bool is not one), or ``intervals``
+        neither a pair of integers nor a range.
     ValueError
-        If ``nt_coarse`` or ``nt_fine`` is below 1 or ``degree`` negative, or
-        ``intervals`` is out of range or a range whose step is not 1.
+        If a count is negative, ``nt_coarse`` or ``nt_fine`` is 0, or
+        ``intervals`` is out of range or has a step other than 1.
     OverflowError
-        If a count exceeds the int64 range, or the sizes exceed the address
-        space.
+        If a count exceeds 2**63 - 1 or the sizes exceed the address space.
     MemoryError
         If the matrix does not fit in memory; the message says how many
         bytes were requested.
@@ -182,7 +180,6 @@ def legendre_restriction_matrix(
     >>> np.allclose((R @ P).toarray(), np.eye(2))
     True
     """
-    nt_fine = _count(nt_fine, "nt_fine", minimum=1)
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_coarse)
     return _csr(_native.legendre_restriction_matrix(nt_coarse, nt_fine, degree, k_begin, k_end))
@@ -208,9 +205,7 @@ def _prolongation_columns(
 
 
 @register_column_range(legendre_restriction_matrix)
-def _restriction_columns(
-    nt_fine: int, nt_coarse: int, degree: int, *, intervals: object = None
-) -> tuple[int, int]:
+def _restriction_columns(*, nt_coarse: int, nt_fine: int, degree: int, intervals: object = None) -> tuple[int, int]:
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_coarse)
     g = math.gcd(nt_coarse, nt_fine)

@@ -9,7 +9,7 @@ from numpy.typing import ArrayLike
 from . import _native
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr
-from ._validation import _count, _flag, _float_array, _real, _unmasked
+from ._validation import _count, _end_time, _flag, _float_array, _unmasked
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -50,8 +50,8 @@ def lagrange_prolongation_matrix(
     degree : int
         Polynomial degree of both grids, at least 1.
     intervals : tuple of two ints or range, optional
-        The fine sub-intervals ``[k_begin, k_end)``, as a pair or a step-1
-        range, whose rows to build; all by default.
+        The fine sub-intervals ``[k_begin, k_end)`` whose rows to build, as a
+        pair or a range of step 1; all by default.
 
     Returns
     -------
@@ -65,14 +65,14 @@ def lagrange_prolongation_matrix(
     Raises
     ------
     TypeError
-        If a count is a bool or not an integer, or ``intervals`` is neither a
-        pair of integers nor a range.
-    ValueError
-        If ``degree``, ``nt_coarse`` or ``nt_fine`` is below 1 (negative
-        counts included), or ``intervals`` is not a range of fine
-        sub-intervals with step 1.
+        If an argument is no integer (bool is not one), or ``intervals`` is
+        neither a pair of integers nor a range.
     OverflowError
-        If a count exceeds the int64 range, or the sizes overflow.
+        If an argument exceeds 2**63 - 1, or the sizes overflow.
+    ValueError
+        If an argument is negative, ``degree``, ``nt_coarse`` or ``nt_fine``
+        is 0 (checked in that order), or ``intervals`` is not a range of
+        fine sub-intervals or has a step other than 1.
     MemoryError
         If the matrix does not fit in memory; the message says how many
         bytes were requested.
@@ -114,7 +114,7 @@ def lagrange_prolongation_matrix(
 
 @register_column_range(lagrange_prolongation_matrix)
 def _prolongation_columns(
-    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | None = None
+    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | range | None = None
 ) -> tuple[int, int]:
     nt_coarse, nt_fine, degree = _prolongation_sizes(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_fine)
@@ -154,8 +154,8 @@ def lagrange_to_legendre_basis_transformation(
     n_t : int
         Number of sub-intervals.
     intervals : tuple of two ints or range, optional
-        The sub-intervals ``[k_begin, k_end)``, as a pair or a step-1 range,
-        whose rows to build; all by default.
+        The sub-intervals ``[k_begin, k_end)`` whose rows to build, as a
+        pair or a range of step 1; all by default.
 
     Returns
     -------
@@ -168,13 +168,13 @@ def lagrange_to_legendre_basis_transformation(
     Raises
     ------
     TypeError
-        If a count is a bool or not an integer, or ``intervals`` is neither a
-        pair of integers nor a range.
-    ValueError
-        If ``degree`` is below 1 or ``n_t`` negative, or ``intervals`` is not
-        a range of sub-intervals with step 1.
+        If an argument is no integer (bool is not one), or ``intervals`` is
+        neither a pair of integers nor a range.
     OverflowError
-        If a count exceeds the int64 range, or the sizes overflow.
+        If an argument exceeds 2**63 - 1, or the sizes overflow.
+    ValueError
+        If an argument is negative, ``degree`` is 0, or ``intervals`` is not
+        a range of sub-intervals or has a step other than 1.
     MemoryError
         If the matrix does not fit in memory; the message says how many
         bytes were requested.
@@ -216,7 +216,9 @@ def lagrange_to_legendre_basis_transformation(
 
 
 @register_column_range(lagrange_to_legendre_basis_transformation)
-def _transformation_columns(degree: int, n_t: int, *, intervals: tuple[int, int] | None = None) -> tuple[int, int]:
+def _transformation_columns(
+    degree: int, n_t: int, *, intervals: tuple[int, int] | range | None = None
+) -> tuple[int, int]:
     degree, n_t = _transformation_sizes(degree, n_t)
     k_begin, k_end = checked_intervals(intervals, n_t)
     # Sub-interval k reads its nodes k * degree ... k * degree + degree.
@@ -259,15 +261,15 @@ def legendre_basis_matrix(
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is a bool or not an integer, ``T`` no real
-        number, ``times`` not real numbers or a masked array, or
+        If ``degree`` or ``n_t`` is no integer (bool is not one), ``T`` no
+        real number, ``times`` not real numbers or a masked array, or
         ``derivative`` not a bool.
-    ValueError
-        If ``degree`` is negative, ``n_t`` is below 1, ``T`` is not positive
-        and finite, or ``times`` has more than one dimension.
     OverflowError
-        If ``degree`` or ``n_t`` exceeds the int64 range, or the sizes
-        overflow.
+        If ``degree`` or ``n_t`` exceeds 2**63 - 1, or the sizes overflow.
+    ValueError
+        If ``degree`` is negative, ``n_t`` is 0, ``T`` is not positive and
+        finite or ``T / n_t`` not a normal double, or ``times`` has more
+        than one dimension.
     MemoryError
         If the matrix does not fit in memory; the message says how many
         bytes were requested.
@@ -300,7 +302,7 @@ def legendre_basis_matrix(
     """
     degree = _count(degree, "degree")
     n_t = _count(n_t, "n_t", minimum=1)
-    T = _real(T, "T")
+    T = _end_time(T, n_t)  # noqa: N806 - the grid's own name
     array = _float_array(_unmasked(times, "times"), "times")
     if array.ndim == 0:
         array = array.reshape(1)

@@ -7,37 +7,12 @@ grid, and two spaces are on the same grid when their ``n_t`` and ``T`` agree.
 
 from __future__ import annotations
 
-import math
-import operator
-from typing import Final
-
 import numpy as np
 import numpy.typing as npt
 
-from ._validation import _real
+from ._validation import COUNT_MAX, _count, _end_time
 
 IndexArray = npt.NDArray[np.int64]
-
-_COUNT_LIMIT: Final = 2**63
-
-
-def _integer(value: object, name: str, minimum: int) -> int:
-    try:
-        number = operator.index(value)  # type: ignore[arg-type]
-    except TypeError:
-        raise TypeError(f"{name} must be an integer, not {type(value).__name__!r}") from None
-    if number < minimum:
-        raise ValueError(f"{name} must be at least {minimum}, got {number}")
-    if number >= _COUNT_LIMIT:
-        raise OverflowError(f"{name} must be below 2**63, got {number}")
-    return number
-
-
-def _end_time(value: object) -> float:
-    T = _real(value, "T")  # noqa: N806 - the grid's own name
-    if not (math.isfinite(T) and T > 0.0):
-        raise ValueError(f"T must be positive and finite, got {T!r}")
-    return T
 
 
 class _TimeSpace:
@@ -47,12 +22,16 @@ class _TimeSpace:
     _minimum_degree = 0
 
     def __init__(self, degree: int, n_t: int, T: float = 1.0) -> None:
-        self._degree = _integer(degree, "degree", self._minimum_degree)
-        self._n_t = _integer(n_t, "n_t", 1)
-        self._T = _end_time(T)
+        self._degree = _count(degree, "degree", self._minimum_degree)
+        self._n_t = _count(n_t, "n_t", 1)
+        self._T = _end_time(T, *self._steps())
         self._dim = self._dimension()
-        if self._dim >= _COUNT_LIMIT:
-            raise OverflowError(f"the space's dimension {self._dim} exceeds 2**63")
+        if self._dim > COUNT_MAX:
+            raise OverflowError(f"the space's dimension {self._dim} exceeds 2**63 - 1")
+
+    def _steps(self) -> tuple[int, ...]:
+        """The grid's steps per [0, T]: its nodes are T / (product) apart."""
+        return (self._n_t,)
 
     def _dimension(self) -> int:
         raise NotImplementedError
@@ -78,8 +57,8 @@ class _TimeSpace:
         return self._dim
 
     def _checked_local(self, k: int, i: int) -> tuple[int, int]:
-        k = _integer(k, "k", 0)
-        i = _integer(i, "i", 0)
+        k = _count(k, "k")
+        i = _count(i, "i")
         if k >= self._n_t:
             raise ValueError(f"k must be below n_t = {self._n_t}, got {k}")
         if i > self._degree:
@@ -135,13 +114,13 @@ class LagrangeSpace(_TimeSpace):
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is a bool or not an integer, or ``T`` not a
-        real number.
+        If ``degree`` or ``n_t`` is not an integer (bool is not one) or ``T`` not a real number.
     ValueError
-        If ``degree`` < 1 or ``n_t`` < 1 (negative counts included), or ``T``
-        is not positive and finite.
+        If ``degree`` < 1, ``n_t`` < 1 (negative counts included), or ``T`` is
+        not positive and finite or the node spacing ``T / (n_t * degree)`` is
+        not a normal double.
     OverflowError
-        If ``degree``, ``n_t`` or ``dim`` exceeds the int64 range.
+        If ``degree``, ``n_t`` or ``dim`` exceeds 2**63 - 1.
 
     See Also
     --------
@@ -167,6 +146,9 @@ class LagrangeSpace(_TimeSpace):
 
     __slots__ = ()
     _minimum_degree = 1
+
+    def _steps(self) -> tuple[int, ...]:
+        return (self._n_t, self._degree)
 
     def _dimension(self) -> int:
         return self._n_t * self._degree + 1
@@ -256,12 +238,12 @@ class LegendreSpace(_TimeSpace):
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is a bool or not an integer, or ``T`` not a
-        real number.
+        If ``degree`` or ``n_t`` is not an integer (bool is not one) or ``T`` not a real number.
     ValueError
-        If ``degree`` < 0, ``n_t`` < 1, or ``T`` is not positive and finite.
+        If ``degree`` < 0, ``n_t`` < 1, or ``T`` is not positive and finite
+        or the step ``T / n_t`` is not a normal double.
     OverflowError
-        If ``degree``, ``n_t`` or ``dim`` exceeds the int64 range.
+        If ``degree``, ``n_t`` or ``dim`` exceeds 2**63 - 1.
 
     See Also
     --------

@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import math
 from collections.abc import Callable
 from typing import TYPE_CHECKING, Final
 
@@ -12,7 +11,7 @@ from . import _native
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
 from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace
-from ._validation import FloatArray, _count, _real
+from ._validation import FloatArray, _count, _end_time
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -369,16 +368,15 @@ def time_quadrature(
     Raises
     ------
     TypeError
-        If ``rule`` is not a string, a count is a bool or not an integer, or
-        ``T`` is not a real number.
+        If ``rule`` is not a string, a count is not an integer (bool is not
+        one), or ``T`` is not a real number.
     ValueError
-        If ``rule`` is unknown, ``n_points`` or ``n_t`` is too small
-        (negative counts included), ``T`` is not positive and finite, or the
-        step ``T / n_t`` underflows to 0 or loses its relative precision
-        (a subnormal step).
+        If ``rule`` is unknown, ``n_points`` or ``n_t`` too small (negative
+        included), or ``T`` not positive and finite or ``T / n_t`` not a
+        normal double.
     OverflowError
-        If a count exceeds the int64 range, or ``n_t * n_points`` exceeds
-        the address space.
+        If a count exceeds 2**63 - 1, or ``n_t * n_points`` exceeds the
+        address space.
     MemoryError
         If the arrays do not fit in memory; the message says how many bytes
         were requested.
@@ -418,8 +416,6 @@ def time_quadrature(
         raise ValueError(f"rule must be one of {', '.join(map(repr, _RULES))}, got {rule!r}") from None
     n_points = _count(n_points, "n_points", minimum=2 if rule == "lobatto" else 1)
     n_t = _count(n_t, "n_t", minimum=1)
-    T = _real(T, "T")  # noqa: N806 - the grid's own name
-    if not (math.isfinite(T) and T > 0.0):
-        raise ValueError(f"T must be positive and finite, got {T!r}")
+    T = _end_time(T, n_t)  # noqa: N806 - the grid's own name
     times, weights = _native.time_quadrature(n_points, n_t, T, code)
     return _owned(times, np.float64), _owned(weights, np.float64)
