@@ -15,8 +15,9 @@ OLDEST_VENV  := $(OLDEST_BUILD)/venv
 # Recursive (=): read only when the step runs.
 OLDEST_PINS   = $(shell $(PYTHON) -c 'import tomllib; extras = tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]; print(" ".join(r.replace(">=", "==") for r in extras["arrays"]))')
 OLDEST_PYTHON = $(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-OLDEST_TESTS := test_arrays.py test_arrays_batches.py test_arrays_edges.py test_ranges.py \
-  test_time_operators.py test_time_transfers.py test_derivatives_near_ends.py test_vector_levels.py
+OLDEST_TESTS := test_arrays.py test_arrays_batches.py test_arrays_edges.py test_contract.py test_ranges.py \
+  test_time_operators.py test_time_operator_exactness.py test_time_transfers.py test_derivatives_near_ends.py \
+  test_vector_levels.py
 
 .PHONY: test-oldest
 
