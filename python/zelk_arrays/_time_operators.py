@@ -4,11 +4,13 @@ from __future__ import annotations
 
 import math
 from collections.abc import Callable
-from typing import TYPE_CHECKING, Final
+from typing import TYPE_CHECKING, Final, overload
 
 import numpy as np
 
 from . import _native
+from ._grid import TimeGrid, is_uniform_from_zero
+from ._nodes import rule_code
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
 from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace
@@ -20,7 +22,6 @@ if TYPE_CHECKING:
     from ._results import _CsrParts
     from ._validation import FloatArray
 
-_RULES: Final = {"gauss": 0, "radau-left": 1, "radau-right": 2, "lobatto": 3}
 
 
 def _checked_pair(trial: object, test: object) -> tuple[TimeSpace, TimeSpace]:
@@ -144,20 +145,36 @@ def _jump_columns(trial: TimeSpace, test: TimeSpace, *, intervals: object = None
     return _operator_columns(trial, test, intervals, upwind=True)
 
 
-def time_quadrature(n_points: int, n_t: int, T: float, rule: str = "gauss") -> tuple[FloatArray, FloatArray]:
+_UNSET: Final = object()
+
+
+@overload
+def time_quadrature(n_points: int, n_t: TimeGrid, T: str = ...) -> tuple[FloatArray, FloatArray]: ...
+@overload
+def time_quadrature(n_points: int, n_t: TimeGrid, *, rule: str) -> tuple[FloatArray, FloatArray]: ...
+@overload
+def time_quadrature(n_points: int, n_t: int, T: float, rule: str = ...) -> tuple[FloatArray, FloatArray]: ...
+def time_quadrature(
+    n_points: int,
+    n_t: int | TimeGrid,
+    T: object = _UNSET,  # noqa: N803 - the grid's own name
+    rule: object = _UNSET,
+) -> tuple[FloatArray, FloatArray]:
     """A quadrature rule copied onto each of the ``n_t`` sub-intervals of [0, T].
 
     Parameters
     ----------
     n_points : int
         Points per sub-interval: at least 1, at least 2 for ``"lobatto"``.
-    n_t : int
-        Number of equal sub-intervals, at least 1.
+    n_t : int or TimeGrid
+        Number of equal sub-intervals of [0, T], at least 1; or a grid, in
+        place of ``n_t`` and ``T``: then the rule follows the grid, as in
+        ``time_quadrature(3, grid, "lobatto")``.
     T : float
-        End of the time interval, positive and finite.
+        End of the time interval, positive and finite (not with a grid).
     rule : {"gauss", "radau-right", "radau-left", "lobatto"}
-        Gauss-Legendre; Gauss-Radau with the right or the left end of each
-        sub-interval; Gauss-Lobatto with both ends.
+        Gauss-Legendre (the default); Gauss-Radau with the right or the left
+        end of each sub-interval; Gauss-Lobatto with both ends.
 
     Returns
     -------
@@ -166,28 +183,54 @@ def time_quadrature(n_points: int, n_t: int, T: float, rule: str = "gauss") -> t
         sub-interval and ascending within each; every one the double nearest
         (within 2 ulps) to the exact node or weight. ``weights @ f(times)``
         integrates polynomials of degree ``2 n - 1`` (Gauss), ``2 n - 2``
-        (Radau) or ``2 n - 3`` (Lobatto) on each sub-interval exactly.
+        (Radau) or ``2 n - 3`` (Lobatto) on each sub-interval exactly. On
+        a grid, the doubles nearest to ``t_k + h_k (x + 1) / 2`` and
+        ``h_k w / 2`` for ``h_k = t_{k+1} - t_k`` exactly; on a uniform grid
+        from 0 the same bits as the ``(n_t, T)`` form.
 
     Raises
     ------
     TypeError
-        If ``rule`` is not a string, or a count is not an integer.
+        If ``rule`` is not a string, a count is not an integer, or ``T`` or
+        ``rule`` is given twice.
     ValueError
         If ``rule`` is unknown, ``n_points`` or ``n_t`` too small, or ``T``
         not positive and finite.
     OverflowError
         If ``n_t * n_points`` exceeds the address space.
+
+    Examples
+    --------
+    >>> import zelk_arrays as za
+    >>> times, weights = za.time_quadrature(1, za.TimeGrid([1.0, 2.0, 4.0]))
+    >>> times, weights
+    (array([1.5, 3. ]), array([1., 2.]))
     """
-    if not isinstance(rule, str):
-        raise TypeError(f"rule must be a string, not {type(rule).__name__!r}")
-    try:
-        code = _RULES[rule]
-    except KeyError:
-        raise ValueError(f"rule must be one of {', '.join(map(repr, _RULES))}, got {rule!r}") from None
+    if isinstance(n_t, TimeGrid):
+        if T is not _UNSET:
+            if rule is not _UNSET:
+                raise TypeError("time_quadrature takes a grid and a rule, not also T")
+            rule = T
+        return _grid_quadrature(n_points, n_t, "gauss" if rule is _UNSET else rule)
+    if T is _UNSET:
+        raise TypeError("time_quadrature needs T after n_t, or a TimeGrid in place of both")
+    if rule is _UNSET:
+        rule = "gauss"
+    code = rule_code(rule)
     n_points = _count(n_points, "n_points", minimum=2 if rule == "lobatto" else 1)
     n_t = _count(n_t, "n_t", minimum=1)
     T = _real(T, "T")  # noqa: N806 - the grid's own name
     if not (math.isfinite(T) and T > 0.0):
         raise ValueError(f"T must be positive and finite, got {T!r}")
     times, weights = _native.time_quadrature(n_points, n_t, T, code)
+    return _owned(times, np.float64), _owned(weights, np.float64)
+
+
+def _grid_quadrature(n_points: object, grid: TimeGrid, rule: object) -> tuple[FloatArray, FloatArray]:
+    code = rule_code(rule)
+    n_points = _count(n_points, "n_points", minimum=2 if rule == "lobatto" else 1)
+    if is_uniform_from_zero(grid):
+        times, weights = _native.time_quadrature(n_points, grid.n_t, grid.end, code)
+    else:
+        times, weights = _native.grid_quadrature(n_points, grid.points, code)
     return _owned(times, np.float64), _owned(weights, np.float64)

@@ -22,6 +22,8 @@ PyMethodDef methods[] = {
     {"legendre_prolongation_matrix", as_method(legendre_prolongation_matrix), METH_FASTCALL, legendre_prolongation_matrix_doc},
     {"legendre_restriction_matrix", as_method(legendre_restriction_matrix), METH_FASTCALL, legendre_restriction_matrix_doc},
     {"time_quadrature", as_method(time_quadrature), METH_FASTCALL, time_quadrature_doc},
+    {"grid_quadrature", as_method(grid_quadrature), METH_FASTCALL, grid_quadrature_doc},
+    {"collocation_matrices", as_method(collocation_matrices), METH_FASTCALL, collocation_matrices_doc},
     {"expansion_columns", as_method(expansion_columns), METH_FASTCALL, expansion_columns_doc},
     {"vector_levels", as_method(vector_levels), METH_FASTCALL, vector_levels_doc},
     {nullptr, nullptr, 0, nullptr},
