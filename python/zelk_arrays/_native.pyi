@@ -70,6 +70,16 @@ def time_quadrature(n_points: int, n_t: int, T: float, rule: int, /) -> tuple[me
 def grid_quadrature(
     n_points: int, points: npt.NDArray[np.float64], rule: int, /
 ) -> tuple[memoryview, memoryview]: ...
+def grid_time_mass_matrix(
+    trial_is_legendre: bool,
+    trial_degree: int,
+    test_is_legendre: bool,
+    test_degree: int,
+    points: npt.NDArray[np.float64],
+    k_begin: int,
+    k_end: int,
+    /,
+) -> _CsrParts: ...
 def collocation_matrices(n: int, rule: int, /) -> tuple[memoryview, memoryview, memoryview, memoryview]: ...
 def expansion_columns(
     degree: int,

@@ -1,8 +1,9 @@
-"""The two time spaces on a grid of ``n_t`` equal sub-intervals of [0, T].
+"""The two time spaces on a time grid: ``n_t`` equal sub-intervals of [0, T], or any :class:`TimeGrid`.
 
 A space describes a basis and its global numbering; it stores nothing per
-degree of freedom. The operator builders read a space's kind, degree and
-grid, and two spaces are on the same grid when their ``n_t`` and ``T`` agree.
+degree of freedom (a grid of other points is shared, not copied). The
+operator builders read a space's kind, degree and grid, and two spaces are on
+the same grid when their ``n_t``, ``T`` and points agree.
 """
 
 from __future__ import annotations
@@ -14,7 +15,8 @@ from typing import Final
 import numpy as np
 import numpy.typing as npt
 
-from ._validation import _real
+from ._grid import TimeGrid, is_uniform_from_zero
+from ._validation import FloatArray, _real
 
 IndexArray = npt.NDArray[np.int64]
 
@@ -43,13 +45,25 @@ def _end_time(value: object) -> float:
 class _TimeSpace:
     """What both spaces share: the grid, the checks and value semantics."""
 
-    __slots__ = ("_T", "_degree", "_dim", "_n_t")
+    __slots__ = ("_T", "_degree", "_dim", "_grid", "_n_t", "_uniform_grid")
     _minimum_degree = 0
 
-    def __init__(self, degree: int, n_t: int, T: float = 1.0) -> None:
+    def __init__(self, degree: int, n_t: int | TimeGrid, T: float | None = None) -> None:  # noqa: N803
         self._degree = _integer(degree, "degree", self._minimum_degree)
-        self._n_t = _integer(n_t, "n_t", 1)
-        self._T = _end_time(T)
+        self._uniform_grid: TimeGrid | None = None
+        if isinstance(n_t, TimeGrid):
+            if T is not None:
+                raise TypeError("a space takes a TimeGrid or n_t and T, not a grid and T")
+            self._n_t = n_t.n_t
+            self._T = n_t.end
+            # The uniform grids from 0 are the (n_t, T) spaces themselves: equal, and built alike.
+            self._grid: TimeGrid | None = None if is_uniform_from_zero(n_t) else n_t
+            if self._grid is None:
+                self._uniform_grid = n_t
+        else:
+            self._n_t = _integer(n_t, "n_t", 1)
+            self._T = _end_time(1.0 if T is None else T)
+            self._grid = None
         self._dim = self._dimension()
         if self._dim >= _COUNT_LIMIT:
             raise OverflowError(f"the space's dimension {self._dim} exceeds 2**63")
@@ -64,13 +78,22 @@ class _TimeSpace:
 
     @property
     def n_t(self) -> int:
-        """Number of equal sub-intervals of [0, T]."""
+        """Number of sub-intervals."""
         return self._n_t
 
     @property
     def T(self) -> float:  # noqa: N802 - the grid's own name
-        """End of the time interval."""
+        """End of the time interval: the grid's last point."""
         return self._T
+
+    @property
+    def grid(self) -> TimeGrid:
+        """The :class:`TimeGrid`; for the ``(n_t, T)`` form, ``TimeGrid.uniform(n_t, T)``."""
+        if self._grid is not None:
+            return self._grid
+        if self._uniform_grid is None:
+            self._uniform_grid = TimeGrid.uniform(self._n_t, self._T)
+        return self._uniform_grid
 
     @property
     def dim(self) -> int:
@@ -87,16 +110,23 @@ class _TimeSpace:
         return k, i
 
     def __repr__(self) -> str:
+        if self._grid is not None:
+            return f"{type(self).__name__}(degree={self._degree}, grid={self._grid!r})"
         return f"{type(self).__name__}(degree={self._degree}, n_t={self._n_t}, T={self._T!r})"
 
     def __eq__(self, other: object) -> bool:
         if type(other) is not type(self):
             return NotImplemented
         assert isinstance(other, _TimeSpace)
-        return (self._degree, self._n_t, self._T) == (other._degree, other._n_t, other._T)
+        return self._degree == other._degree and same_grid(self, other)
 
     def __hash__(self) -> int:
-        return hash((type(self).__name__, self._degree, self._n_t, self._T))
+        return hash((type(self).__name__, self._degree, self._n_t, self._T, self._grid))
+
+    def __reduce__(self) -> tuple[object, ...]:
+        if self._grid is not None:
+            return type(self), (self._degree, self._grid)
+        return type(self), (self._degree, self._n_t, self._T)
 
 
 class LagrangeSpace(_TimeSpace):
@@ -109,10 +139,23 @@ class LagrangeSpace(_TimeSpace):
     the layout of :func:`get_lagrange_points` and
     :func:`lagrange_prolongation_matrix`.
 
+    The grid is ``n_t`` equal sub-intervals of [0, T] (``T`` defaults to
+    1.0), or a :class:`TimeGrid` in their place: ``LagrangeSpace(2, grid)``.
+
+    Examples
+    --------
+    >>> import zelk_arrays as za
+    >>> space = za.LagrangeSpace(2, za.TimeGrid([1.0, 1.5, 3.0]))
+    >>> space.dim, space.n_t, space.T
+    (5, 2, 3.0)
+    >>> za.LagrangeSpace(1, za.TimeGrid.uniform(4, 2.0)) == za.LagrangeSpace(1, 4, 2.0)
+    True
+
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is not an integer or ``T`` not a real number.
+        If ``degree`` or ``n_t`` is not an integer or ``T`` not a real number,
+        or ``T`` comes with a grid.
     ValueError
         If ``degree`` < 1, ``n_t`` < 1, or ``T`` is not positive and finite.
     """
@@ -147,10 +190,20 @@ class LegendreSpace(_TimeSpace):
     of :class:`LegendreExpansion` and of
     :func:`lagrange_to_legendre_basis_transformation`.
 
+    The grid is ``n_t`` equal sub-intervals of [0, T] (``T`` defaults to
+    1.0), or a :class:`TimeGrid` in their place: ``LegendreSpace(1, grid)``.
+
+    Examples
+    --------
+    >>> import zelk_arrays as za
+    >>> za.LegendreSpace(1, za.TimeGrid([-1.0, 0.0, 0.5])).dim
+    4
+
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is not an integer or ``T`` not a real number.
+        If ``degree`` or ``n_t`` is not an integer or ``T`` not a real number,
+        or ``T`` comes with a grid.
     ValueError
         If ``degree`` < 0, ``n_t`` < 1, or ``T`` is not positive and finite.
     """
@@ -180,3 +233,13 @@ class LegendreSpace(_TimeSpace):
 
 
 TimeSpace = LagrangeSpace | LegendreSpace
+
+
+def same_grid(a: _TimeSpace, b: _TimeSpace) -> bool:
+    """Whether two spaces are on the same grid: equal n_t, T and points."""
+    return (a._n_t, a._T) == (b._n_t, b._T) and a._grid == b._grid  # noqa: SLF001 - the module's own fields
+
+
+def other_points(space: _TimeSpace) -> FloatArray | None:
+    """The grid's points where they are not the uniform ones of ``(n_t, T)``, else None."""
+    return None if space._grid is None else space._grid.points  # noqa: SLF001 - the module's own field

@@ -13,7 +13,7 @@ from ._grid import TimeGrid, is_uniform_from_zero
 from ._nodes import rule_code
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
-from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace
+from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, other_points, same_grid
 from ._validation import _count, _real
 
 if TYPE_CHECKING:
@@ -30,11 +30,8 @@ def _checked_pair(trial: object, test: object) -> tuple[TimeSpace, TimeSpace]:
             raise TypeError(f"{name} must be a LagrangeSpace or a LegendreSpace, not {type(space).__name__!r}")
     assert isinstance(trial, (LagrangeSpace, LegendreSpace))
     assert isinstance(test, (LagrangeSpace, LegendreSpace))
-    if (trial.n_t, trial.T) != (test.n_t, test.T):
-        raise ValueError(
-            "trial and test must be on the same grid, got "
-            f"n_t={trial.n_t}, T={trial.T!r} and n_t={test.n_t}, T={test.T!r}"
-        )
+    if not same_grid(trial, test):
+        raise ValueError(f"trial and test must be on the same grid, got {trial.grid!r} and {test.grid!r}")
     return trial, test
 
 
@@ -43,21 +40,19 @@ def _operator(
     trial: TimeSpace,
     test: TimeSpace,
     intervals: object,
+    *,
+    scaled: bool = False,
 ) -> csr_array:
     trial, test = _checked_pair(trial, test)
     k_begin, k_end = checked_intervals(intervals, test.n_t)
-    return _csr(
-        native(
-            isinstance(trial, LegendreSpace),
-            trial.degree,
-            isinstance(test, LegendreSpace),
-            test.degree,
-            test.n_t,
-            test.T,
-            k_begin,
-            k_end,
-        )
-    )
+    kinds = (isinstance(trial, LegendreSpace), trial.degree, isinstance(test, LegendreSpace), test.degree)
+    points = other_points(test)
+    if points is None:
+        return _csr(native(*kinds, test.n_t, test.T, k_begin, k_end))
+    if scaled:
+        return _csr(_native.grid_time_mass_matrix(*kinds, points, k_begin, k_end))
+    # Derivative and jump entries do not depend on the steps: those of any uniform grid.
+    return _csr(native(*kinds, test.n_t, 1.0, k_begin, k_end))
 
 
 def _operator_columns(trial: TimeSpace, test: TimeSpace, intervals: object, upwind: bool) -> tuple[int, int]:
@@ -79,7 +74,11 @@ _OPERATOR_DOC: Final = """
     ----------
     trial, test : LagrangeSpace or LegendreSpace
         The spaces of the columns (u_j) and of the rows (v_i), on the same
-        grid (equal ``n_t`` and ``T``; the degrees may differ).
+        grid (equal ``n_t``, ``T`` and points; the degrees may differ). On a
+        :class:`TimeGrid` of any points, each mass entry is the exact
+        integral rounded once (the reference integral times the steps
+        ``t_{k+1} - t_k`` taken exactly); the derivative and jump entries
+        do not depend on the steps.
     intervals : tuple of two ints, optional
         ``(k_begin, k_end)``: build only the rows that the test space's
         sub-intervals ``k_begin <= k < k_end`` own (see
@@ -102,8 +101,17 @@ _OPERATOR_DOC: Final = """
 
 
 def time_mass_matrix(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> csr_array:
-    """The time mass matrix M[i, j] = integral over [0, T] of u_j v_i dt."""
-    return _operator(_native.time_mass_matrix, trial, test, intervals)
+    """The time mass matrix M[i, j] = integral over the grid of u_j v_i dt.
+
+    Examples
+    --------
+    >>> import zelk_arrays as za
+    >>> space = za.LegendreSpace(0, za.TimeGrid([0.0, 0.25, 1.0]))
+    >>> za.time_mass_matrix(space, space).toarray()
+    array([[0.25, 0.  ],
+           [0.  , 0.75]])
+    """
+    return _operator(_native.time_mass_matrix, trial, test, intervals, scaled=True)
 
 
 def time_derivative_matrix(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> csr_array:
@@ -117,8 +125,9 @@ def time_derivative_matrix(trial: TimeSpace, test: TimeSpace, *, intervals: obje
 def time_jump_matrix(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> csr_array:
     """The upwind jump matrix J[i, j] = sum over k of v_i(t_k+) (u_j(t_k+) - u_j(t_k-)).
 
-    ``t_k = k * T / n_t`` for ``k = 0 ... n_t - 1`` and ``u(0-) = 0``: the
-    first term is ``v_i(0+) u_j(0+)``, so the initial value goes to the
+    ``t_k`` the grid's points (``k * T / n_t`` on a uniform grid) for
+    ``k = 0 ... n_t - 1`` and ``u(t_0-) = 0``: the first term is
+    ``v_i(t_0+) u_j(t_0+)``, so the initial value goes to the
     right-hand side. For a continuous trial space every other jump vanishes.
     Together with :func:`time_derivative_matrix` on the same
     :class:`LegendreSpace` it makes discontinuous Galerkin in time.

@@ -33,6 +33,8 @@ PyObject* grid_quadrature(PyObject* module, PyObject* const* args, Py_ssize_t na
 extern const char grid_quadrature_doc[];
 PyObject* collocation_matrices(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char collocation_matrices_doc[];
+PyObject* grid_time_mass_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char grid_time_mass_matrix_doc[];
 PyObject* expansion_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char expansion_columns_doc[];
 PyObject* vector_levels(PyObject* module, PyObject* const* args, Py_ssize_t nargs);

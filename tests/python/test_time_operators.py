@@ -1,6 +1,7 @@
 """Time spaces and operators against exact rational integrals, row ranges, and error paths."""
 
 import math
+import pickle
 from fractions import Fraction
 
 import pytest
@@ -61,14 +62,18 @@ def local_basis(space):
 
 def exact_matrix(kind, trial, test):
     """The global matrix assembled sub-interval by sub-interval in exact arithmetic."""
-    h = Fraction(test.T) / test.n_t
+    points = test.grid.points
+    if test.grid == za.TimeGrid.uniform(test.n_t, test.T) and test.grid.start == 0.0:
+        steps = [Fraction(test.T) / test.n_t] * test.n_t
+    else:
+        steps = [Fraction(b) - Fraction(a) for a, b in zip(points[:-1].tolist(), points[1:].tolist())]
     u, v = local_basis(trial), local_basis(test)
     out = {}
     for k in range(test.n_t):
         for a, va in enumerate(v):
             for b, ub in enumerate(u):
                 if kind == "mass":
-                    entries = [(k, h / 2 * integral(multiply(ub, va)))]
+                    entries = [(k, steps[k] / 2 * integral(multiply(ub, va)))]
                 elif kind == "derivative":
                     entries = [(k, integral(multiply(derivative(ub), va)))]
                 else:
@@ -85,7 +90,7 @@ def exact_matrix(kind, trial, test):
 BUILDERS = {"mass": za.time_mass_matrix, "derivative": za.time_derivative_matrix, "jump": za.time_jump_matrix}
 
 
-def check_exact(kind, trial, test):
+def check_exact(kind, trial, test, ulps=2):
     got = BUILDERS[kind](trial, test)
     assert isinstance(got, sparse.csr_array) and got.shape == (test.dim, trial.dim)
     assert got.has_canonical_format
@@ -97,7 +102,7 @@ def check_exact(kind, trial, test):
         if x == 0:
             assert abs(dense[i, j]) <= 2.0**-52 * largest, (kind, i, j)
         else:
-            assert abs(Fraction(dense[i, j]) - x) <= 2 * math.ulp(float(x)), (kind, i, j, dense[i, j], x)
+            assert abs(Fraction(dense[i, j]) - x) <= ulps * math.ulp(float(x)), (kind, i, j, dense[i, j], x)
     # Nothing outside the sub-interval blocks.
     assert stored <= set(exact)
 
@@ -115,6 +120,62 @@ PAIRS = [
 @pytest.mark.parametrize("pair", PAIRS, ids=repr)
 def test_entries_are_the_exact_integrals(kind, pair):
     check_exact(kind, *pair)
+
+
+# Dyadic points, so that the exact steps and integrals are known.
+GRID = za.TimeGrid([-0.75, -0.5, 0.25, 0.3125, 4.0])
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("pair", PAIRS, ids=repr)
+def test_entries_on_a_grid_of_any_points_are_rounded_once(kind, pair):
+    trial, test = (type(space)(space.degree, GRID) for space in pair)
+    # Each entry the exact value rounded once: within half an ulp, barring near-ties.
+    check_exact(kind, trial, test, ulps=0.5)
+    uniform = BUILDERS[kind](*(type(space)(space.degree, GRID.n_t) for space in pair))
+    on_grid = BUILDERS[kind](trial, test)
+    assert (on_grid.indices.tolist(), on_grid.indptr.tolist()) == (uniform.indices.tolist(), uniform.indptr.tolist())
+    if kind != "mass":
+        assert on_grid.data.tobytes() == uniform.data.tobytes()
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("pair", PAIRS, ids=repr)
+def test_uniform_grids_from_zero_give_the_same_bits(kind, pair):
+    uniform = BUILDERS[kind](*pair)
+    grid = za.TimeGrid(za.get_lagrange_points(1, 3, 3.0))
+    on_grid = BUILDERS[kind](*(type(space)(space.degree, grid) for space in pair))
+    for a, b in ((on_grid.data, uniform.data), (on_grid.indices, uniform.indices), (on_grid.indptr, uniform.indptr)):
+        assert a.tobytes() == b.tobytes()
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("intervals", [(0, 1), (1, 3), (2, 4), (4, 4)])
+def test_grid_row_ranges_are_slices_of_the_whole(kind, intervals):
+    for trial, test in ((za.LagrangeSpace(2, GRID), za.LagrangeSpace(3, GRID)), (za.LegendreSpace(2, GRID),) * 2):
+        whole = BUILDERS[kind](trial, test)
+        part = BUILDERS[kind](trial, test, intervals=intervals)
+        rows = [r for r in range(test.dim) if any(r in test.local_dofs()[k] for k in range(*intervals))]
+        if isinstance(test, za.LagrangeSpace):
+            rows = [r for r in rows if r < intervals[1] * test.degree or intervals[1] == test.n_t]
+            rows = [r for r in rows if r >= intervals[0] * test.degree]
+        assert (part != whole[rows]).nnz == 0 and part.shape == (len(rows), trial.dim)
+
+
+def test_spaces_on_grids():
+    space = za.LagrangeSpace(2, GRID)
+    assert (space.grid, space.n_t, space.T, space.dim) == (GRID, 4, 4.0, 9)
+    assert space == za.LagrangeSpace(2, za.TimeGrid(GRID.points)) and space != za.LagrangeSpace(2, 4, 4.0)
+    assert hash(space) == hash(za.LagrangeSpace(2, za.TimeGrid(GRID.points)))
+    assert pickle.loads(pickle.dumps(space)) == space
+    uniform = za.LegendreSpace(1, za.TimeGrid.uniform(5, 2.0))
+    assert uniform == za.LegendreSpace(1, 5, 2.0) and repr(uniform) == "LegendreSpace(degree=1, n_t=5, T=2.0)"
+    assert za.LegendreSpace(1, 5, 2.0).grid == za.TimeGrid.uniform(5, 2.0)
+    assert repr(space).startswith("LagrangeSpace(degree=2, grid=TimeGrid([-0.75")
+    with pytest.raises(TypeError, match="not a grid and T"):
+        za.LagrangeSpace(2, GRID, 1.0)
+    with pytest.raises(ValueError, match="same grid"):
+        za.time_mass_matrix(space, za.LagrangeSpace(2, 4, 4.0))
 
 
 @pytest.mark.parametrize("kind", ["mass", "derivative"])

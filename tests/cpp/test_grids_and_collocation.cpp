@@ -1,11 +1,13 @@
-// Collocation matrices and quadrature on a grid of points: exact small cases and the length faults.
+// Collocation matrices, quadrature and mass rows on a grid of any points: exact small cases and the faults.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "fault_message.hpp"
 #include "time_operators/collocation.hpp"
+#include "time_operators/grid_mass_rows.hpp"
 #include "time_operators/grid_quadrature.hpp"
 
 using namespace zelk::time_operators;
@@ -39,4 +41,19 @@ TEST(GridQuadrature, StepsAreExactAndShortGridsFault)
     const std::vector<double> one{0.0};
     EXPECT_EQ(fault_message([&] { fill_grid_quadrature(reference_rule(QuadratureRule::gauss, 1), one, times, weights); }),
               "a grid needs at least two points");
+}
+
+TEST(GridMassRows, SharedNodesAddBothStepsRoundedOnce)
+{
+    const std::vector<double> points{0.0, 0.5, 2.0};
+    const LocalBasis linear{BasisKind::lagrange, 1};
+    const TimeOperatorShape shape = grid_mass_shape(linear, linear, points, 0, 2);
+    std::vector<std::int32_t> offsets(shape.nrows + 1), columns(shape.max_nnz);
+    std::vector<double> values(shape.max_nnz);
+    const std::uint64_t nnz = fill_grid_mass_rows<std::int32_t>(shape, points, {offsets, columns, values});
+    EXPECT_EQ(nnz, 7u);
+    EXPECT_EQ(offsets, (std::vector<std::int32_t>{0, 2, 5, 7}));
+    EXPECT_EQ(values, (std::vector<double>{1.0 / 6.0, 1.0 / 12.0, 1.0 / 12.0, 2.0 / 3.0, 0.25, 0.25, 0.5}));
+    const std::vector<double> one{1.0};
+    EXPECT_EQ(fault_message([&] { grid_mass_shape(linear, linear, one, 0, 0); }), "a grid needs at least two points");
 }
