@@ -2,7 +2,7 @@
 
 The cases run on the uniform grid of [0, 1] and on a graded grid (points
 (k / n_t)**2, finer near 0), whose mass matrices scale every sub-interval
-by its own step.
+by its own step, and with the interval-major Legendre layout.
 
 The write floor allocates and fills a CSR matrix's three arrays of the same
 sizes (values, column indices and row offsets, with the same index type).
@@ -45,6 +45,12 @@ CASES.update({
         za.time_mass_matrix, za.LegendreSpace(3, GRADED), za.LegendreSpace(3, GRADED)),
     "graded dG(3) jump        Legendre(3)": (
         za.time_jump_matrix, za.LegendreSpace(3, GRADED), za.LegendreSpace(3, GRADED)),
+})
+INTERVAL_MAJOR = za.LegendreSpace(3, N_T, layout="interval-major")
+CASES.update({
+    "interval-major dG(3) mass        Legendre(3)": (za.time_mass_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
+    "interval-major dG(3) derivative  Legendre(3)": (za.time_derivative_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
+    "interval-major dG(3) jump        Legendre(3)": (za.time_jump_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
 })
 
 

@@ -16,6 +16,8 @@ import numpy as np
 import numpy.typing as npt
 
 from ._grid import TimeGrid, is_uniform_from_zero
+from ._layouts import INTERVAL_MAJOR, LAYOUTS, POLYNOMIAL_MAJOR
+from ._nodes import _choice
 from ._validation import FloatArray, _real
 
 IndexArray = npt.NDArray[np.int64]
@@ -110,23 +112,27 @@ class _TimeSpace:
         return k, i
 
     def __repr__(self) -> str:
+        options = "".join(f", {name}={value!r}" for name, value in self._options().items())
         if self._grid is not None:
-            return f"{type(self).__name__}(degree={self._degree}, grid={self._grid!r})"
-        return f"{type(self).__name__}(degree={self._degree}, n_t={self._n_t}, T={self._T!r})"
+            return f"{type(self).__name__}(degree={self._degree}, grid={self._grid!r}{options})"
+        return f"{type(self).__name__}(degree={self._degree}, n_t={self._n_t}, T={self._T!r}{options})"
 
     def __eq__(self, other: object) -> bool:
         if type(other) is not type(self):
             return NotImplemented
         assert isinstance(other, _TimeSpace)
-        return self._degree == other._degree and same_grid(self, other)
+        return self._degree == other._degree and same_grid(self, other) and self._options() == other._options()
 
     def __hash__(self) -> int:
-        return hash((type(self).__name__, self._degree, self._n_t, self._T, self._grid))
+        return hash((type(self).__name__, self._degree, self._n_t, self._T, self._grid, *self._options().items()))
 
     def __reduce__(self) -> tuple[object, ...]:
-        if self._grid is not None:
-            return type(self), (self._degree, self._grid)
-        return type(self), (self._degree, self._n_t, self._T)
+        grid: tuple[object, ...] = (self._grid,) if self._grid is not None else (self._n_t, self._T)
+        return _restore, (type(self), (self._degree, *grid), self._options())
+
+    def _options(self) -> dict[str, object]:
+        """The keyword arguments that differ from the defaults."""
+        return {}
 
 
 class LagrangeSpace(_TimeSpace):
@@ -185,10 +191,13 @@ class LegendreSpace(_TimeSpace):
     """Discontinuous piecewise polynomials of ``degree`` >= 0 in the Legendre basis.
 
     Basis function i on sub-interval k is P_i of the local coordinate
-    x in [-1, 1] there (P_i(1) = 1) and zero elsewhere; its global index is
-    ``i * n_t + k`` and ``dim = n_t * (degree + 1)``: the coefficient layout
-    of :class:`LegendreExpansion` and of
-    :func:`lagrange_to_legendre_basis_transformation`.
+    x in [-1, 1] there (P_i(1) = 1) and zero elsewhere. Its global index is
+    ``i * n_t + k`` in the default ``layout="polynomial-major"``: the
+    coefficient layout of :class:`LegendreExpansion` and of
+    :func:`lagrange_to_legendre_basis_transformation`. With
+    ``layout="interval-major"`` it is ``k * (degree + 1) + i``, so that the
+    rows of a range of sub-intervals are contiguous, as time-slab and
+    distributed solvers keep them. ``dim = n_t * (degree + 1)`` in both.
 
     The grid is ``n_t`` equal sub-intervals of [0, T] (``T`` defaults to
     1.0), or a :class:`TimeGrid` in their place: ``LegendreSpace(1, grid)``.
@@ -198,17 +207,37 @@ class LegendreSpace(_TimeSpace):
     >>> import zelk_arrays as za
     >>> za.LegendreSpace(1, za.TimeGrid([-1.0, 0.0, 0.5])).dim
     4
+    >>> space = za.LegendreSpace(1, 3, layout="interval-major")
+    >>> space.index(2, 1), za.LegendreSpace(1, 3).index(2, 1)
+    (5, 5)
+    >>> space.index(1, 0), za.LegendreSpace(1, 3).index(1, 0)
+    (2, 1)
 
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is not an integer or ``T`` not a real number,
-        or ``T`` comes with a grid.
+        If ``degree`` or ``n_t`` is not an integer, ``T`` not a real number,
+        ``layout`` not a string, or ``T`` comes with a grid.
     ValueError
-        If ``degree`` < 0, ``n_t`` < 1, or ``T`` is not positive and finite.
+        If ``degree`` < 0, ``n_t`` < 1, ``T`` is not positive and finite, or
+        ``layout`` is unknown.
     """
 
-    __slots__ = ()
+    __slots__ = ("_layout",)
+
+    def __init__(
+        self, degree: int, n_t: int | TimeGrid, T: float | None = None, *, layout: str = POLYNOMIAL_MAJOR  # noqa: N803
+    ) -> None:
+        self._layout = _choice(layout, "layout", LAYOUTS)
+        super().__init__(degree, n_t, T)
+
+    @property
+    def layout(self) -> str:
+        """``"polynomial-major"`` or ``"interval-major"``: how the global indices run."""
+        return self._layout
+
+    def _options(self) -> dict[str, object]:
+        return {} if self._layout == POLYNOMIAL_MAJOR else {"layout": self._layout}
 
     def _dimension(self) -> int:
         return self._n_t * (self._degree + 1)
@@ -216,20 +245,29 @@ class LegendreSpace(_TimeSpace):
     def index(self, k: int, i: int) -> int:
         """Global index of P_i (0 <= i <= degree) on sub-interval ``k``."""
         k, i = self._checked_local(k, i)
+        if self._layout == INTERVAL_MAJOR:
+            return k * (self._degree + 1) + i
         return i * self._n_t + k
 
     def local_dofs(self) -> IndexArray:
         """int64 array of shape ``(n_t, degree + 1)``: row k holds sub-interval k's global indices."""
+        if self._layout == INTERVAL_MAJOR:
+            return np.arange(self._dim, dtype=np.int64).reshape(self._n_t, self._degree + 1)
         polynomials = np.arange(self._degree + 1, dtype=np.int64) * self._n_t
         return np.arange(self._n_t, dtype=np.int64)[:, None] + polynomials
 
     def interval_major(self) -> IndexArray:
-        """Permutation ``order`` with ``order[k * (degree + 1) + i] = i * n_t + k``.
+        """Permutation ``order`` with ``order[k * (degree + 1) + i] = index(k, i)``.
 
         ``x[order]`` lists the coefficients sub-interval by sub-interval, as
-        time-slab and time-parallel codes keep them.
+        time-slab and time-parallel codes keep them (the identity in the
+        interval-major layout).
         """
         return self.local_dofs().reshape(-1)
+
+
+def _restore(cls: type[_TimeSpace], args: tuple[object, ...], keywords: dict[str, object]) -> _TimeSpace:
+    return cls(*args, **keywords)  # type: ignore[arg-type]
 
 
 TimeSpace = LagrangeSpace | LegendreSpace

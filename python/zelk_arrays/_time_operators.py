@@ -10,6 +10,7 @@ import numpy as np
 
 from . import _native
 from ._grid import TimeGrid, is_uniform_from_zero
+from ._layouts import INTERVAL_MAJOR, interval_major_columns, interval_major_rows, renumbered
 from ._nodes import rule_code
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
@@ -48,11 +49,25 @@ def _operator(
     kinds = (isinstance(trial, LegendreSpace), trial.degree, isinstance(test, LegendreSpace), test.degree)
     points = other_points(test)
     if points is None:
-        return _csr(native(*kinds, test.n_t, test.T, k_begin, k_end))
-    if scaled:
-        return _csr(_native.grid_time_mass_matrix(*kinds, points, k_begin, k_end))
-    # Derivative and jump entries do not depend on the steps: those of any uniform grid.
-    return _csr(native(*kinds, test.n_t, 1.0, k_begin, k_end))
+        matrix = _csr(native(*kinds, test.n_t, test.T, k_begin, k_end))
+    elif scaled:
+        matrix = _csr(_native.grid_time_mass_matrix(*kinds, points, k_begin, k_end))
+    else:
+        # Derivative and jump entries do not depend on the steps: those of any uniform grid.
+        matrix = _csr(native(*kinds, test.n_t, 1.0, k_begin, k_end))
+    # Built polynomial-major, then renumbered: the same entries, bit for bit.
+    rows = columns = None
+    if _interval_major(test):
+        rows = interval_major_rows(test.degree + 1, k_begin, k_end)
+    if _interval_major(trial):
+        columns = interval_major_columns(trial.degree + 1, trial.n_t)
+    if rows is None and columns is None:
+        return matrix
+    return renumbered(matrix, rows, columns)
+
+
+def _interval_major(space: TimeSpace) -> bool:
+    return isinstance(space, LegendreSpace) and space.layout == INTERVAL_MAJOR
 
 
 def _operator_columns(trial: TimeSpace, test: TimeSpace, intervals: object, upwind: bool) -> tuple[int, int]:
@@ -66,6 +81,8 @@ def _operator_columns(trial: TimeSpace, test: TimeSpace, intervals: object, upwi
     degree = trial.degree
     if isinstance(trial, LagrangeSpace):
         return first * degree, (last + 1) * degree + 1
+    if _interval_major(trial):
+        return first * (degree + 1), (last + 1) * (degree + 1)
     return first, degree * trial.n_t + last + 1
 
 

@@ -178,6 +178,51 @@ def test_spaces_on_grids():
         za.time_mass_matrix(space, za.LagrangeSpace(2, 4, 4.0))
 
 
+def interval_major(space):
+    return za.LegendreSpace(space.degree, space.grid, layout="interval-major") if isinstance(space, za.LegendreSpace) else space
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("grid", [za.TimeGrid.uniform(3, 3.0), GRID], ids=["uniform", "graded"])
+@pytest.mark.parametrize("pair", PAIRS, ids=repr)
+def test_interval_major_layout_renumbers_the_same_bits(kind, grid, pair):
+    base = [type(space)(space.degree, grid) for space in pair]
+    moved = [interval_major(space) for space in base]
+    check_exact(kind, *moved)
+    # The same entries at the renumbered places: M_im = M[order_test][:, order_trial].
+    orders = [space.interval_major() for space in base]
+    expected = BUILDERS[kind](*base).toarray()[np.ix_(orders[1], orders[0])]
+    got = BUILDERS[kind](*moved)
+    assert got.has_canonical_format and got.toarray().tobytes() == expected.tobytes()
+    test = moved[1]
+    for intervals in [(0, 1), (1, 3), (2, 2)]:
+        part = BUILDERS[kind](*moved, intervals=intervals)
+        if isinstance(test, za.LegendreSpace):
+            rows = slice(intervals[0] * (test.degree + 1), intervals[1] * (test.degree + 1))
+            np.testing.assert_array_equal(part.toarray(), got.toarray()[rows])
+        columns = za.column_range(BUILDERS[kind], *moved, intervals=intervals)
+        begin, end = columns.start, columns.stop
+        if part.nnz:
+            assert begin <= part.indices.min() and part.indices.max() < end
+            # Tight where every function of the reached blocks is touched (P_0' = 0 is not).
+            if isinstance(moved[0], za.LegendreSpace) and moved[0].degree <= test.degree and kind != "derivative":
+                assert (begin, end) == (part.indices.min(), part.indices.max() + 1)
+
+
+def test_layout_of_a_legendre_space():
+    space = za.LegendreSpace(2, 4, 1.0, layout="interval-major")
+    np.testing.assert_array_equal(space.local_dofs(), np.arange(12).reshape(4, 3))
+    np.testing.assert_array_equal(space.interval_major(), np.arange(12))
+    assert space.layout == "interval-major" and za.LegendreSpace(2, 4).layout == "polynomial-major"
+    assert space != za.LegendreSpace(2, 4, 1.0) and pickle.loads(pickle.dumps(space)) == space
+    assert repr(space) == "LegendreSpace(degree=2, n_t=4, T=1.0, layout='interval-major')"
+    assert hash(space) != hash(za.LegendreSpace(2, 4, 1.0))
+    with pytest.raises(ValueError, match="layout must be one of"):
+        za.LegendreSpace(2, 4, layout="time-major")
+    with pytest.raises(TypeError, match="layout must be a string"):
+        za.LegendreSpace(2, 4, layout=None)
+
+
 @pytest.mark.parametrize("kind", ["mass", "derivative"])
 def test_entries_stay_exact_up_to_degree_twelve(kind):
     check_exact(kind, za.LagrangeSpace(12, 2, 0.75), za.LegendreSpace(11, 2, 0.75))
