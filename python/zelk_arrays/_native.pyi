@@ -80,6 +80,21 @@ def grid_time_mass_matrix(
     k_end: int,
     /,
 ) -> _CsrParts: ...
+def time_operator_in_layout(
+    op: int,
+    trial_is_legendre: bool,
+    trial_degree: int,
+    trial_interval_major: bool,
+    test_is_legendre: bool,
+    test_degree: int,
+    test_interval_major: bool,
+    points: npt.NDArray[np.float64] | None,
+    n_t: int,
+    T: float,
+    k_begin: int,
+    k_end: int,
+    /,
+) -> _CsrParts: ...
 def collocation_matrices(n: int, rule: int, /) -> tuple[memoryview, memoryview, memoryview, memoryview]: ...
 def expansion_columns(
     degree: int,

@@ -10,7 +10,7 @@ import numpy as np
 
 from . import _native
 from ._grid import TimeGrid, is_uniform_from_zero
-from ._layouts import INTERVAL_MAJOR, interval_major_columns, interval_major_rows, renumbered
+from ._layouts import INTERVAL_MAJOR
 from ._nodes import rule_code
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
@@ -41,29 +41,31 @@ def _operator(
     trial: TimeSpace,
     test: TimeSpace,
     intervals: object,
-    *,
-    scaled: bool = False,
 ) -> csr_array:
     trial, test = _checked_pair(trial, test)
     k_begin, k_end = checked_intervals(intervals, test.n_t)
-    kinds = (isinstance(trial, LegendreSpace), trial.degree, isinstance(test, LegendreSpace), test.degree)
+    trial_kind = (isinstance(trial, LegendreSpace), trial.degree)
+    test_kind = (isinstance(test, LegendreSpace), test.degree)
     points = other_points(test)
-    if points is None:
-        matrix = _csr(native(*kinds, test.n_t, test.T, k_begin, k_end))
-    elif scaled:
-        matrix = _csr(_native.grid_time_mass_matrix(*kinds, points, k_begin, k_end))
-    else:
-        # Derivative and jump entries do not depend on the steps: those of any uniform grid.
-        matrix = _csr(native(*kinds, test.n_t, 1.0, k_begin, k_end))
-    # Built polynomial-major, then renumbered: the same entries, bit for bit.
-    rows = columns = None
-    if _interval_major(test):
-        rows = interval_major_rows(test.degree + 1, k_begin, k_end)
-    if _interval_major(trial):
-        columns = interval_major_columns(trial.degree + 1, trial.n_t)
-    if rows is None and columns is None:
-        return matrix
-    return renumbered(matrix, rows, columns)
+    mass = native is _native.time_mass_matrix
+    # Derivative and jump entries do not depend on the steps: those of any uniform grid serve every grid.
+    n_t, T = test.n_t, (test.T if points is None else 1.0)  # noqa: N806 - the grid's own name
+    if not mass:
+        points = None
+    if _interval_major(trial) or _interval_major(test):
+        code = _OPERATOR_CODES[native]
+        return _csr(
+            _native.time_operator_in_layout(
+                code, *trial_kind, _interval_major(trial), *test_kind, _interval_major(test), points, n_t, T,
+                k_begin, k_end,
+            )
+        )
+    if points is not None:
+        return _csr(_native.grid_time_mass_matrix(*trial_kind, *test_kind, points, k_begin, k_end))
+    return _csr(native(*trial_kind, *test_kind, n_t, T, k_begin, k_end))
+
+
+_OPERATOR_CODES: Final = {_native.time_mass_matrix: 0, _native.time_derivative_matrix: 1, _native.time_jump_matrix: 2}
 
 
 def _interval_major(space: TimeSpace) -> bool:
@@ -128,7 +130,7 @@ def time_mass_matrix(trial: TimeSpace, test: TimeSpace, *, intervals: object = N
     array([[0.25, 0.  ],
            [0.  , 0.75]])
     """
-    return _operator(_native.time_mass_matrix, trial, test, intervals, scaled=True)
+    return _operator(_native.time_mass_matrix, trial, test, intervals)
 
 
 def time_derivative_matrix(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> csr_array:
