@@ -36,7 +36,9 @@ test-mpi: install
 $(DISTRIBUTED_BUILD):
 	mkdir -p $@
 
-test-petsc: install | $(DISTRIBUTED_BUILD) $(PLAT_BUILD)
+# PLAT_BUILD (the apt log's folder) is defined by platforms.mk, read after this file: made here, not as a prerequisite.
+test-petsc: install | $(DISTRIBUTED_BUILD)
+	@mkdir -p $(PLAT_BUILD)
 	@if $(call platform_tools,petsc,$(PETSC_DIR_FIND) && test -x /usr/bin/mpiexec && \
 	    $(PETSC_PYTHON) -c 'import petsc4py.PETSc; import mpi4py.MPI; import scipy.sparse',\
 	    python3-petsc4py python3-mpi4py python3-scipy python3-venv,test-petsc); then \
