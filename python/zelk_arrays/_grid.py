@@ -55,7 +55,7 @@ class TimeGrid:
     array([0.  , 0.25, 0.5 , 0.75, 1.  ])
     """
 
-    __slots__ = ("_points", "_steps", "_uniform")
+    __slots__ = ("_hash", "_points", "_steps", "_uniform")
 
     def __init__(self, points: object) -> None:
         array = np.array(_float_array(points, "points"), dtype=np.float64, copy=True)
@@ -77,6 +77,7 @@ class TimeGrid:
         array += 0.0  # -0.0 becomes 0.0, so equal grids have equal bits
         self._points = _read_only(array)
         self._steps: FloatArray | None = None
+        self._hash: int | None = None
         # Whether the uniform builders' own points: then the (n_t, T) code paths serve this grid.
         self._uniform = bool(array[0] == 0.0) and bool(
             np.array_equal(array, _native_uniform(array.size - 1, float(array[-1])))
@@ -163,7 +164,9 @@ class TimeGrid:
         return self is other or bool(np.array_equal(self._points, other._points))
 
     def __hash__(self) -> int:
-        return hash(self._points.tobytes())
+        if self._hash is None:  # once: the spaces on a grid hash it too
+            self._hash = hash(self._points.tobytes())
+        return self._hash
 
     def __reduce__(self) -> tuple[Any, ...]:
         return TimeGrid, (self._points,)

@@ -278,6 +278,13 @@ def same_grid(a: _TimeSpace, b: _TimeSpace) -> bool:
     return (a._n_t, a._T) == (b._n_t, b._T) and a._grid == b._grid  # noqa: SLF001 - the module's own fields
 
 
+def grid_description(space: _TimeSpace) -> str:
+    """The grid in words, without making the points of a uniform one."""
+    if space._grid is not None:  # noqa: SLF001 - the module's own field
+        return repr(space._grid)  # noqa: SLF001
+    return f"n_t={space._n_t}, T={space._T!r}"  # noqa: SLF001
+
+
 def other_points(space: _TimeSpace) -> FloatArray | None:
     """The grid's points where they are not the uniform ones of ``(n_t, T)``, else None."""
     return None if space._grid is None else space._grid.points  # noqa: SLF001 - the module's own field

@@ -14,7 +14,7 @@ from ._layouts import INTERVAL_MAJOR
 from ._nodes import rule_code
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
-from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, other_points, same_grid
+from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, grid_description, other_points, same_grid
 from ._validation import _count, _real
 
 if TYPE_CHECKING:
@@ -32,7 +32,9 @@ def _checked_pair(trial: object, test: object) -> tuple[TimeSpace, TimeSpace]:
     assert isinstance(trial, (LagrangeSpace, LegendreSpace))
     assert isinstance(test, (LagrangeSpace, LegendreSpace))
     if not same_grid(trial, test):
-        raise ValueError(f"trial and test must be on the same grid, got {trial.grid!r} and {test.grid!r}")
+        raise ValueError(
+            f"trial and test must be on the same grid, got {grid_description(trial)} and {grid_description(test)}"
+        )
     return trial, test
 
 

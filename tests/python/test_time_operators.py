@@ -176,6 +176,9 @@ def test_spaces_on_grids():
         za.LagrangeSpace(2, GRID, 1.0)
     with pytest.raises(ValueError, match="same grid"):
         za.time_mass_matrix(space, za.LagrangeSpace(2, 4, 4.0))
+    # Told apart without making the points of a grid too large to hold.
+    with pytest.raises(ValueError, match=r"same grid, got n_t=2305843009213693952, T=1.0 and n_t=2305843009213693952, T=2.0"):
+        za.time_jump_matrix(za.LegendreSpace(0, 2**61), za.LegendreSpace(0, 2**61, 2.0))
 
 
 def interval_major(space):
