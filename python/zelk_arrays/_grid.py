@@ -39,9 +39,9 @@ class TimeGrid:
     TypeError
         If ``points`` are not real numbers.
     ValueError
-        If ``points`` is not one-dimensional, has fewer than two points, or a
-        point is not finite or not above its predecessor; the message names
-        the first bad index.
+        If ``points`` is not one-dimensional, has fewer than two points, a
+        point is not finite or not above its predecessor, or a step
+        overflows; the message names the first bad index.
 
     Examples
     --------
@@ -74,6 +74,11 @@ class TimeGrid:
                 f"points must be strictly increasing: points[{index}] = {value!r} "
                 f"is not above points[{index - 1}] = {float(array[index - 1])!r}"
             )
+        with np.errstate(over="ignore"):  # an overflowing step is reported below
+            steps = np.diff(array)
+        if not np.isfinite(steps).all():
+            index = int(np.argmin(np.isfinite(steps))) + 1
+            raise ValueError(f"points[{index}] - points[{index - 1}] overflows: the steps must be finite")
         array += 0.0  # -0.0 becomes 0.0, so equal grids have equal bits
         self._points = _read_only(array)
         self._steps: FloatArray | None = None

@@ -1,6 +1,8 @@
 // Exact products of doubles by Dekker's splitting, for loops that multiply one double-double by many.
 #pragma once
 
+#include <cmath>
+
 #include "time_operators/double_double.hpp"
 
 namespace zelk::time_operators {
@@ -15,8 +17,13 @@ struct SplitDouble {
 
     explicit SplitDouble(double a) noexcept : value(a)
     {
-        const double c = 134217729.0 * a;  // 2^27 + 1
-        high = c - (c - a);
+        // Beyond 2^996 the factor 2^27 + 1 would overflow: split a scaled copy
+        // (powers of two scale exactly) and scale its leading half back.
+        const bool huge = std::fabs(a) > 0x1p996;
+        const double scaled = huge ? a * 0x1p-28 : a;
+        const double c = 134217729.0 * scaled;  // 2^27 + 1
+        high = c - (c - scaled);
+        if (huge) high = high * 0x1p28;
         low = a - high;
     }
 };
@@ -30,8 +37,8 @@ struct SplitDoubleDouble {
 };
 
 // a * b to double-double accuracy (about 2^-104 relative), exactly as
-// Dekker's two-product and the cross terms give it; barring overflow of the
-// splitting (values beyond about 2^996).
+// Dekker's two-product and the cross terms give it, for factors of any size
+// whose product does not overflow.
 inline DoubleDouble split_product(const SplitDoubleDouble& a, const SplitDoubleDouble& b) noexcept
 {
     const double p = a.hi.value * b.hi.value;

@@ -36,6 +36,7 @@ def test_uniform_grid_with_a_start(n_t, T, start):
         ([0.0, 2.0, 1.0, math.nan], ValueError, r"points\[2\] = 1.0"),
         ([0.0, math.nan, 1.0], ValueError, r"points\[1\] must be finite"),
         ([-math.inf, 1.0], ValueError, r"points\[0\] must be finite"),
+        ([-1.7e308, 1e308, 1.5e308], ValueError, r"points\[1\] - points\[0\] overflows"),
         ("abc", TypeError, "real numbers"),
         ([0.0, None], TypeError, "real numbers"),
     ],

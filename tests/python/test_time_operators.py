@@ -162,6 +162,13 @@ def test_grid_row_ranges_are_slices_of_the_whole(kind, intervals):
         assert (part != whole[rows]).nnz == 0 and part.shape == (len(rows), trial.dim)
 
 
+def test_mass_on_a_grid_of_huge_steps():
+    # Steps near the top of the double range: the products are split without overflow.
+    grid = za.TimeGrid([0.0, 2.0**1020, 2.0**1021 + 2.0**1020])
+    mass = za.time_mass_matrix(za.LegendreSpace(1, grid), za.LegendreSpace(1, grid))
+    np.testing.assert_array_equal(mass.diagonal(), [2.0**1020, 2.0**1021, 2.0**1020 / 3, 2.0**1021 / 3])
+
+
 def test_spaces_on_grids():
     space = za.LagrangeSpace(2, GRID)
     assert (space.grid, space.n_t, space.T, space.dim) == (GRID, 4, 4.0, 9)
