@@ -18,6 +18,8 @@ import numpy.typing as npt
 from ._grid import TimeGrid, is_uniform_from_zero
 from ._layouts import INTERVAL_MAJOR, LAYOUTS, POLYNOMIAL_MAJOR
 from ._nodes import _choice
+from . import _native
+from ._results import _owned
 from ._validation import FloatArray, _real
 
 IndexArray = npt.NDArray[np.int64]
@@ -156,6 +158,8 @@ class LagrangeSpace(_TimeSpace):
     (5, 2, 3.0)
     >>> za.LagrangeSpace(1, za.TimeGrid.uniform(4, 2.0)) == za.LagrangeSpace(1, 4, 2.0)
     True
+    >>> space.points
+    array([1.  , 1.25, 1.5 , 2.25, 3.  ])
 
     Raises
     ------
@@ -185,6 +189,37 @@ class LagrangeSpace(_TimeSpace):
     def interval_major(self) -> IndexArray:
         """The identity permutation: the nodal layout already runs sub-interval by sub-interval."""
         return np.arange(self._dim, dtype=np.int64)
+
+    @property
+    def nodes(self) -> str:
+        """The node family on each sub-interval, ``"equispaced"``."""
+        return "equispaced"
+
+    @property
+    def continuous(self) -> bool:
+        """Whether neighbouring sub-intervals share their end node (they do)."""
+        return True
+
+    @property
+    def points(self) -> FloatArray:
+        """The node times in global index order, a read-only float64 array of ``dim`` values.
+
+        Node j of sub-interval k is ``t_k + ((t_{k+1} - t_k) * j) / degree``
+        and the last one is the grid's end; on the ``(n_t, T)`` grid exactly
+        ``get_lagrange_points(degree, n_t, T)``.
+        """
+        if self._grid is None:
+            points = _owned(_native.lagrange_points(self._degree, self._n_t, self._T), np.float64)
+        else:
+            grid = self._grid.points
+            starts = grid[:-1, None]
+            widths = grid[1:, None] - starts
+            points = np.empty(self._dim)
+            local = np.arange(self._degree, dtype=np.float64)
+            points[:-1].reshape(self._n_t, self._degree)[:] = starts + (widths * local) / float(self._degree)
+            points[-1] = grid[-1]
+        points.flags.writeable = False
+        return points
 
 
 class LegendreSpace(_TimeSpace):

@@ -169,6 +169,21 @@ def test_mass_on_a_grid_of_huge_steps():
     np.testing.assert_array_equal(mass.diagonal(), [2.0**1020, 2.0**1021, 2.0**1020 / 3, 2.0**1021 / 3])
 
 
+@pytest.mark.parametrize("degree", [1, 2, 3, 4])
+def test_lagrange_points_on_grids(degree):
+    points = za.LagrangeSpace(degree, GRID).points
+    grid = [Fraction(t) for t in GRID.points.tolist()]
+    exact = [grid[k] + (grid[k + 1] - grid[k]) * j / degree for k in range(GRID.n_t) for j in range(degree)]
+    exact.append(grid[-1])
+    assert len(points) == len(exact) and not points.flags.writeable
+    for computed, x in zip(points.tolist(), exact):
+        # Exact where the dyadic steps divide exactly; else within an ulp.
+        assert abs(Fraction(computed) - x) <= (0 if degree != 3 else math.ulp(float(x))), (computed, x)
+    space = za.LagrangeSpace(degree, 7, 0.3)
+    assert space.points.tobytes() == za.get_lagrange_points(degree, 7, 0.3).tobytes()
+    assert (space.nodes, space.continuous) == ("equispaced", True)
+
+
 def test_spaces_on_grids():
     space = za.LagrangeSpace(2, GRID)
     assert (space.grid, space.n_t, space.T, space.dim) == (GRID, 4, 4.0, 9)
