@@ -1,4 +1,4 @@
-// Collocation matrices, quadrature and mass rows on a grid of any points: exact small cases and the faults.
+// Collocation matrices, and quadrature, mass rows and interval-major rows on grids: exact small cases and the faults.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include "time_operators/collocation.hpp"
 #include "time_operators/grid_mass_rows.hpp"
 #include "time_operators/grid_quadrature.hpp"
+#include "time_operators/interval_major_rows.hpp"
 
 using namespace zelk::time_operators;
 
@@ -56,4 +57,25 @@ TEST(GridMassRows, SharedNodesAddBothStepsRoundedOnce)
     EXPECT_EQ(values, (std::vector<double>{1.0 / 6.0, 1.0 / 12.0, 1.0 / 12.0, 2.0 / 3.0, 0.25, 0.25, 0.5}));
     const std::vector<double> one{1.0};
     EXPECT_EQ(fault_message([&] { grid_mass_shape(linear, linear, one, 0, 0); }), "a grid needs at least two points");
+}
+
+TEST(IntervalMajorRows, RowsAndColumnsRunSubIntervalBySubInterval)
+{
+    // dG(1) jump on two sub-intervals: polynomial-major rows P_0, P_0, P_1, P_1 become k = 0: P_0, P_1; k = 1: ...
+    const LocalBasis linear{BasisKind::legendre, 1};
+    const TimeOperatorShape shape = time_operator_shape(TimeOperator::jump, linear, linear, 2, 1.0, 0, 2);
+    std::vector<std::int32_t> offsets(shape.nrows + 1), columns(shape.max_nnz);
+    std::vector<double> values(shape.max_nnz);
+    const std::uint64_t nnz = fill_interval_major_rows<std::int32_t>(shape, {}, {true, true}, {offsets, columns, values});
+    EXPECT_EQ(nnz, 12u);
+    EXPECT_EQ(offsets, (std::vector<std::int32_t>{0, 2, 4, 8, 12}));
+    EXPECT_EQ(columns, (std::vector<std::int32_t>{0, 1, 0, 1, 0, 1, 2, 3, 0, 1, 2, 3}));
+    // v(t_k+) (u(t_k+) - u(t_k-)) with P_0 = 1, P_1(-1) = -1, P_1(1) = 1.
+    EXPECT_EQ(values, (std::vector<double>{1, -1, -1, 1, -1, -1, 1, -1, 1, 1, -1, 1}));
+    const LocalBasis nodal{BasisKind::lagrange, 1};
+    const TimeOperatorShape mixed = time_operator_shape(TimeOperator::mass, nodal, linear, 2, 1.0, 0, 2);
+    EXPECT_EQ(fault_message([&] {
+                  fill_interval_major_rows<std::int32_t>(mixed, {}, {true, false}, {offsets, columns, values});
+              }),
+              "only a Legendre time space has an interval-major layout");
 }
