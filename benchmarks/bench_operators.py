@@ -2,7 +2,8 @@
 
 The cases run on the uniform grid of [0, 1] and on a graded grid (points
 (k / n_t)**2, finer near 0), whose mass matrices scale every sub-interval
-by its own step, and with the interval-major Legendre layout.
+by its own step, with the interval-major Legendre layout, and with a
+discontinuous Lagrange space on Radau nodes.
 
 The write floor allocates and fills a CSR matrix's three arrays of the same
 sizes (values, column indices and row offsets, with the same index type).
@@ -51,6 +52,11 @@ CASES.update({
     "interval-major dG(3) mass        Legendre(3)": (za.time_mass_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
     "interval-major dG(3) derivative  Legendre(3)": (za.time_derivative_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
     "interval-major dG(3) jump        Legendre(3)": (za.time_jump_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
+})
+RADAU = za.LagrangeSpace(3, N_T, nodes="radau-right")
+CASES.update({
+    "Radau nodes dG(3) mass        Lagrange(3)": (za.time_mass_matrix, RADAU, RADAU),
+    "Radau nodes dG(3) jump        Lagrange(3)": (za.time_jump_matrix, RADAU, RADAU),
 })
 
 

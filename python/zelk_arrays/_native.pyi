@@ -95,6 +95,23 @@ def time_operator_in_layout(
     k_end: int,
     /,
 ) -> _CsrParts: ...
+def general_time_operator(
+    op: int,
+    trial_is_legendre: bool,
+    trial_degree: int,
+    trial_family: int,
+    trial_continuous: bool,
+    trial_interval_major: bool,
+    test_is_legendre: bool,
+    test_degree: int,
+    test_family: int,
+    test_continuous: bool,
+    test_interval_major: bool,
+    points: npt.NDArray[np.float64],
+    k_begin: int,
+    k_end: int,
+    /,
+) -> _CsrParts: ...
 def collocation_matrices(n: int, rule: int, /) -> tuple[memoryview, memoryview, memoryview, memoryview]: ...
 def expansion_columns(
     degree: int,

@@ -17,10 +17,10 @@ import numpy.typing as npt
 
 from ._grid import TimeGrid, is_uniform_from_zero
 from ._layouts import INTERVAL_MAJOR, LAYOUTS, POLYNOMIAL_MAJOR
-from ._nodes import _choice
+from ._nodes import CLOSED, RULES, _choice, family_name
 from . import _native
 from ._results import _owned
-from ._validation import FloatArray, _real
+from ._validation import FloatArray, _flag, _real
 
 IndexArray = npt.NDArray[np.int64]
 
@@ -138,14 +138,23 @@ class _TimeSpace:
 
 
 class LagrangeSpace(_TimeSpace):
-    """Continuous piecewise polynomials of ``degree`` >= 1 in the nodal basis.
+    """Piecewise polynomials of ``degree`` in the nodal (Lagrange) basis.
 
     On each sub-interval the basis functions are the Lagrange polynomials of
-    its ``degree + 1`` equidistant nodes; neighbouring sub-intervals share
-    their end node, so the functions are continuous. Node j of sub-interval k
-    has the global index ``k * degree + j`` and ``dim = n_t * degree + 1``:
-    the layout of :func:`get_lagrange_points` and
-    :func:`lagrange_prolongation_matrix`.
+    its ``degree + 1`` nodes of the family ``nodes`` (see
+    :func:`reference_nodes`): ``"equispaced"`` (the default), ``"gauss"``,
+    ``"radau-left"``, ``"radau-right"`` or ``"lobatto"``. Equispaced nodes
+    are badly conditioned at high degree; Gauss-Lobatto nodes keep both ends
+    and stay well conditioned, and Gauss or Radau nodes suit collocation.
+
+    ``continuous`` defaults to True for the families with both ends
+    (equispaced, lobatto): neighbouring sub-intervals share their end node,
+    node j of sub-interval k has the global index ``k * degree + j``,
+    ``dim = n_t * degree + 1`` and ``degree`` >= 1 (the layout of
+    :func:`get_lagrange_points` and :func:`lagrange_prolongation_matrix`).
+    A discontinuous space numbers sub-interval by sub-interval,
+    ``k * (degree + 1) + j`` and ``dim = n_t * (degree + 1)``; with Gauss or
+    Radau nodes ``degree`` may be 0.
 
     The grid is ``n_t`` equal sub-intervals of [0, T] (``T`` defaults to
     1.0), or a :class:`TimeGrid` in their place: ``LagrangeSpace(2, grid)``.
@@ -160,6 +169,9 @@ class LagrangeSpace(_TimeSpace):
     True
     >>> space.points
     array([1.  , 1.25, 1.5 , 2.25, 3.  ])
+    >>> radau = za.LagrangeSpace(1, za.TimeGrid([0.0, 1.0, 3.0]), nodes="radau-right")
+    >>> radau.continuous, radau.dim, radau.points
+    (False, 4, array([0.33333333, 1.        , 1.66666667, 3.        ]))
 
     Raises
     ------
@@ -167,23 +179,57 @@ class LagrangeSpace(_TimeSpace):
         If ``degree`` or ``n_t`` is not an integer or ``T`` not a real number,
         or ``T`` comes with a grid.
     ValueError
-        If ``degree`` < 1, ``n_t`` < 1, or ``T`` is not positive and finite.
+        If ``degree`` is too small, ``n_t`` < 1, ``T`` is not positive and
+        finite, ``nodes`` is unknown, or ``continuous=True`` with nodes that
+        lack an end.
     """
 
-    __slots__ = ()
-    _minimum_degree = 1
+    __slots__ = ("_continuous", "_nodes")
+    _minimum_degree = 0
+
+    def __init__(
+        self,
+        degree: int,
+        n_t: int | TimeGrid,
+        T: float | None = None,  # noqa: N803 - the grid's own name
+        *,
+        nodes: str = "equispaced",
+        continuous: bool | None = None,
+    ) -> None:
+        self._nodes = family_name(nodes, "nodes")
+        closed = self._nodes in CLOSED
+        if continuous is None:
+            continuous = closed
+        elif _flag(continuous, "continuous") and not closed:
+            raise ValueError(f"continuous=True needs nodes that include both ends, not nodes={self._nodes!r}")
+        self._continuous = bool(continuous)
+        _integer(degree, "degree", 1 if self._continuous or closed else 0)
+        super().__init__(degree, n_t, T)
+
+    def _options(self) -> dict[str, object]:
+        options: dict[str, object] = {}
+        if self._nodes != "equispaced":
+            options["nodes"] = self._nodes
+        if self._continuous != (self._nodes in CLOSED):
+            options["continuous"] = self._continuous
+        return options
 
     def _dimension(self) -> int:
-        return self._n_t * self._degree + 1
+        if self._continuous:
+            return self._n_t * self._degree + 1
+        return self._n_t * (self._degree + 1)
+
+    def _stride(self) -> int:
+        return self._degree if self._continuous else self._degree + 1
 
     def index(self, k: int, i: int) -> int:
         """Global index of node ``i`` (0 <= i <= degree) of sub-interval ``k``."""
         k, i = self._checked_local(k, i)
-        return k * self._degree + i
+        return k * self._stride() + i
 
     def local_dofs(self) -> IndexArray:
         """int64 array of shape ``(n_t, degree + 1)``: row k holds sub-interval k's global indices."""
-        starts = np.arange(self._n_t, dtype=np.int64) * self._degree
+        starts = np.arange(self._n_t, dtype=np.int64) * self._stride()
         return starts[:, None] + np.arange(self._degree + 1, dtype=np.int64)
 
     def interval_major(self) -> IndexArray:
@@ -192,32 +238,44 @@ class LagrangeSpace(_TimeSpace):
 
     @property
     def nodes(self) -> str:
-        """The node family on each sub-interval, ``"equispaced"``."""
-        return "equispaced"
+        """The node family on each sub-interval, as given."""
+        return self._nodes
 
     @property
     def continuous(self) -> bool:
-        """Whether neighbouring sub-intervals share their end node (they do)."""
-        return True
+        """Whether neighbouring sub-intervals share their end node."""
+        return self._continuous
 
     @property
     def points(self) -> FloatArray:
         """The node times in global index order, a read-only float64 array of ``dim`` values.
 
-        Node j of sub-interval k is ``t_k + ((t_{k+1} - t_k) * j) / degree``
-        and the last one is the grid's end; on the ``(n_t, T)`` grid exactly
-        ``get_lagrange_points(degree, n_t, T)``.
+        Equispaced node j of sub-interval k is ``t_k + ((t_{k+1} - t_k) * j) /
+        degree`` and the end nodes are the grid's points; on the ``(n_t, T)``
+        grid a continuous space has exactly ``get_lagrange_points(degree,
+        n_t, T)``. The nodes of the other families are the doubles nearest to
+        ``t_k + (t_{k+1} - t_k) tau_j``.
         """
-        if self._grid is None:
+        if self._nodes != "equispaced":
+            # The family's nodes on every sub-interval, each rounded once; a continuous space lists a shared end once.
+            times, _ = _native.grid_quadrature(self._degree + 1, self.grid.points, RULES[self._nodes])
+            points = _owned(times, np.float64)
+            if self._continuous:
+                ends = points.reshape(self._n_t, self._degree + 1)
+                points = np.append(ends[:, : self._degree].reshape(-1), ends[-1, -1])
+        elif self._grid is None and self._continuous:
             points = _owned(_native.lagrange_points(self._degree, self._n_t, self._T), np.float64)
         else:
-            grid = self._grid.points
+            grid = self.grid.points
             starts = grid[:-1, None]
             widths = grid[1:, None] - starts
-            points = np.empty(self._dim)
-            local = np.arange(self._degree, dtype=np.float64)
-            points[:-1].reshape(self._n_t, self._degree)[:] = starts + (widths * local) / float(self._degree)
-            points[-1] = grid[-1]
+            local = np.arange(self._stride(), dtype=np.float64)
+            inner = starts + (widths * local) / float(self._degree)
+            if self._continuous:
+                points = np.append(inner.reshape(-1), grid[-1])
+            else:
+                inner[:, -1] = grid[1:]  # the end node is the next grid point itself
+                points = inner.reshape(-1)
         points.flags.writeable = False
         return points
 

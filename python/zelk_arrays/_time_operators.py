@@ -11,7 +11,7 @@ import numpy as np
 from . import _native
 from ._grid import TimeGrid, is_uniform_from_zero
 from ._layouts import INTERVAL_MAJOR
-from ._nodes import rule_code
+from ._nodes import RULES, rule_code
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
 from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, grid_description, other_points, same_grid
@@ -54,6 +54,12 @@ def _operator(
     n_t, T = test.n_t, (test.T if points is None else 1.0)  # noqa: N806 - the grid's own name
     if not mass:
         points = None
+    if _general(trial) or _general(test):
+        return _csr(
+            _native.general_time_operator(
+                _OPERATOR_CODES[native], *_description(trial), *_description(test), test.grid.points, k_begin, k_end
+            )
+        )
     if _interval_major(trial) or _interval_major(test):
         code = _OPERATOR_CODES[native]
         return _csr(
@@ -70,6 +76,18 @@ def _operator(
 _OPERATOR_CODES: Final = {_native.time_mass_matrix: 0, _native.time_derivative_matrix: 1, _native.time_jump_matrix: 2}
 
 
+def _general(space: TimeSpace) -> bool:
+    """Whether a space is beyond the uniform builders: Lagrange on other nodes, or discontinuous."""
+    return isinstance(space, LagrangeSpace) and (space.nodes != "equispaced" or not space.continuous)
+
+
+def _description(space: TimeSpace) -> tuple[bool, int, int, bool, bool]:
+    if isinstance(space, LagrangeSpace):
+        family = 0 if space.nodes == "equispaced" else RULES[space.nodes] + 1
+        return False, space.degree, family, space.continuous, False
+    return True, space.degree, 0, False, _interval_major(space)
+
+
 def _interval_major(space: TimeSpace) -> bool:
     return isinstance(space, LegendreSpace) and space.layout == INTERVAL_MAJOR
 
@@ -80,10 +98,12 @@ def _operator_columns(trial: TimeSpace, test: TimeSpace, intervals: object, upwi
     if k_begin == k_end:
         return 0, 0
     # A shared Lagrange test node reaches one sub-interval back, the upwind value one more.
-    first = max(k_begin - isinstance(test, LagrangeSpace) - upwind, 0)
+    first = max(k_begin - (isinstance(test, LagrangeSpace) and test.continuous) - upwind, 0)
     last = k_end - 1
     degree = trial.degree
     if isinstance(trial, LagrangeSpace):
+        if not trial.continuous:
+            return first * (degree + 1), (last + 1) * (degree + 1)
         return first * degree, (last + 1) * degree + 1
     if _interval_major(trial):
         return first * (degree + 1), (last + 1) * (degree + 1)

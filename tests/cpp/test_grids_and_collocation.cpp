@@ -7,6 +7,7 @@
 
 #include "fault_message.hpp"
 #include "time_operators/collocation.hpp"
+#include "time_operators/general_operator_rows.hpp"
 #include "time_operators/grid_mass_rows.hpp"
 #include "time_operators/grid_quadrature.hpp"
 #include "time_operators/interval_major_rows.hpp"
@@ -78,4 +79,25 @@ TEST(IntervalMajorRows, RowsAndColumnsRunSubIntervalBySubInterval)
                   fill_interval_major_rows<std::int32_t>(mixed, {}, {true, false}, {offsets, columns, values});
               }),
               "only a Legendre time space has an interval-major layout");
+}
+
+TEST(GeneralRows, ContinuityNeedsBothEndsAndDiscontinuousNodesNumberByInterval)
+{
+    const SpaceBasis radau{BasisKind::lagrange, 1, family_nodes(3, 2), false, false};  // radau-right: -1/3, 1
+    const GeneralShape shape = general_shape(TimeOperator::jump, radau, radau, 2, 0, 2);
+    EXPECT_EQ(shape.nrows, 4u);
+    const std::vector<double> points{0.0, 1.0, 2.0};
+    std::vector<std::int32_t> offsets(shape.nrows + 1), columns(shape.max_nnz);
+    std::vector<double> values(shape.max_nnz);
+    const std::uint64_t nnz = fill_general_rows<std::int32_t>(shape, radau, radau, points, {offsets, columns, values});
+    // l_0(-1) = 3/2, l_1(-1) = -1/2, l_b(1) = 0, 1: row (k, a) holds l_a(-1) (l_b(-1) on k - l_b(1) on k - 1).
+    EXPECT_EQ(nnz, 10u);
+    columns.resize(nnz);
+    values.resize(nnz);
+    EXPECT_EQ(offsets, (std::vector<std::int32_t>{0, 2, 4, 7, 10}));
+    EXPECT_EQ(columns, (std::vector<std::int32_t>{0, 1, 0, 1, 1, 2, 3, 1, 2, 3}));
+    EXPECT_EQ(values, (std::vector<double>{2.25, -0.75, -0.75, 0.25, -1.5, 2.25, -0.75, 0.5, -0.75, 0.25}));
+    const SpaceBasis open{BasisKind::lagrange, 1, family_nodes(1, 2), true, false};  // gauss cannot be continuous
+    EXPECT_EQ(fault_message([&] { general_shape(TimeOperator::mass, open, open, 2, 0, 2); }),
+              "continuous Lagrange spaces need both ends among their nodes");
 }

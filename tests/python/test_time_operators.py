@@ -44,8 +44,23 @@ def legendre(degree):
     return polys[: degree + 1]
 
 
-def lagrange(degree):
-    nodes = [Fraction(-1) + Fraction(2 * j, degree) for j in range(degree + 1)]
+# The families' nodes on [-1, 1] where they are rational, by family and degree.
+RATIONAL_NODES = {
+    ("gauss", 0): [Fraction(0)],
+    ("radau-left", 0): [Fraction(-1)],
+    ("radau-right", 0): [Fraction(1)],
+    ("radau-left", 1): [Fraction(-1), Fraction(1, 3)],
+    ("radau-right", 1): [Fraction(-1, 3), Fraction(1)],
+    ("lobatto", 1): [Fraction(-1), Fraction(1)],
+    ("lobatto", 2): [Fraction(-1), Fraction(0), Fraction(1)],
+}
+
+
+def lagrange(degree, family="equispaced"):
+    if family == "equispaced":
+        nodes = [Fraction(-1) + Fraction(2 * j, degree) for j in range(degree + 1)]
+    else:
+        nodes = RATIONAL_NODES[family, degree]
     polys = []
     for j, xj in enumerate(nodes):
         p = [Fraction(1)]
@@ -57,7 +72,7 @@ def lagrange(degree):
 
 
 def local_basis(space):
-    return legendre(space.degree) if isinstance(space, za.LegendreSpace) else lagrange(space.degree)
+    return legendre(space.degree) if isinstance(space, za.LegendreSpace) else lagrange(space.degree, space.nodes)
 
 
 def exact_matrix(kind, trial, test):
@@ -232,6 +247,68 @@ def test_interval_major_layout_renumbers_the_same_bits(kind, grid, pair):
             # Tight where every function of the reached blocks is touched (P_0' = 0 is not).
             if isinstance(moved[0], za.LegendreSpace) and moved[0].degree <= test.degree and kind != "derivative":
                 assert (begin, end) == (part.indices.min(), part.indices.max() + 1)
+
+
+def general_pairs(grid):
+    return [
+        (za.LagrangeSpace(1, grid, nodes="radau-right"), za.LagrangeSpace(1, grid, nodes="radau-right")),
+        (za.LagrangeSpace(0, grid, nodes="gauss"), za.LegendreSpace(1, grid)),
+        (za.LegendreSpace(2, grid, layout="interval-major"), za.LagrangeSpace(1, grid, nodes="radau-left")),
+        (za.LagrangeSpace(2, grid, continuous=False), za.LagrangeSpace(2, grid, nodes="lobatto")),
+        (za.LagrangeSpace(2, grid, nodes="lobatto"), za.LagrangeSpace(0, grid, nodes="radau-right")),
+    ]
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("grid", [za.TimeGrid.uniform(3, 3.0), GRID], ids=["uniform", "graded"])
+@pytest.mark.parametrize("index", range(5))
+def test_any_node_family_and_continuity(kind, grid, index):
+    trial, test = general_pairs(grid)[index]
+    check_exact(kind, trial, test, ulps=0.5)
+    whole = BUILDERS[kind](trial, test)
+    for intervals in [(0, 1), (1, 3), (2, 2)]:
+        part = BUILDERS[kind](trial, test, intervals=intervals)
+        owned = [r for k in range(*intervals) for r in test.local_dofs()[k].tolist()]
+        if isinstance(test, za.LagrangeSpace) and test.continuous:  # a shared node belongs to the later sub-interval
+            owned = sorted(r for r in set(owned) if r >= intervals[0] * test.degree and (r < intervals[1] * test.degree or intervals[1] == test.n_t))
+        assert (part != whole[sorted(owned)]).nnz == 0
+        columns = za.column_range(BUILDERS[kind], trial, test, intervals=intervals)
+        assert not part.nnz or (columns.start <= part.indices.min() and part.indices.max() < columns.stop)
+
+
+def test_gauss_nodes_make_a_diagonal_mass_matrix():
+    # Two Gauss points integrate l_a l_b exactly: the mass is diag(h_k / 2), the rest exact zeros;
+    # the derivative of l_b is -+ sqrt(3) / 2 and integral of l_a is 1.
+    space = za.LagrangeSpace(1, GRID, nodes="gauss")
+    mass = za.time_mass_matrix(space, space)
+    assert mass.nnz == space.dim
+    assert mass.diagonal().tolist() == np.repeat(GRID.steps / 2, 2).tolist()
+    derivative = za.time_derivative_matrix(space, space).toarray()
+    half_root = math.sqrt(3.0) / 2
+    assert derivative[:2, :2].tolist() == [[-half_root, half_root], [-half_root, half_root]]
+
+
+def test_lagrange_space_families():
+    grid = za.TimeGrid([0.0, 1.0, 3.0])
+    gauss = za.LagrangeSpace(0, grid, nodes="gauss")
+    assert (gauss.dim, gauss.continuous, gauss.index(1, 0)) == (2, False, 1)
+    np.testing.assert_array_equal(gauss.points, [0.5, 2.0])
+    lobatto = za.LagrangeSpace(2, grid, nodes="lobatto")
+    assert (lobatto.dim, lobatto.continuous) == (5, True)
+    np.testing.assert_array_equal(lobatto.points, [0.0, 0.5, 1.0, 2.0, 3.0])
+    broken = za.LagrangeSpace(1, grid, continuous=False)
+    assert broken.dim == 4 and broken.index(1, 0) == 2 and broken.points.tolist() == [0.0, 1.0, 1.0, 3.0]
+    assert broken != za.LagrangeSpace(1, grid) and pickle.loads(pickle.dumps(broken)) == broken
+    assert repr(gauss) == "LagrangeSpace(degree=0, grid=TimeGrid([0.0, 1.0, 3.0]), nodes='gauss')"
+    for call, error, match in [
+        (lambda: za.LagrangeSpace(1, 2, nodes="gauss", continuous=True), ValueError, "needs nodes that include both ends"),
+        (lambda: za.LagrangeSpace(0, 2), ValueError, "degree must be at least 1"),
+        (lambda: za.LagrangeSpace(0, 2, nodes="lobatto", continuous=False), ValueError, "degree must be at least 1"),
+        (lambda: za.LagrangeSpace(1, 2, nodes="chebyshev"), ValueError, "nodes must be one of"),
+        (lambda: za.LagrangeSpace(1, 2, continuous=1), TypeError, "continuous must be a bool"),
+    ]:
+        with pytest.raises(error, match=match):
+            call()
 
 
 def test_layout_of_a_legendre_space():
