@@ -12,11 +12,12 @@ equal to what :mod:`zelk` returns for the same arguments. Sparse matrices are
 ``scipy.sparse.csr_array`` with float64 data, sorted column indices and
 int32 index arrays where every index fits (int64 otherwise).
 
-Errors follow numpy and scipy: ``TypeError`` for arguments of the wrong type,
-``OverflowError`` for negative counts, for sizes beyond the address space
-("capacity overflow") and for matrices whose indices would not fit int64,
-``ValueError`` for invalid values, ``MemoryError`` for results larger than the
-memory available.
+Errors follow numpy and scipy: ``TypeError`` for arguments of the wrong type
+(bool is not a count), ``ValueError`` for invalid values (negative counts
+included), ``OverflowError`` for counts beyond 2**63 - 1, for sizes beyond the
+address space ("capacity overflow: ...") and for matrices whose indices would
+not fit int64, ``MemoryError`` (naming the bytes and the result) for results
+larger than the memory available.
 """
 
 from __future__ import annotations

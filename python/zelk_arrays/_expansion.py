@@ -10,7 +10,7 @@ import numpy.typing as npt
 
 from . import _native
 from ._results import _owned
-from ._validation import FloatArray, _count, _float_array, _real, _unmasked
+from ._validation import FloatArray, _count, _end_time, _float_array, _unmasked
 
 _MaskedArray = np.ma.MaskedArray
 
@@ -21,8 +21,8 @@ class LegendreExpansion:
     layout: entry ``i * n_t + k`` belongs to P_i on sub-interval k. It may
     carry trailing axes, shape ``(n_t * (degree + 1), ...)``: then every
     column along them is an expansion of its own on the same grid. The
-    expansion keeps its own read-only float64 copy of them; copies and
-    pickles keep them read-only.
+    expansion keeps its own read-only float64 copy of them, in storage that
+    cannot be made writeable again; copies and pickles keep them read-only.
 
     ``f(times)`` and ``f.derivative(times)`` take a number or an array of any
     shape and real dtype (non-contiguous and float32 arrays are converted) and
@@ -49,13 +49,14 @@ class LegendreExpansion:
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is no integer, ``T`` no real number, or
-        ``coefficients`` not real numbers or a masked array.
+        If ``degree`` or ``n_t`` is no integer (bool is not one), ``T`` no
+        real number, or ``coefficients`` not real numbers or a masked array.
     OverflowError
-        If ``degree`` or ``n_t`` is negative or 2**64 or more.
+        If ``degree`` or ``n_t`` exceeds 2**63 - 1.
     ValueError
-        If ``n_t`` is 0, or ``coefficients`` is 0-d or its first axis has
-        the wrong length.
+        If ``degree`` is negative, ``n_t`` is below 1, ``T`` is not positive
+        and finite or ``T / n_t`` not a normal double, or ``coefficients``
+        is 0-d or its first axis has the wrong length.
     """
 
     __slots__ = ("_T", "_coefficients", "_columns", "_degree", "_flat", "_n_t", "_trailing")
@@ -63,10 +64,8 @@ class LegendreExpansion:
     def __init__(self, degree: int, n_t: int, T: float, coefficients: npt.ArrayLike) -> None:
         self._degree = _count(degree, "degree")
         self._n_t = _count(n_t, "n_t", minimum=1)
-        self._T = _real(T, "T")
-        values = np.array(
-            _float_array(_unmasked(coefficients, "coefficients"), "coefficients"), dtype=np.float64, copy=True
-        )
+        self._T = _end_time(T, self._n_t)
+        values = _float_array(_unmasked(coefficients, "coefficients"), "coefficients")
         expected = self._n_t * (self._degree + 1)
         if values.ndim == 0:
             raise ValueError("coefficients must have at least one dimension, got 0")
@@ -74,7 +73,8 @@ class LegendreExpansion:
             raise ValueError(
                 f"coefficients must hold n_t * (degree + 1) = {expected} values along axis 0, got {values.shape[0]}"
             )
-        values.flags.writeable = False
+        # A copy over immutable bytes: a writeable flag on the array alone could be set back to True.
+        values = np.frombuffer(values.tobytes(), dtype=np.float64).reshape(values.shape)
         self._coefficients = values
         # What every evaluation passes on, worked out once.
         self._flat = values.reshape(-1)

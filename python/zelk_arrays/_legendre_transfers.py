@@ -36,9 +36,10 @@ def legendre_prolongation_matrix(
         Number of sub-intervals of the two grids of [0, T], at least 1 each.
     degree : int
         Polynomial degree on both grids, at least 0.
-    intervals : tuple of two ints, optional
-        ``(k_begin, k_end)``: only the rows of the fine sub-intervals
-        ``k_begin <= k < k_end``, polynomial by polynomial. Default: all.
+    intervals : tuple of two ints or range, optional
+        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows
+        of the fine sub-intervals ``k_begin <= k < k_end``, polynomial by
+        polynomial. Default: all.
 
     Returns
     -------
@@ -50,35 +51,41 @@ def legendre_prolongation_matrix(
     Raises
     ------
     TypeError
-        If a count is not an integer, or ``intervals`` not a pair of integers.
+        If a count is not an integer (bool is not one), or ``intervals``
+        neither a pair of integers nor a range.
     ValueError
-        If ``nt_coarse`` or ``nt_fine`` is 0, or ``intervals`` is out of range.
+        If a count is negative, ``nt_coarse`` or ``nt_fine`` is 0, or
+        ``intervals`` is out of range or has a step other than 1.
     OverflowError
-        If a count is negative or the sizes exceed the address space.
+        If a count exceeds 2**63 - 1 or the sizes exceed the address space.
     """
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_fine)
     return _csr(_native.legendre_prolongation_matrix(nt_coarse, nt_fine, degree, k_begin, k_end))
 
 
-def legendre_restriction_matrix(
-    nt_fine: int, nt_coarse: int, degree: int, *, intervals: object = None
-) -> csr_array:
+def legendre_restriction_matrix(*, nt_coarse: int, nt_fine: int, degree: int, intervals: object = None) -> csr_array:
     """The L2 projection of Legendre coefficients from ``nt_fine`` onto ``nt_coarse`` sub-intervals.
 
     On nested grids it equals ``M_c^-1 P.T M_f`` for the prolongation ``P``
     and the two mass matrices: the restriction for solutions and iterates.
     Residuals, which live in the test space, are restricted by ``P.T``.
 
+    The arguments are keyword-only: earlier versions took
+    ``(nt_fine, nt_coarse, degree)`` positionally, the reverse of the
+    prolongation's order, so an old call fails now instead of silently
+    building the matrix of swapped grids.
+
     Parameters
     ----------
-    nt_fine, nt_coarse : int
+    nt_coarse, nt_fine : int
         Number of sub-intervals of the two grids of [0, T], at least 1 each.
     degree : int
         Polynomial degree on both grids, at least 0.
-    intervals : tuple of two ints, optional
-        ``(k_begin, k_end)``: only the rows of the coarse sub-intervals
-        ``k_begin <= k < k_end``, polynomial by polynomial. Default: all.
+    intervals : tuple of two ints or range, optional
+        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows
+        of the coarse sub-intervals ``k_begin <= k < k_end``, polynomial by
+        polynomial. Default: all.
 
     Returns
     -------
@@ -89,13 +96,14 @@ def legendre_restriction_matrix(
     Raises
     ------
     TypeError
-        If a count is not an integer, or ``intervals`` not a pair of integers.
+        If a count is not an integer (bool is not one), or ``intervals``
+        neither a pair of integers nor a range.
     ValueError
-        If ``nt_coarse`` or ``nt_fine`` is 0, or ``intervals`` is out of range.
+        If a count is negative, ``nt_coarse`` or ``nt_fine`` is 0, or
+        ``intervals`` is out of range or has a step other than 1.
     OverflowError
-        If a count is negative or the sizes exceed the address space.
+        If a count exceeds 2**63 - 1 or the sizes exceed the address space.
     """
-    nt_fine = _count(nt_fine, "nt_fine", minimum=1)
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_coarse)
     return _csr(_native.legendre_restriction_matrix(nt_coarse, nt_fine, degree, k_begin, k_end))
@@ -121,9 +129,7 @@ def _prolongation_columns(
 
 
 @register_column_range(legendre_restriction_matrix)
-def _restriction_columns(
-    nt_fine: int, nt_coarse: int, degree: int, *, intervals: object = None
-) -> tuple[int, int]:
+def _restriction_columns(*, nt_coarse: int, nt_fine: int, degree: int, intervals: object = None) -> tuple[int, int]:
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_coarse)
     g = math.gcd(nt_coarse, nt_fine)

@@ -9,7 +9,7 @@ import numpy.typing as npt
 from . import _native
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr
-from ._validation import _count, _flag, _float_array, _real, _unmasked
+from ._validation import _count, _end_time, _flag, _float_array, _unmasked
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -25,7 +25,7 @@ def _prolongation_sizes(nt_coarse: int, nt_fine: int, degree: int) -> tuple[int,
 
 
 def lagrange_prolongation_matrix(
-    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | None = None
+    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | range | None = None
 ) -> csr_array:
     """The prolongation from nodal values on ``nt_coarse`` to ``nt_fine`` sub-intervals.
 
@@ -49,8 +49,9 @@ def lagrange_prolongation_matrix(
         Sub-intervals of the grid the values go to, at least 1.
     degree : int
         Polynomial degree of both grids, at least 1.
-    intervals : tuple of two ints, optional
-        The fine sub-intervals ``[k_begin, k_end)`` whose rows to build; all by default.
+    intervals : tuple of two ints or range, optional
+        The fine sub-intervals ``[k_begin, k_end)`` whose rows to build, as a
+        pair or a range of step 1; all by default.
 
     Returns
     -------
@@ -64,12 +65,14 @@ def lagrange_prolongation_matrix(
     Raises
     ------
     TypeError
-        If an argument is no integer, or ``intervals`` is not a pair of integers.
+        If an argument is no integer (bool is not one), or ``intervals`` is
+        neither a pair of integers nor a range.
     OverflowError
-        If an argument is negative or 2**64 or more, or the sizes overflow.
+        If an argument exceeds 2**63 - 1, or the sizes overflow.
     ValueError
-        If ``degree``, ``nt_coarse`` or ``nt_fine`` is 0 (checked in that order),
-        or ``intervals`` is not a range of fine sub-intervals.
+        If an argument is negative, ``degree``, ``nt_coarse`` or ``nt_fine``
+        is 0 (checked in that order), or ``intervals`` is not a range of
+        fine sub-intervals or has a step other than 1.
     MemoryError
         If the matrix does not fit in memory.
     """
@@ -80,7 +83,7 @@ def lagrange_prolongation_matrix(
 
 @register_column_range(lagrange_prolongation_matrix)
 def _prolongation_columns(
-    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | None = None
+    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | range | None = None
 ) -> tuple[int, int]:
     nt_coarse, nt_fine, degree = _prolongation_sizes(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_fine)
@@ -95,7 +98,7 @@ def _transformation_sizes(degree: int, n_t: int) -> tuple[int, int]:
 
 
 def lagrange_to_legendre_basis_transformation(
-    degree: int, n_t: int, *, intervals: tuple[int, int] | None = None
+    degree: int, n_t: int, *, intervals: tuple[int, int] | range | None = None
 ) -> csr_array:
     """The matrix from nodal values to Legendre coefficients.
 
@@ -119,8 +122,9 @@ def lagrange_to_legendre_basis_transformation(
         Polynomial degree, at least 1.
     n_t : int
         Number of sub-intervals.
-    intervals : tuple of two ints, optional
-        The sub-intervals ``[k_begin, k_end)`` whose rows to build; all by default.
+    intervals : tuple of two ints or range, optional
+        The sub-intervals ``[k_begin, k_end)`` whose rows to build, as a
+        pair or a range of step 1; all by default.
 
     Returns
     -------
@@ -133,11 +137,13 @@ def lagrange_to_legendre_basis_transformation(
     Raises
     ------
     TypeError
-        If an argument is no integer, or ``intervals`` is not a pair of integers.
+        If an argument is no integer (bool is not one), or ``intervals`` is
+        neither a pair of integers nor a range.
     OverflowError
-        If an argument is negative or 2**64 or more, or the sizes overflow.
+        If an argument exceeds 2**63 - 1, or the sizes overflow.
     ValueError
-        If ``degree`` is 0, or ``intervals`` is not a range of sub-intervals.
+        If an argument is negative, ``degree`` is 0, or ``intervals`` is not
+        a range of sub-intervals or has a step other than 1.
     MemoryError
         If the matrix does not fit in memory.
     """
@@ -147,7 +153,9 @@ def lagrange_to_legendre_basis_transformation(
 
 
 @register_column_range(lagrange_to_legendre_basis_transformation)
-def _transformation_columns(degree: int, n_t: int, *, intervals: tuple[int, int] | None = None) -> tuple[int, int]:
+def _transformation_columns(
+    degree: int, n_t: int, *, intervals: tuple[int, int] | range | None = None
+) -> tuple[int, int]:
     degree, n_t = _transformation_sizes(degree, n_t)
     k_begin, k_end = checked_intervals(intervals, n_t)
     # Sub-interval k reads its nodes k * degree ... k * degree + degree.
@@ -190,20 +198,21 @@ def legendre_basis_matrix(
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is no integer, ``T`` no real number,
-        ``times`` not real numbers or a masked array, or ``derivative`` not a
-        bool.
+        If ``degree`` or ``n_t`` is no integer (bool is not one), ``T`` no
+        real number, ``times`` not real numbers or a masked array, or
+        ``derivative`` not a bool.
     OverflowError
-        If ``degree`` or ``n_t`` is negative or 2**64 or more, or the sizes
-        overflow.
+        If ``degree`` or ``n_t`` exceeds 2**63 - 1, or the sizes overflow.
     ValueError
-        If ``n_t`` is 0 or ``times`` has more than one dimension.
+        If ``degree`` is negative, ``n_t`` is 0, ``T`` is not positive and
+        finite or ``T / n_t`` not a normal double, or ``times`` has more
+        than one dimension.
     MemoryError
         If the matrix does not fit in memory.
     """
     degree = _count(degree, "degree")
     n_t = _count(n_t, "n_t", minimum=1)
-    T = _real(T, "T")
+    T = _end_time(T, n_t)  # noqa: N806 - the grid's own name
     array = _float_array(_unmasked(times, "times"), "times")
     if array.ndim == 0:
         array = array.reshape(1)

@@ -6,7 +6,8 @@ import numpy as np
 
 from . import _native
 from ._results import _owned
-from ._validation import FloatArray, _count, _real
+from ._validation import FloatArray, _count, _end_time
+
 
 def get_lagrange_points(degree: int, n_t: int, T: float) -> FloatArray:
     """The global Lagrange points of [0, T] cut into ``n_t`` equal sub-intervals.
@@ -32,13 +33,18 @@ def get_lagrange_points(degree: int, n_t: int, T: float) -> FloatArray:
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is no integer, or ``T`` no real number.
+        If ``degree`` or ``n_t`` is no integer (bool is not one), or ``T`` no
+        real number.
+    ValueError
+        If ``degree`` or ``n_t`` is negative, ``T`` is not positive and
+        finite, or the node spacing ``T / (n_t * degree)`` is not a normal
+        double.
     OverflowError
-        If ``degree`` or ``n_t`` is negative or 2**64 or more, or the point
-        count overflows ("capacity overflow").
+        If ``degree`` or ``n_t`` exceeds 2**63 - 1, or the point count
+        overflows ("capacity overflow").
     MemoryError
         If the points do not fit in memory.
     """
     degree = _count(degree, "degree")
     n_t = _count(n_t, "n_t")
-    return _owned(_native.lagrange_points(degree, n_t, _real(T, "T")), np.float64)
+    return _owned(_native.lagrange_points(degree, n_t, _end_time(T, n_t, degree)), np.float64)

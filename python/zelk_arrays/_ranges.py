@@ -8,29 +8,17 @@ find its column range without building anything.
 
 from __future__ import annotations
 
-import operator
 from collections.abc import Callable
 from typing import Any
 
-# builder -> function(*args, intervals=(k_begin, k_end), **kwargs) -> (column_begin, column_end)
+from ._validation import _intervals
+
+# builder -> function(*args, intervals=intervals, **kwargs) -> (column_begin, column_end)
 _COLUMN_RANGES: dict[Callable[..., Any], Callable[..., tuple[int, int]]] = {}
 
 
-def checked_intervals(intervals: object, n_t: int) -> tuple[int, int]:
-    """``intervals`` as (k_begin, k_end) with 0 <= k_begin <= k_end <= n_t; None means all."""
-    if intervals is None:
-        return 0, n_t
-    try:
-        pair: Any = intervals
-        first, last = pair
-        k_begin = operator.index(first)
-        k_end = operator.index(last)
-    except (TypeError, ValueError):
-        raise TypeError(f"intervals must be a pair of integers (k_begin, k_end), got {intervals!r}") from None
-    if not 0 <= k_begin <= k_end <= n_t:
-        raise ValueError(f"intervals must satisfy 0 <= k_begin <= k_end <= {n_t}, got ({k_begin}, {k_end})")
-    return k_begin, k_end
-
+# What every builder checks its intervals with: the one contract of _validation.
+checked_intervals = _intervals
 
 _Columns = Callable[..., tuple[int, int]]
 

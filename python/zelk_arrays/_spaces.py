@@ -8,43 +8,17 @@ the same grid when their ``n_t``, ``T`` and points agree.
 
 from __future__ import annotations
 
-import math
-import operator
-from typing import Final
-
 import numpy as np
 import numpy.typing as npt
 
+from . import _native
 from ._grid import TimeGrid, is_uniform_from_zero
 from ._layouts import INTERVAL_MAJOR, LAYOUTS, POLYNOMIAL_MAJOR
 from ._nodes import CLOSED, RULES, _choice, family_name
-from . import _native
 from ._results import _owned
-from ._validation import FloatArray, _flag, _real
+from ._validation import COUNT_MAX, FloatArray, _count, _end_time, _flag
 
 IndexArray = npt.NDArray[np.int64]
-
-_COUNT_LIMIT: Final = 2**63
-
-
-def _integer(value: object, name: str, minimum: int) -> int:
-    try:
-        number = operator.index(value)  # type: ignore[arg-type]
-    except TypeError:
-        raise TypeError(f"{name} must be an integer, not {type(value).__name__!r}") from None
-    if number < minimum:
-        raise ValueError(f"{name} must be at least {minimum}, got {number}")
-    if number >= _COUNT_LIMIT:
-        raise OverflowError(f"{name} must be below 2**63, got {number}")
-    return number
-
-
-def _end_time(value: object) -> float:
-    T = _real(value, "T")  # noqa: N806 - the grid's own name
-    if not (math.isfinite(T) and T > 0.0):
-        raise ValueError(f"T must be positive and finite, got {T!r}")
-    return T
-
 
 class _TimeSpace:
     """What both spaces share: the grid, the checks and value semantics."""
@@ -53,7 +27,7 @@ class _TimeSpace:
     _minimum_degree = 0
 
     def __init__(self, degree: int, n_t: int | TimeGrid, T: float | None = None) -> None:  # noqa: N803
-        self._degree = _integer(degree, "degree", self._minimum_degree)
+        self._degree = _count(degree, "degree", self._minimum_degree)
         self._uniform_grid: TimeGrid | None = None
         if isinstance(n_t, TimeGrid):
             if T is not None:
@@ -65,12 +39,16 @@ class _TimeSpace:
             if self._grid is None:
                 self._uniform_grid = n_t
         else:
-            self._n_t = _integer(n_t, "n_t", 1)
-            self._T = _end_time(1.0 if T is None else T)
+            self._n_t = _count(n_t, "n_t", 1)
+            self._T = _end_time(1.0 if T is None else T, *self._steps())
             self._grid = None
         self._dim = self._dimension()
-        if self._dim >= _COUNT_LIMIT:
-            raise OverflowError(f"the space's dimension {self._dim} exceeds 2**63")
+        if self._dim > COUNT_MAX:
+            raise OverflowError(f"the space's dimension {self._dim} exceeds 2**63 - 1")
+
+    def _steps(self) -> tuple[int, ...]:
+        """The grid's steps per [0, T]: its nodes are T / (product) apart."""
+        return (self._n_t,)
 
     def _dimension(self) -> int:
         raise NotImplementedError
@@ -105,8 +83,8 @@ class _TimeSpace:
         return self._dim
 
     def _checked_local(self, k: int, i: int) -> tuple[int, int]:
-        k = _integer(k, "k", 0)
-        i = _integer(i, "i", 0)
+        k = _count(k, "k")
+        i = _count(i, "i")
         if k >= self._n_t:
             raise ValueError(f"k must be below n_t = {self._n_t}, got {k}")
         if i > self._degree:
@@ -176,12 +154,16 @@ class LagrangeSpace(_TimeSpace):
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is not an integer or ``T`` not a real number,
-        or ``T`` comes with a grid.
+        If ``degree`` or ``n_t`` is not an integer (bool is not one), ``T``
+        not a real number, ``continuous`` not a bool, or ``T`` comes with a
+        grid.
     ValueError
         If ``degree`` is too small, ``n_t`` < 1, ``T`` is not positive and
-        finite, ``nodes`` is unknown, or ``continuous=True`` with nodes that
+        finite or the node spacing ``T / (n_t * degree)`` is not a normal
+        double, ``nodes`` is unknown, or ``continuous=True`` with nodes that
         lack an end.
+    OverflowError
+        If ``degree``, ``n_t`` or the dimension exceeds 2**63 - 1.
     """
 
     __slots__ = ("_continuous", "_nodes")
@@ -203,7 +185,7 @@ class LagrangeSpace(_TimeSpace):
         elif _flag(continuous, "continuous") and not closed:
             raise ValueError(f"continuous=True needs nodes that include both ends, not nodes={self._nodes!r}")
         self._continuous = bool(continuous)
-        _integer(degree, "degree", 1 if self._continuous or closed else 0)
+        _count(degree, "degree", 1 if self._continuous or closed else 0)
         super().__init__(degree, n_t, T)
 
     def _options(self) -> dict[str, object]:
@@ -213,6 +195,9 @@ class LagrangeSpace(_TimeSpace):
         if self._continuous != (self._nodes in CLOSED):
             options["continuous"] = self._continuous
         return options
+
+    def _steps(self) -> tuple[int, ...]:
+        return (self._n_t, self._degree)
 
     def _dimension(self) -> int:
         if self._continuous:
@@ -309,11 +294,14 @@ class LegendreSpace(_TimeSpace):
     Raises
     ------
     TypeError
-        If ``degree`` or ``n_t`` is not an integer, ``T`` not a real number,
-        ``layout`` not a string, or ``T`` comes with a grid.
+        If ``degree`` or ``n_t`` is not an integer (bool is not one), ``T``
+        not a real number, ``layout`` not a string, or ``T`` comes with a
+        grid.
     ValueError
-        If ``degree`` < 0, ``n_t`` < 1, ``T`` is not positive and finite, or
-        ``layout`` is unknown.
+        If ``degree`` < 0, ``n_t`` < 1, ``T`` is not positive and finite or
+        the step ``T / n_t`` is not a normal double, or ``layout`` is unknown.
+    OverflowError
+        If ``degree``, ``n_t`` or the dimension exceeds 2**63 - 1.
     """
 
     __slots__ = ("_layout",)

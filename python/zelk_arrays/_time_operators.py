@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import math
 from collections.abc import Callable
 from typing import TYPE_CHECKING, Final, overload
 
@@ -15,7 +14,7 @@ from ._nodes import RULES, rule_code
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
 from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, grid_description, other_points, same_grid
-from ._validation import _count, _real
+from ._validation import _count, _end_time
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -120,10 +119,10 @@ _OPERATOR_DOC: Final = """
         integral rounded once (the reference integral times the steps
         ``t_{k+1} - t_k`` taken exactly); the derivative and jump entries
         do not depend on the steps.
-    intervals : tuple of two ints, optional
-        ``(k_begin, k_end)``: build only the rows that the test space's
-        sub-intervals ``k_begin <= k < k_end`` own (see
-        :func:`column_range`). Default: all rows.
+    intervals : tuple of two ints or range, optional
+        ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: build only the
+        rows that the test space's sub-intervals ``k_begin <= k < k_end``
+        own (see :func:`column_range`). Default: all rows.
 
     Returns
     -------
@@ -135,9 +134,11 @@ _OPERATOR_DOC: Final = """
     Raises
     ------
     TypeError
-        If ``trial`` or ``test`` is not a space, or ``intervals`` not a pair of integers.
+        If ``trial`` or ``test`` is not a space, or ``intervals`` neither a
+        pair of integers nor a range.
     ValueError
-        If the spaces are on different grids, or ``intervals`` is out of range.
+        If the spaces are on different grids, or ``intervals`` is out of
+        range or has a step other than 1.
 """
 
 
@@ -241,13 +242,15 @@ def time_quadrature(
     Raises
     ------
     TypeError
-        If ``rule`` is not a string, a count is not an integer, or ``T`` or
-        ``rule`` is given twice.
+        If ``rule`` is not a string, a count is not an integer (bool is not
+        one), or ``T`` or ``rule`` is given twice.
     ValueError
-        If ``rule`` is unknown, ``n_points`` or ``n_t`` too small, or ``T``
-        not positive and finite.
+        If ``rule`` is unknown, ``n_points`` or ``n_t`` too small (negative
+        included), or ``T`` not positive and finite or ``T / n_t`` not a
+        normal double.
     OverflowError
-        If ``n_t * n_points`` exceeds the address space.
+        If a count exceeds 2**63 - 1, or ``n_t * n_points`` exceeds the
+        address space.
 
     Examples
     --------
@@ -269,9 +272,7 @@ def time_quadrature(
     code = rule_code(rule)
     n_points = _count(n_points, "n_points", minimum=2 if rule == "lobatto" else 1)
     n_t = _count(n_t, "n_t", minimum=1)
-    T = _real(T, "T")  # noqa: N806 - the grid's own name
-    if not (math.isfinite(T) and T > 0.0):
-        raise ValueError(f"T must be positive and finite, got {T!r}")
+    T = _end_time(T, n_t)  # noqa: N806 - the grid's own name
     times, weights = _native.time_quadrature(n_points, n_t, T, code)
     return _owned(times, np.float64), _owned(weights, np.float64)
 

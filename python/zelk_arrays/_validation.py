@@ -1,32 +1,47 @@
-"""Argument checks and conversions shared by every entry point of the package."""
+"""The argument contract of every entry point of the package, in one place.
+
+- counts: integers (bool is not one); ValueError below their minimum (so
+  for a negative count), OverflowError beyond the int64 range;
+- T: a real number, positive and finite, whose grid step is a normal double;
+- ``intervals``: a pair of integers or a ``range`` of step 1.
+"""
 
 from __future__ import annotations
 
+import math
 import operator
-from typing import Final
+from fractions import Fraction
+from typing import Any, Final
 
 import numpy as np
 import numpy.typing as npt
 
 FloatArray = npt.NDArray[np.float64]
 
-_COUNT_LIMIT: Final = 2**64
+COUNT_MAX: Final = 2**63 - 1
+# The smallest normal double: a step below it has lost bits of its relative precision, or is 0.
+_SMALLEST_STEP: Final = Fraction(2) ** -1022
+_SMALLEST_NORMAL: Final = 2.0**-1022
 
 
-def _count(value: object, name: str, minimum: int = 0) -> int:
-    """An unsigned 64-bit count, checked in the order type, sign, range, minimum."""
+def _index(value: object, name: str) -> int:
+    if isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__!r}")
     try:
-        count = operator.index(value)  # type: ignore[arg-type]
+        return operator.index(value)  # type: ignore[arg-type]
     except TypeError as error:
         # A failing __index__ of the argument's own type is kept as the cause.
         cause = error if hasattr(type(value), "__index__") else None
         raise TypeError(f"{name} must be an integer, not {type(value).__name__!r}") from cause
-    if count < 0:
-        raise OverflowError(f"{name} must be non-negative, got {count}")
-    if count >= _COUNT_LIMIT:
-        raise OverflowError(f"{name} must be below 2**64, got {count}")
+
+
+def _count(value: object, name: str, minimum: int = 0) -> int:
+    """A count in [minimum, 2**63 - 1], checked in the order type, minimum (sign), range."""
+    count = _index(value, name)
     if count < minimum:
-        raise ValueError(f"{name} must be at least {minimum}, got {count}")
+        raise ValueError(f"{name} must be {'non-negative' if minimum == 0 else f'at least {minimum}'}, got {count}")
+    if count > COUNT_MAX:
+        raise OverflowError(f"{name} must be at most 2**63 - 1, got {count}")
     return count
 
 
@@ -40,6 +55,47 @@ def _real(value: object, name: str) -> float:
             kind = OverflowError if isinstance(error, OverflowError) else ValueError
             raise kind(f"{name}: {error}") from error
     raise TypeError(f"{name} must be a real number, not {type(value).__name__!r}")
+
+
+def _end_time(value: object, *divisors: int) -> float:
+    """T, positive and finite, with T / (product of the nonzero divisors) a normal double.
+
+    The divisors are the number of grid steps, n_t (times the degree for
+    the Lagrange points); a step below 2**-1022 underflows or loses bits.
+    """
+    T = _real(value, "T")  # noqa: N806 - the grid's own name
+    if not (math.isfinite(T) and T > 0.0):
+        raise ValueError(f"T must be positive and finite, got {T!r}")
+    steps = math.prod(d for d in divisors if d > 0)
+    # Rounding is monotone, so a rounded quotient above the bound means an exact one at least at it; only
+    # the rest (and steps that a double does not hold exactly) need exact arithmetic.
+    if steps <= 2**53 and T / steps > _SMALLEST_NORMAL:
+        return T
+    if Fraction(T) < _SMALLEST_STEP * steps:
+        raise ValueError(f"T / {steps} must be a normal double (at least 2**-1022), got T = {T!r}")
+    return T
+
+
+def _intervals(intervals: object, n_t: int) -> tuple[int, int]:
+    """``intervals`` as (k_begin, k_end) with 0 <= k_begin <= k_end <= n_t; None means all."""
+    if intervals is None:
+        return 0, n_t
+    ends: Any
+    if isinstance(intervals, range):
+        if intervals.step != 1:
+            raise ValueError(f"intervals as a range must have step 1, got {intervals!r}")
+        ends = (intervals.start, intervals.stop)
+    elif isinstance(intervals, (tuple, list)) or (isinstance(intervals, np.ndarray) and intervals.ndim == 1):
+        ends = intervals
+    else:
+        ends = ()
+    if len(ends) != 2:
+        raise TypeError(f"intervals must be a pair (k_begin, k_end) or a range of step 1, got {intervals!r}")
+    k_begin = _index(ends[0], "intervals' k_begin")
+    k_end = _index(ends[1], "intervals' k_end")
+    if not 0 <= k_begin <= k_end <= n_t:
+        raise ValueError(f"intervals must satisfy 0 <= k_begin <= k_end <= {n_t}, got ({k_begin}, {k_end})")
+    return k_begin, k_end
 
 
 def _flag(value: object, name: str) -> bool:

@@ -14,7 +14,7 @@ using piecewise_polynomials::LegendreBasis;
 
 PyObject* basis_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded("the matrix of legendre_basis_matrix(degree, n_t, times)", [&] {
         expect_arguments("basis_matrix", nargs, 5);
         const LegendreBasis basis{u64_arg(args[0]), u64_arg(args[1]), float_arg(args[2])};
         const FloatInput times(args[3], "times");

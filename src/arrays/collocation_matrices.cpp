@@ -13,7 +13,7 @@ using namespace time_operators;
 
 PyObject* collocation_matrices(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded("the nodes, weights, Q and S of collocation_matrices(n_nodes)", [&] {
         expect_arguments("collocation_matrices", nargs, 2);
         const std::uint64_t n = u64_arg(args[0]);
         const std::uint64_t code = u64_arg(args[1]);

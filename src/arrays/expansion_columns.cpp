@@ -14,7 +14,7 @@ using piecewise_polynomials::LegendreBasis;
 
 PyObject* expansion_columns(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded("the values of LegendreExpansion at times (one per time and column)", [&] {
         expect_arguments("expansion_columns", nargs, 7);
         const LegendreBasis basis{u64_arg(args[0]), u64_arg(args[1]), float_arg(args[2])};
         const FloatInput coefficients(args[3], "coefficients");

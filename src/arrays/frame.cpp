@@ -2,6 +2,7 @@
 #include "arrays/frame.hpp"
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -15,6 +16,35 @@ constexpr auto signal_check_interval = std::chrono::milliseconds(50);
 
 thread_local WithoutGil* current_scope = nullptr;
 thread_local Clock::time_point last_signal_check{};
+
+// "7.45 GiB (8000000000 bytes)", numpy's binary units with three digits.
+std::string byte_size(std::uint64_t bytes)
+{
+    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    static constexpr const char* units[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    std::size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < std::size(units)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3g %s (%llu bytes)", value, units[unit], static_cast<unsigned long long>(bytes));
+    return text;
+}
+
+std::string memory_message(const std::bad_alloc& error, std::string_view result)
+{
+    const auto* failure = dynamic_cast<const AllocationFailure*>(&error);
+    std::string text = "Unable to allocate ";
+    if (failure == nullptr)
+        text += "working memory";
+    else if (failure->beyond_64_bits())
+        text += "more than 16 EiB";
+    else
+        text += byte_size(failure->bytes());
+    return text.append(" for ").append(result);
+}
 
 }  // namespace
 
@@ -34,17 +64,26 @@ PyRef checked(PyObject* new_ref)
     return PyRef::steal(new_ref);
 }
 
-void raise_current_exception() noexcept
+void raise_current_exception(std::string_view result) noexcept
 {
     try {
-        throw;
-    } catch (const ErrorSet&) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");
-    } catch (const Fault& fault) {
-        PyObject* type = fault.message() == capacity_overflow ? PyExc_OverflowError : PyExc_ValueError;
-        PyErr_SetString(type, fault.message().c_str());
+        try {
+            throw;
+        } catch (const ErrorSet&) {
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");
+        } catch (const Fault& fault) {
+            if (fault.message() == capacity_overflow) {
+                const std::string text = std::string(capacity_overflow) + ": " + std::string(result) +
+                                         " does not fit the address space";
+                PyErr_SetString(PyExc_OverflowError, text.c_str());
+            } else {
+                PyErr_SetString(PyExc_ValueError, fault.message().c_str());
+            }
+        } catch (const std::bad_alloc& error) {
+            PyErr_SetString(PyExc_MemoryError, memory_message(error, result).c_str());
+        }
     } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+        PyErr_NoMemory();  // no room left even for the message
     } catch (const std::exception& error) {
         PyErr_SetString(PyExc_RuntimeError, error.what());
     } catch (...) {

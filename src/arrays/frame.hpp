@@ -26,18 +26,21 @@ PyRef checked(PyObject* new_ref);
 
 // Sets the Python exception for the exception in flight; nothing goes to
 // stderr. "capacity overflow" becomes OverflowError, any other core fault
-// (an invalid request) ValueError, std::bad_alloc MemoryError.
-void raise_current_exception() noexcept;
+// (an invalid request) ValueError, std::bad_alloc MemoryError. `result`
+// names what the call builds and the arguments that size it, as in "the
+// points of get_lagrange_points(degree, n_t)": the size errors say it, with
+// the bytes requested where they are known.
+void raise_current_exception(std::string_view result) noexcept;
 
 // The unwinding of a thread that the interpreter ends (at shutdown, while it
 // takes the GIL back) passes through untouched, as in zelk's guard; hence
 // not noexcept.
 template <class Body>
-PyObject* guarded(Body&& body)
+PyObject* guarded(std::string_view result, Body&& body)
 {
     return call::catch_all_but_thread_exit<ErrorSet>([&] { return body().release(); },
-                                                     []() -> PyObject* {
-                                                         raise_current_exception();
+                                                     [&]() -> PyObject* {
+                                                         raise_current_exception(result);
                                                          return nullptr;
                                                      });
 }

@@ -38,7 +38,7 @@ SpaceBasis space_arg(PyObject* const* args)
 
 PyObject* general_time_operator(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded("the time operator of the two spaces", [&] {
         expect_arguments("general_time_operator", nargs, 14);
         const std::uint64_t code = u64_arg(args[0]);
         if (code > static_cast<std::uint64_t>(TimeOperator::jump)) raise(PyExc_ValueError, "unknown operator");

@@ -14,7 +14,7 @@ using namespace time_operators;
 
 PyObject* grid_quadrature(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded("the times and weights of time_quadrature(n_points, grid)", [&] {
         expect_arguments("grid_quadrature", nargs, 3);
         const std::uint64_t n = u64_arg(args[0]);
         const FloatInput points(args[1], "points");

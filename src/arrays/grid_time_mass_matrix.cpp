@@ -24,7 +24,7 @@ LocalBasis basis_arg(PyObject* is_legendre, PyObject* degree)
 
 PyObject* grid_time_mass_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded("the time mass matrix on the grid", [&] {
         expect_arguments("grid_time_mass_matrix", nargs, 7);
         const LocalBasis trial = basis_arg(args[0], args[1]);
         const LocalBasis test = basis_arg(args[2], args[3]);

@@ -12,7 +12,7 @@ using piecewise_polynomials::LagrangeBasis;
 
 PyObject* lagrange_points(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded("the points of get_lagrange_points(degree, n_t)", [&] {
         expect_arguments("lagrange_points", nargs, 3);
         const std::uint64_t degree = u64_arg(args[0]);
         const std::uint64_t n_t = u64_arg(args[1]);

@@ -2,6 +2,7 @@
 #include "arrays/legendre_transfer_front.hpp"
 
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "arrays/csr_result.hpp"
@@ -13,7 +14,7 @@ using namespace time_operators;
 
 PyObject* legendre_transfer_matrix(bool restriction, const char* name, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded(std::string("the matrix of ") + name + "(nt_coarse, nt_fine, degree)", [&] {
         expect_arguments(name, nargs, 5);
         const LegendreTransferShape shape = legendre_transfer_shape(
             restriction, u64_arg(args[0]), u64_arg(args[1]), u64_arg(args[2]), u64_arg(args[3]), u64_arg(args[4]));

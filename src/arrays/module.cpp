@@ -1,10 +1,15 @@
 // PyInit__native: the extension module beneath zelk_arrays, free of shared mutable state.
 #include <Python.h>
 
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
 #include "arrays/frame.hpp"
 #include "arrays/functions.hpp"
 #include "arrays/raw_array.hpp"
 #include "fault/interrupt.hpp"
+#include "vector_units/vector_level.hpp"
 
 namespace zelk::arrays {
 namespace {
@@ -44,8 +49,26 @@ PyModuleDef module_def = {
     .m_free = nullptr,
 };
 
+// ZELK_DISPATCH picks the vector level of the exact-bit tests; a name this CPU
+// does not run would let them test the default level instead, so it stops the
+// import. (zelk itself keeps falling back to the best level, as it always has.)
+void check_requested_vector_level()
+{
+    const char* requested = std::getenv("ZELK_DISPATCH");
+    if (requested == nullptr || *requested == '\0') return;
+    std::string levels;
+    for (VectorLevel level : zelk::vector_levels) {
+        if (!vector_level_supported(level)) continue;
+        if (vector_level_name(level) == std::string_view(requested)) return;
+        levels.append(levels.empty() ? "" : ", ").append(vector_level_name(level));
+    }
+    raise(PyExc_ImportError, "ZELK_DISPATCH='" + std::string(requested) +
+                                 "' is not a vector level of this CPU; it has: " + levels);
+}
+
 PyRef make_module()
 {
+    check_requested_vector_level();
     PyRef module = checked(PyModule_Create(&module_def));
 #ifdef Py_GIL_DISABLED
     // The only state is the Buffer type, made once below and never changed.
@@ -63,5 +86,5 @@ PyRef make_module()
 
 PyMODINIT_FUNC PyInit__native(void)
 {
-    return zelk::arrays::guarded(zelk::arrays::make_module);
+    return zelk::arrays::guarded("the module zelk_arrays._native", zelk::arrays::make_module);
 }

@@ -12,6 +12,8 @@ using namespace piecewise_polynomials;
 
 namespace {
 
+constexpr const char* result_name = "the matrix of lagrange_prolongation_matrix(nt_coarse, nt_fine, degree)";
+
 ProlongationShape shape_arg(PyObject* const* args)
 {
     const std::uint64_t nt_coarse = u64_arg(args[0]);
@@ -26,7 +28,7 @@ ProlongationShape shape_arg(PyObject* const* args)
 
 PyObject* prolongation_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded(result_name, [&] {
         expect_arguments("prolongation_matrix", nargs, 5);
         const ProlongationShape shape = shape_arg(args);
         // Sized for p + 1 entries per row; rows on a coarse node hold fewer, and
@@ -39,7 +41,7 @@ PyObject* prolongation_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs
 
 PyObject* prolongation_columns(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded(result_name, [&] {
         expect_arguments("prolongation_columns", nargs, 5);
         const auto [first, end] = prolongation_columns(shape_arg(args));
         return checked(Py_BuildValue("(KK)", static_cast<unsigned long long>(first),

@@ -76,7 +76,7 @@ RawArray::RawArray(std::uint64_t count, std::size_t item_size) : count_(count), 
     require_memory(bytes, 1);
     // At least one byte, so that an empty array still has a real address.
     data_.reset(static_cast<std::byte*>(std::malloc(bytes == 0 ? 1 : bytes)));
-    if (!data_) throw std::bad_alloc();
+    if (!data_) throw AllocationFailure(bytes);
     prefer_huge_pages(data_.get(), bytes);
 }
 

@@ -2,6 +2,7 @@
 #include "arrays/time_operator_front.hpp"
 
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "arrays/csr_result.hpp"
@@ -23,13 +24,19 @@ LocalBasis basis_arg(PyObject* is_legendre, PyObject* degree)
 
 PyObject* time_operator_matrix(TimeOperator op, const char* name, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded(std::string("the matrix of ") + name + "(trial, test)", [&] {
         expect_arguments(name, nargs, 8);
         const LocalBasis trial = basis_arg(args[0], args[1]);
         const LocalBasis test = basis_arg(args[2], args[3]);
-        const TimeOperatorShape shape =
-            time_operator_shape(op, trial, test, u64_arg(args[4]), float_arg(args[5]), u64_arg(args[6]),
-                                u64_arg(args[7]));
+        const std::uint64_t n_t = u64_arg(args[4]);
+        const double T = float_arg(args[5]);
+        const std::uint64_t k_begin = u64_arg(args[6]);
+        const std::uint64_t k_end = u64_arg(args[7]);
+        // The local blocks take time growing with the degrees: computed without the GIL.
+        const TimeOperatorShape shape = [&] {
+            WithoutGil released;
+            return time_operator_shape(op, trial, test, n_t, T, k_begin, k_end);
+        }();
         CsrResult result(shape.nrows, shape.ncols, shape.max_nnz);
         const std::uint64_t nnz = result.fill([&](const auto& rows) { return fill_time_operator_rows(shape, rows); });
         return std::move(result).to_python(nnz);

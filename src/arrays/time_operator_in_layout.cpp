@@ -33,7 +33,7 @@ LocalBasis basis_arg(PyObject* is_legendre, PyObject* degree)
 
 PyObject* time_operator_in_layout(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded("the time operator in the interval-major layout", [&] {
         expect_arguments("time_operator_in_layout", nargs, 12);
         const std::uint64_t code = u64_arg(args[0]);
         if (code > static_cast<std::uint64_t>(TimeOperator::jump)) raise(PyExc_ValueError, "unknown operator");

@@ -13,7 +13,7 @@ using namespace time_operators;
 
 PyObject* time_quadrature(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded("the times and weights of time_quadrature(n_points, n_t)", [&] {
         expect_arguments("time_quadrature", nargs, 4);
         const std::uint64_t n = u64_arg(args[0]);
         const std::uint64_t n_t = u64_arg(args[1]);

@@ -13,7 +13,7 @@ using namespace piecewise_polynomials;
 
 PyObject* transformation_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded("the matrix of lagrange_to_legendre_basis_transformation(degree, n_t)", [&] {
         expect_arguments("transformation_matrix", nargs, 4);
         const std::uint64_t degree = u64_arg(args[0]);
         const std::uint64_t n_t = u64_arg(args[1]);

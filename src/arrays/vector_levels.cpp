@@ -18,7 +18,7 @@ PyRef level_name(VectorLevel level)
 
 PyObject* vector_levels(PyObject*, PyObject* const*, Py_ssize_t nargs)
 {
-    return guarded([&] {
+    return guarded("the list of vector levels", [&] {
         expect_arguments("vector_levels", nargs, 0);
         PyRef supported = checked(PyList_New(0));
         for (VectorLevel level : zelk::vector_levels) {

@@ -8,6 +8,7 @@
 #include <source_location>
 #include <vector>
 
+#include "fault/allocation_failure.hpp"
 #include "fault/fault.hpp"
 #include "fault/memory_limit.hpp"
 
@@ -61,20 +62,20 @@ std::size_t checked_length(std::uint64_t n, std::source_location where = std::so
 // machine, and skipping the limit keeps small calls free of its cost.
 inline constexpr std::uint64_t unchecked_request_bytes = std::uint64_t{1} << 20;
 
-// Throws std::bad_alloc for a request of `bytes` more than memory_limit().
+// Throws AllocationFailure (a std::bad_alloc) for a request of `bytes` more than memory_limit().
 // An overcommitting kernel would hand such a request out and the process
 // would die while filling it, and an address-space limit would fail it only
 // half-way through the work; this way it fails at once.
 inline void require_bytes(std::uint64_t bytes)
 {
-    if (bytes >= unchecked_request_bytes && bytes > memory_limit()) throw std::bad_alloc();
+    if (bytes >= unchecked_request_bytes && bytes > memory_limit()) throw AllocationFailure(bytes);
 }
 
 // The same for `count` elements of `size` bytes.
 inline void require_memory(std::uint64_t count, std::uint64_t size)
 {
     std::uint64_t bytes;
-    if (mul_overflows(count, size, bytes)) throw std::bad_alloc();
+    if (mul_overflows(count, size, bytes)) throw AllocationFailure(bytes, true);
     require_bytes(bytes);
 }
 
@@ -86,7 +87,11 @@ std::vector<T> reserved_vector(std::uint64_t n, std::source_location where = std
     std::vector<T> v;
     const std::size_t length = checked_length<T>(n, where);
     require_memory(length, sizeof(T));
-    v.reserve(length);
+    try {
+        v.reserve(length);
+    } catch (const std::bad_alloc&) {
+        throw AllocationFailure(length * sizeof(T));  // checked_length bounds the product
+    }
     return v;
 }
 

@@ -136,10 +136,13 @@ inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&&
 // Calls visit(position, value) for the degree + 1 basis entries at t, in
 // ascending position k + i * n_t: P_i(x), or the time derivative (P_i' + P_i') / h,
 // each entry scaled on its own (unlike evaluate_derivative).
+// `unbounded` locates as zelk_arrays does (see locate_time_unbounded).
 template <class Visit>
-inline void for_each_basis_entry(const LegendreBasis& basis, double t, bool derivative, Visit&& visit)
+inline void for_each_basis_entry(const LegendreBasis& basis, double t, bool derivative, bool unbounded,
+                                 Visit&& visit)
 {
-    const GridLocation at = locate_time_with_length(basis.h, basis.n_t, t);
+    const GridLocation at = unbounded ? locate_time_unbounded(basis.h, basis.n_t, t)
+                                      : locate_time_with_length(basis.h, basis.n_t, t);
     if (derivative) {
         for_each_legendre_derivative(at.x, basis.degree, [&](std::uint64_t i, double dp) {
             visit(at.k + i * basis.n_t, (dp + dp) / at.h);
@@ -204,6 +207,14 @@ ZELK_KERNEL void locate_block(double h, double last, const double* times, std::s
         xr = xr > 1.0 ? 1.0 : xr;  // NaN passes unchanged
         k[r] = kr;
         x[r] = xr;
+    }
+    // Grids beyond half the largest double: the midpoints that overflowed
+    // are taken from halves, as locate_time_unbounded does.
+    if (!(std::fabs(h) * (last + 1.0) < 0x1p1022)) {
+        for (std::size_t r = 0; r < n; ++r) {
+            const double left = h * static_cast<double>(k[r]);
+            if (std::isinf(left + (h + left))) x[r] = halved_coordinate(h, left, times[r]);
+        }
     }
 }
 
@@ -312,7 +323,7 @@ void evaluate_blocks_huge(const LegendreBasis& basis, std::span<const double> ti
     for (std::size_t r0 = 0; r0 < times.size(); r0 += block_size) {
         const std::size_t n = std::min(block_size, times.size() - r0);
         for (std::size_t r = 0; r < n; ++r) {
-            const GridLocation at = locate_time_with_length(basis.h, basis.n_t, times[r0 + r]);
+            const GridLocation at = locate_time_unbounded(basis.h, basis.n_t, times[r0 + r]);
             check_table(table, at.k, basis.degree);
             k[r] = at.k;
             x[r] = at.x;
@@ -451,7 +462,7 @@ std::vector<double> LegendreBasis::evaluate_all_basis_functions(double t) const
 {
     require_intervals(n_t);
     std::vector<double> values = zero_basis_vector(coefficient_count());
-    for_each_basis_entry(*this, t, false, [&](std::uint64_t position, double v) { values[position] = v; });
+    for_each_basis_entry(*this, t, false, false, [&](std::uint64_t position, double v) { values[position] = v; });
     return values;
 }
 
@@ -459,7 +470,7 @@ std::vector<double> LegendreBasis::evaluate_all_basis_function_derivatives(doubl
 {
     require_intervals(n_t);
     std::vector<double> values = zero_basis_vector(coefficient_count());
-    for_each_basis_entry(*this, t, true, [&](std::uint64_t position, double v) { values[position] = v; });
+    for_each_basis_entry(*this, t, true, false, [&](std::uint64_t position, double v) { values[position] = v; });
     return values;
 }
 
@@ -483,7 +494,7 @@ std::uint64_t LegendreBasis::local_basis(double t, bool derivative, std::span<do
 {
     require_intervals(n_t);
     check_equal(local.size(), checked_add(degree, 1), "local basis storage differs from degree + 1");
-    const GridLocation at = locate_time_with_length(h, n_t, t);
+    const GridLocation at = locate_time_unbounded(h, n_t, t);
     if (derivative) {
         for_each_legendre_derivative(at.x, degree, [&](std::uint64_t i, double dp) { local[i] = dp; });
     } else {
@@ -517,7 +528,7 @@ void LegendreBasis::fill_basis_rows(std::span<const double> times, bool derivati
     InterruptCountdown countdown;  // counts entries written
     for (std::size_t r = 0; r < times.size(); ++r) {
         countdown.tick(local);
-        for_each_basis_entry(*this, times[r], derivative, [&](std::uint64_t position, double v) {
+        for_each_basis_entry(*this, times[r], derivative, true, [&](std::uint64_t position, double v) {
             out.col_indices[pos] = static_cast<Index>(position);
             out.values[pos] = v;
             ++pos;

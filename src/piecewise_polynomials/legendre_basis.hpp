@@ -17,6 +17,13 @@ namespace zelk::piecewise_polynomials {
 //
 // Every operation throws the fault "Legendre evaluation requires at least one
 // time interval" when n_t is 0, before anything else.
+//
+// evaluate, evaluate_derivative and evaluate_all_basis_functions(_derivatives)
+// serve zelk and locate t by locate_time_with_length as it stands, also where
+// its midpoint overflows (T beyond half the largest double). The batch
+// operations (evaluate_many, local_basis, evaluate_columns, fill_basis_rows)
+// serve zelk_arrays and locate by locate_time_unbounded: the same bits, except
+// that such a midpoint is taken from halves and gives the true coordinate.
 struct LegendreBasis {
     LegendreBasis(std::uint64_t degree_, std::uint64_t n_t_, double T_) noexcept
         : degree(degree_), n_t(n_t_), T(T_), h(T_ / static_cast<double>(n_t_))

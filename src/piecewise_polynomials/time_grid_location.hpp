@@ -1,6 +1,7 @@
 // Locating a time t on the grid of n_t equal sub-intervals of [0, T]: its sub-interval and local coordinate.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -43,6 +44,37 @@ inline GridLocation locate_time_with_length(double h, std::uint64_t n_t, double 
         x = 1.0;
     }  // NaN passes unchanged
     return GridLocation{h, k, x};
+}
+
+// The local coordinate of the steps above, taken on halved operands for a
+// sub-interval [left, h + left] where left + right overflows (only for T
+// beyond half the largest double). Halving is exact there, and
+// (d + d) / (right - left) = d / ((right - left) / 2), so this is the value
+// the steps give with an unbounded exponent: the same bits wherever both are finite.
+inline double halved_coordinate(double h, double left, double t) noexcept
+{
+    const double half_left = left * 0.5;
+    const double half_right = h * 0.5 + half_left;
+    const double d = t - (half_left + half_right);
+    double x = d / (half_right - half_left);
+    if (x < -1.0) {
+        x = -1.0;
+    } else if (x > 1.0) {
+        x = 1.0;
+    }
+    return x;
+}
+
+// zelk_arrays' locating: locate_time_with_length, bit for bit, except where its
+// midpoint overflows; there the halved steps give the true coordinate.
+inline GridLocation locate_time_unbounded(double h, std::uint64_t n_t, double t) noexcept
+{
+    GridLocation at = locate_time_with_length(h, n_t, t);
+    const double left = h * static_cast<double>(at.k);
+    if (std::isinf(left + (h + left))) [[unlikely]] {
+        at.x = halved_coordinate(h, left, t);
+    }
+    return at;
 }
 
 // The same, computing h = T / n_t first.

@@ -61,12 +61,13 @@ public:
         : shape_(shape), points_(points), nb_(shape.trial.size())
     {
         const std::vector<DoubleDouble> mass = reference_mass_dd(shape.trial, shape.test);
-        const std::vector<double> pattern = reference_mass(shape.trial, shape.test);
+        // The uniform fill's pattern: the entries whose exact value is not zero.
+        const std::vector<Integral> pattern = reference_mass(shape.trial, shape.test);
         mass_ = reserved_vector<SplitDoubleDouble>(mass.size());
         stored_ = reserved_vector<unsigned char>(pattern.size());
         for (std::size_t e = 0; e < mass.size(); ++e) {
             mass_.emplace_back(mass[e]);
-            stored_.push_back(pattern[e] != 0.0 ? 1 : 0);
+            stored_.push_back(settled(pattern[e]).hi != 0.0 ? 1 : 0);
         }
     }
 

@@ -35,8 +35,10 @@ public:
           coarse_(reserved_vector<DoubleDouble>(size_)),
           slope_(reserved_vector<DoubleDouble>(size_)),
           sum_(reserved_vector<DoubleDouble>(checked_mul(size_, size_))),
-          magnitude_(reserved_vector<DoubleDouble>(size_ * size_))
+          magnitude_(reserved_vector<DoubleDouble>(size_ * size_)),
+          table_of_powers_(reserved_vector<DoubleDouble>(size_ * size_))
     {
+        table_of_powers_.resize(size_ * size_);
         sum_.resize(size_ * size_);
         magnitude_.resize(size_ * size_);
         fine_.resize(size_);
@@ -70,6 +72,12 @@ private:
         const DoubleDouble d = DoubleDouble::from_u64(o) - DoubleDouble::from_u64(b - 1);
         const DoubleDouble da = DoubleDouble::from_u64(a);
         const DoubleDouble db = DoubleDouble::from_u64(b);
+        if (o + 1 >= b && o + 1 <= a) {
+            // The fine sub-interval lies inside the coarse one: whole Legendre
+            // coefficients, which a Gauss sum gets only to an absolute 2^-100.
+            contained(DoubleDouble::from_u64(2 * (o + 1 - b) + b) / da - 1.0, db / da, out);
+            return;
+        }
         const DoubleDouble start = d.hi > 0.0 ? d : DoubleDouble(0.0);
         const DoubleDouble end = (d + db - da).hi < 0.0 ? d + db : da;
         // Fine coordinates x = 2 (u - d) / b - 1 of the overlap's ends.
@@ -106,6 +114,86 @@ private:
         }
     }
 
+    // The block of a fine sub-interval inside the coarse one, where the
+    // coarse coordinate is y = centre + slope x. The prolongation's entry
+    // (i, j) is then c_ji, the coefficient of P_i in P_j(centre + slope x),
+    // and is small like slope^i: it comes from the Taylor expansion of P_j at
+    // the centre and the Legendre coefficients of x^m, all but the first of
+    // which are positive, so that each entry keeps its relative accuracy.
+    //   c_ji = sum over m = i, i + 2, ... <= j of tau_j[m] slope^m L[m][i],
+    // tau_j[m] = P_j^(m)(centre) / m!, L[m][i] the coefficient of P_i in x^m.
+    void contained(DoubleDouble centre, DoubleDouble slope, std::span<double> out)
+    {
+        const std::uint64_t n = size_;
+        // Row j of tau by (j + 1) Q_{j+1}(t) = (2j + 1)(centre + t) Q_j(t) - j Q_{j-1}(t)
+        // for Q_j(t) = P_j(centre + t); `bound` runs the same steps on absolute values.
+        std::vector<DoubleDouble>& tau = sum_;
+        std::vector<DoubleDouble>& bound = magnitude_;
+        std::fill(tau.begin(), tau.end(), DoubleDouble(0.0));
+        std::fill(bound.begin(), bound.end(), DoubleDouble(0.0));
+        tau[0] = 1.0;
+        bound[0] = 1.0;
+        if (n > 1) {
+            tau[n] = centre;
+            tau[n + 1] = 1.0;
+            bound[n] = abs(centre);
+            bound[n + 1] = 1.0;
+        }
+        const DoubleDouble abs_centre = abs(centre);
+        for (std::uint64_t j = 1; j + 1 < n; ++j) {
+            const DoubleDouble odd = DoubleDouble::from_u64(2 * j + 1);
+            const DoubleDouble dj = DoubleDouble::from_u64(j);
+            const DoubleDouble next = DoubleDouble::from_u64(j + 1);
+            for (std::uint64_t m = 0; m <= j + 1; ++m) {
+                const DoubleDouble shifted = m > 0 ? tau[j * n + m - 1] : DoubleDouble(0.0);
+                const DoubleDouble shifted_bound = m > 0 ? bound[j * n + m - 1] : DoubleDouble(0.0);
+                tau[(j + 1) * n + m] = (odd * (centre * tau[j * n + m] + shifted) - dj * tau[(j - 1) * n + m]) / next;
+                bound[(j + 1) * n + m] =
+                    (odd * (abs_centre * bound[j * n + m] + shifted_bound) + dj * bound[(j - 1) * n + m]) / next;
+            }
+        }
+        // legendre_of_power[m * n + i] = L[m][i], by x P_i = ((i + 1) P_{i+1} + i P_{i-1}) / (2i + 1).
+        std::vector<DoubleDouble>& power = fine_;  // slope^m
+        std::vector<DoubleDouble>& legendre_of_power = table_of_powers_;
+        std::fill(legendre_of_power.begin(), legendre_of_power.end(), DoubleDouble(0.0));
+        legendre_of_power[0] = 1.0;
+        power[0] = 1.0;
+        for (std::uint64_t m = 0; m + 1 < n; ++m) {
+            power[m + 1] = power[m] * slope;
+            for (std::uint64_t i = 0; i <= m; ++i) {
+                const DoubleDouble l = legendre_of_power[m * n + i];
+                if (l.hi == 0.0) continue;
+                const DoubleDouble odd = DoubleDouble::from_u64(2 * i + 1);
+                legendre_of_power[(m + 1) * n + i + 1] += l * DoubleDouble::from_u64(i + 1) / odd;
+                if (i > 0) legendre_of_power[(m + 1) * n + i - 1] += l * DoubleDouble::from_u64(i) / odd;
+            }
+        }
+        const DoubleDouble ratio = shape_.restriction ? DoubleDouble::from_u64(shape_.fine_units) /
+                                                            DoubleDouble::from_u64(shape_.coarse_units)
+                                                      : DoubleDouble(1.0);
+        const double slack = 0x1p-90 * std::max(1.0, static_cast<double>(n) * 0x1p-10);
+        for (std::uint64_t i = 0; i < n; ++i) {
+            for (std::uint64_t j = 0; j < n; ++j) {
+                DoubleDouble c = 0.0;
+                DoubleDouble c_bound = 0.0;
+                for (std::uint64_t m = i; m <= j; m += 2) {
+                    const DoubleDouble scale = power[m] * legendre_of_power[m * n + i];
+                    c += tau[j * n + m] * scale;
+                    c_bound += bound[j * n + m] * scale;
+                }
+                // The prolongation's (2i + 1)/2 J is c itself; the restriction's
+                // (2j + 1)/2 (h_fine / h_coarse) J is (2j + 1) / (2i + 1) ratio c.
+                if (shape_.restriction) {
+                    const DoubleDouble factor =
+                        DoubleDouble::from_u64(2 * j + 1) / DoubleDouble::from_u64(2 * i + 1) * ratio;
+                    c = c * factor;
+                    c_bound = c_bound * factor;
+                }
+                out[i * n + j] = settled({c, c_bound.hi * slack}).to_double();
+            }
+        }
+    }
+
     const LegendreTransferShape& shape_;
     std::uint64_t size_;
     ReferenceRule rule_;
@@ -114,6 +202,7 @@ private:
     std::vector<DoubleDouble> slope_;
     std::vector<DoubleDouble> sum_;
     std::vector<DoubleDouble> magnitude_;
+    std::vector<DoubleDouble> table_of_powers_;
     std::vector<double> table_;
 };
 
@@ -148,6 +237,10 @@ LegendreTransferShape legendre_transfer_shape(bool restriction, std::uint64_t nt
                                             : std::min(nt_coarse, (fine_units - 1) / coarse_units + 2);
     const std::uint64_t nrows = checked_mul(k_end - k_begin, size);
     const std::uint64_t max_nnz = checked_mul(nrows, checked_mul(reach, size));
+    // The overlap table and the sums of one block must fit before the rule is sought.
+    const std::uint64_t block = checked_mul(size, size);
+    require_memory(checked_mul(coarse_units + fine_units - 1, block), sizeof(double));
+    require_memory(block, 3 * sizeof(DoubleDouble));
     return {restriction, degree,       nt_coarse, nt_fine,
             k_begin,     k_end,        coarse_units, fine_units,
             nrows,       restriction ? fine_dim : coarse_dim, max_nnz};

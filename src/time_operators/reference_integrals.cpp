@@ -1,7 +1,9 @@
 // Reference-interval mass and derivative blocks: a Gauss rule of enough points, summed in double-double.
 #include "time_operators/reference_integrals.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "fault/checked_size.hpp"
 #include "fault/interrupt.hpp"
@@ -17,15 +19,45 @@ double rounded_integral(DoubleDouble sum, DoubleDouble magnitude) noexcept
     return sum.to_double();
 }
 
+DoubleDouble settled(Integral integral) noexcept
+{
+    const DoubleDouble v = integral.value;
+    if (std::fabs(v.hi) <= integral.error) return 0.0;
+    if (std::fabs(v.lo) <= integral.error) return v.hi;
+    return v;
+}
+
 namespace {
 
+// Gauss with n points is exact to degree 2n - 1.
+std::uint64_t rule_points(const LocalBasis& trial, const LocalBasis& test)
+{
+    return checked_add(trial.degree, test.degree) / 2 + 1;
+}
+
+// Entries that orthogonality, parity or degree make exactly zero: P_a is
+// orthogonal to every polynomial of lower degree, and P_b' (degree b - 1,
+// parity of b - 1) to P_a unless b > a with b - a odd. (P_b' itself is not
+// orthogonal to lower degrees: it is a sum of the P_a below it.)
+bool known_zero(const LocalBasis& trial, const LocalBasis& test, bool derivative, std::uint64_t a, std::uint64_t b)
+{
+    const bool legendre_trial = trial.kind == BasisKind::legendre;
+    const bool legendre_test = test.kind == BasisKind::legendre;
+    if (derivative && trial.degree == 0) return true;
+    const std::uint64_t f_degree = derivative ? trial.degree - 1 : trial.degree;
+    if (legendre_test && a > f_degree) return true;
+    if (legendre_trial && !derivative && b > test.degree) return true;
+    if (legendre_trial && legendre_test) return derivative ? b <= a || (b - a) % 2 == 0 : a != b;
+    return false;
+}
+
 // sum over nodes of w f(trial_b) g(test_a), with f the value or the derivative.
-std::vector<double> reference_block(const LocalBasis& trial, const LocalBasis& test, bool trial_derivative)
+std::vector<Integral> reference_block(const LocalBasis& trial, const LocalBasis& test, bool trial_derivative)
 {
     const std::uint64_t nb = trial.size();
     const std::uint64_t na = test.size();
-    // Gauss with n points is exact to degree 2n - 1.
-    const std::uint64_t n = checked_add(trial.degree, test.degree) / 2 + 1;
+    const std::uint64_t n = rule_points(trial, test);
+    require_bytes(reference_block_bytes(trial, test));
     const ReferenceRule rule = reference_rule(QuadratureRule::gauss, n);
     const std::uint64_t entries = checked_mul(na, nb);
     std::vector<DoubleDouble> sum = reserved_vector<DoubleDouble>(entries);
@@ -48,20 +80,57 @@ std::vector<double> reference_block(const LocalBasis& trial, const LocalBasis& t
             }
         }
     }
-    std::vector<double> block = reserved_vector<double>(entries);
-    const DoubleDouble scale = trial_derivative ? 1.0 : 0.5;  // exact: a power of two
-    for (std::uint64_t e = 0; e < entries; ++e) block.push_back(rounded_integral(sum[e] * scale, magnitude[e]));
+    // A double-double sum of N terms errs by at most about N 2^-104 of their
+    // magnitude, the bases and rounded nodes adding as much per degree; 2^-90
+    // leaves room for N up to 2^12, beyond which the bound grows with N.
+    const double slack = 0x1p-90 * std::max(1.0, static_cast<double>(n + na + nb) * 0x1p-12);
+    std::vector<Integral> block = reserved_vector<Integral>(entries);
+    const double scale = trial_derivative ? 1.0 : 0.5;  // exact: a power of two
+    for (std::uint64_t a = 0; a < na; ++a) {
+        for (std::uint64_t b = 0; b < nb; ++b) {
+            const std::uint64_t e = a * nb + b;
+            if (known_zero(trial, test, trial_derivative, a, b)) {
+                block.push_back({DoubleDouble(0.0), 0.0});
+            } else {
+                block.push_back({sum[e] * DoubleDouble(scale), magnitude[e].hi * scale * slack});
+            }
+        }
+    }
     return block;
+}
+
+// a * b, saturating: a size that overflows cannot be had anyway.
+std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) noexcept
+{
+    std::uint64_t product;
+    return mul_overflows(a, b, product) ? std::numeric_limits<std::uint64_t>::max() : product;
+}
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept
+{
+    std::uint64_t sum;
+    return add_overflows(a, b, sum) ? std::numeric_limits<std::uint64_t>::max() : sum;
 }
 
 }  // namespace
 
-std::vector<double> reference_mass(const LocalBasis& trial, const LocalBasis& test)
+std::uint64_t reference_block_bytes(const LocalBasis& trial, const LocalBasis& test)
+{
+    const std::uint64_t entries = saturating_mul(trial.degree + 1, test.degree + 1);
+    // The sums, their magnitudes and the block; the rule, the basis values and
+    // the Lagrange products per point.
+    const std::uint64_t per_entry = 2 * sizeof(DoubleDouble) + sizeof(Integral);
+    const std::uint64_t points = saturating_add(saturating_add(trial.degree, test.degree) / 2 + 1,
+                                                saturating_add(trial.degree, test.degree));
+    return saturating_add(saturating_mul(entries, per_entry), saturating_mul(points, 8 * sizeof(DoubleDouble)));
+}
+
+std::vector<Integral> reference_mass(const LocalBasis& trial, const LocalBasis& test)
 {
     return reference_block(trial, test, false);
 }
 
-std::vector<double> reference_derivative(const LocalBasis& trial, const LocalBasis& test)
+std::vector<Integral> reference_derivative(const LocalBasis& trial, const LocalBasis& test)
 {
     return reference_block(trial, test, true);
 }

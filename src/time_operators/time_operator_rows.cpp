@@ -2,7 +2,10 @@
 #include "time_operators/time_operator_rows.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "fault/checked_size.hpp"
@@ -35,25 +38,16 @@ struct Part {
     std::uint64_t a;
 };
 
-// The local blocks of one operator, row a, column b, scaled once for the whole grid:
-// `own` couples sub-interval k's test functions with its trial functions, `previous`
-// with those of sub-interval k - 1 (the jump's upwind value; empty otherwise).
-struct LocalBlocks {
-    std::vector<double> own;
-    std::vector<double> previous;
-};
-
-LocalBlocks local_blocks(const TimeOperatorShape& shape)
+TimeOperatorBlocks local_blocks(const TimeOperatorShape& shape)
 {
     const std::uint64_t nb = shape.trial.size();
-    LocalBlocks blocks;
+    TimeOperatorBlocks blocks;
     switch (shape.op) {
-    case TimeOperator::mass: {
+    case TimeOperator::mass:
         blocks.own = reference_mass(shape.trial, shape.test);
-        const double h = shape.T / static_cast<double>(shape.n_t);
-        for (double& value : blocks.own) value = h * value;
+        blocks.scaled = true;
+        blocks.h = shape.T / static_cast<double>(shape.n_t);
         break;
-    }
     case TimeOperator::derivative:  // dt = (h/2) dx and d/dt = (2/h) d/dx: h cancels
         blocks.own = reference_derivative(shape.trial, shape.test);
         break;
@@ -61,18 +55,38 @@ LocalBlocks local_blocks(const TimeOperatorShape& shape)
         const std::vector<double> test_left = end_values(shape.test, false);
         const std::vector<double> trial_left = end_values(shape.trial, false);
         const std::vector<double> trial_right = end_values(shape.trial, true);
-        blocks.own = reserved_vector<double>(checked_mul(shape.test.size(), nb));
-        blocks.previous = reserved_vector<double>(shape.test.size() * nb);
+        blocks.own = reserved_vector<Integral>(checked_mul(shape.test.size(), nb));
+        blocks.previous = reserved_vector<Integral>(shape.test.size() * nb);
         for (std::uint64_t a = 0; a < shape.test.size(); ++a) {
             for (std::uint64_t b = 0; b < nb; ++b) {
-                blocks.own.push_back(test_left[a] * trial_left[b]);
-                blocks.previous.push_back(-(test_left[a] * trial_right[b]));
+                blocks.own.push_back({DoubleDouble(test_left[a] * trial_left[b])});
+                blocks.previous.push_back({DoubleDouble(-(test_left[a] * trial_right[b]))});
             }
         }
         break;
     }
     }
     return blocks;
+}
+
+// h v rounded once to the nearest double, ties to even, for v within
+// `error` of the exact value. The exact product of h and a rational integral
+// can be a tie (h = T / n_t and the integrals share factors like 3 and 5);
+// where the double-double product cannot be told from a midpoint it is taken
+// as one. The error term of the product would overflow for h near the largest
+// double, so such an h is scaled down by a power of two first, which changes
+// no bit.
+double times_h(double h, DoubleDouble v, double error) noexcept
+{
+    if (std::fabs(h) > 0x1p960) return times_h(h * 0x1p-64, v, error) * 0x1p64;
+    const DoubleDouble product = DoubleDouble(h) * v;
+    const double nearest = product.hi;  // the nearest double to hi + lo, but for a tie
+    if (product.lo == 0.0 || !std::isfinite(nearest)) return nearest;
+    const double other = std::nextafter(nearest, product.lo > 0.0 ? HUGE_VAL : -HUGE_VAL);
+    const double half_gap = std::fabs(other - nearest) * 0.5;
+    const double tolerance = std::fabs(h) * error + std::fabs(nearest) * 0x1p-100;
+    if (std::fabs(std::fabs(product.lo) - half_gap) > tolerance) return nearest;
+    return (std::bit_cast<std::uint64_t>(nearest) & 1) == 0 ? nearest : other;
 }
 
 }  // namespace
@@ -83,13 +97,13 @@ namespace {
 class RowBuilder {
 public:
     explicit RowBuilder(const TimeOperatorShape& shape)
-        : blocks_(local_blocks(shape)),
+        : blocks_(*shape.blocks),
           upwind_(!blocks_.previous.empty()),
           n_t_(shape.n_t),
           nb_(shape.trial.size()),
           q_(shape.trial.degree),
           lagrange_trial_(shape.trial.kind == BasisKind::lagrange),
-          row_(reserved_vector<double>(checked_mul(3, nb_)))
+          row_(reserved_vector<Integral>(checked_mul(3, nb_)))
     {
         row_.resize(3 * nb_);
     }
@@ -104,30 +118,33 @@ public:
         const std::uint64_t first = parts[0].k - (upwind_ && parts[0].k > 0 ? 1 : 0);
         const std::uint64_t width = parts[count - 1].k - first + 1;
         const std::uint64_t nb = nb_;
-        std::fill_n(row_.begin(), width * nb, 0.0);
+        std::fill_n(row_.begin(), width * nb, Integral{});
         for (std::uint64_t c = 0; c < count; ++c) {
             const Part& part = parts[c];
-            double* own = row_.data() + (part.k - first) * nb;
-            const double* block = blocks_.own.data() + part.a * nb;
+            Integral* own = row_.data() + (part.k - first) * nb;
+            const Integral* block = blocks_.own.data() + part.a * nb;
             for (std::uint64_t b = 0; b < nb; ++b) own[b] = own[b] + block[b];
             if (upwind_ && part.k > 0) {
-                double* previous = own - nb;
-                const double* upwind_block = blocks_.previous.data() + part.a * nb;
+                Integral* previous = own - nb;
+                const Integral* upwind_block = blocks_.previous.data() + part.a * nb;
                 for (std::uint64_t b = 0; b < nb; ++b) previous[b] = previous[b] + upwind_block[b];
             }
         }
+        // Each entry's exact sum is rounded once, and left out when it is zero.
         std::uint64_t n = 0;
-        auto put = [&](std::uint64_t column, double value) {
-            if (value != 0.0) {
-                columns[n] = static_cast<Column>(column);
-                values[n] = value;
-                ++n;
-            }
+        auto put = [&](std::uint64_t column, const Integral& sum) {
+            const DoubleDouble exact = settled(sum);
+            if (exact.hi == 0.0) return;
+            const double value = times_h(blocks_.scaled ? blocks_.h : 1.0, exact, sum.error);
+            if (value == 0.0) return;  // an h so small that the product underflows
+            columns[n] = static_cast<Column>(column);
+            values[n] = value;
+            ++n;
         };
         if (lagrange_trial_) {
             // Neighbouring sub-intervals meet in a shared node: its value is the sum of both sides.
             for (std::uint64_t s = 0; s < width; ++s) {
-                const double* part_values = row_.data() + s * nb;
+                const Integral* part_values = row_.data() + s * nb;
                 const std::uint64_t base = (first + s) * q_;
                 put(base, s == 0 ? part_values[0] : part_values[-1] + part_values[0]);
                 for (std::uint64_t b = 1; b < q_; ++b) put(base + b, part_values[b]);
@@ -142,13 +159,13 @@ public:
     }
 
 private:
-    LocalBlocks blocks_;
+    const TimeOperatorBlocks& blocks_;
     bool upwind_;
     std::uint64_t n_t_;
     std::uint64_t nb_;
     std::uint64_t q_;
     bool lagrange_trial_;
-    std::vector<double> row_;
+    std::vector<Integral> row_;
 };
 
 // Rows of sub-intervals k >= 2 see the same parts shifted by k, so they are one
@@ -339,6 +356,31 @@ private:
     InterruptCountdown countdown_;
 };
 
+// Bytes that the blocks and one fill hold at their peak: the reference
+// integrals, the local blocks, a row of each kind and the rows being summed.
+// A size beyond 64 bits cannot be had (std::bad_alloc).
+std::uint64_t work_bytes(const TimeOperatorShape& shape)
+{
+    std::uint64_t total = 0;
+    auto add = [&](std::uint64_t count, std::uint64_t size) {
+        std::uint64_t bytes;
+        if (mul_overflows(count, size, bytes) || add_overflows(total, bytes, total)) throw std::bad_alloc();
+    };
+    const std::uint64_t nb = shape.trial.size();
+    const std::uint64_t na = shape.test.size();
+    std::uint64_t entries;
+    if (mul_overflows(na, nb, entries)) throw std::bad_alloc();
+    if (shape.op == TimeOperator::jump) {
+        add(entries, 2 * sizeof(Integral));
+    } else {
+        add(reference_block_bytes(shape.trial, shape.test), 1);
+    }
+    const std::uint64_t kinds = shape.test.kind == BasisKind::legendre ? na : shape.test.degree;
+    add(kinds, 3 * nb * (sizeof(std::int64_t) + sizeof(double)) + sizeof(RowTemplate));
+    add(nb, 3 * (sizeof(Integral) + sizeof(std::uint64_t) + sizeof(double)));
+    return total;
+}
+
 }  // namespace
 
 TimeOperatorShape time_operator_shape(TimeOperator op, const LocalBasis& trial, const LocalBasis& test,
@@ -369,7 +411,9 @@ TimeOperatorShape time_operator_shape(TimeOperator op, const LocalBasis& trial, 
         max_nnz = checked_add(checked_mul(nrows - shared, window_columns(trial, reach)),
                               checked_mul(shared, window_columns(trial, reach + 1)));
     }
-    TimeOperatorShape shape{op, trial, test, n_t, T, k_begin, k_end, nrows, ncols, max_nnz};
+    TimeOperatorShape shape{op, trial, test, n_t, T, k_begin, k_end, nrows, ncols, max_nnz, nullptr};
+    require_bytes(work_bytes(shape));
+    shape.blocks = std::make_shared<const TimeOperatorBlocks>(local_blocks(shape));
     // The bound above keeps the count below from overflowing; the exact count
     // comes from the same rows the fill writes, so nothing is reserved in vain.
     shape.max_nnz = OperatorRows(shape).count();

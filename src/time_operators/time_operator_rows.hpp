@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "linear_algebra/csr_rows.hpp"
 #include "time_operators/reference_bases.hpp"
+#include "time_operators/reference_integrals.hpp"
 
 namespace zelk::time_operators {
 
@@ -12,6 +15,17 @@ namespace zelk::time_operators {
 // derivative: sum over sub-intervals of the integral of u_j' v_i;
 // jump:       sum over k of v_i(t_k+) (u_j(t_k+) - u_j(t_k-)), with u(0-) = 0.
 enum class TimeOperator : std::uint8_t { mass, derivative, jump };
+
+// The local blocks of one operator, row a, column b: `own` couples sub-interval
+// k's test functions with its trial functions, `previous` with those of
+// sub-interval k - 1 (the jump's upwind value; empty otherwise). Mass entries
+// are scaled by h once they are summed.
+struct TimeOperatorBlocks {
+    std::vector<Integral> own;
+    std::vector<Integral> previous;
+    bool scaled = false;
+    double h = 1.0;
+};
 
 // The rows that sub-intervals [k_begin, k_end) of the test space own: in the
 // Lagrange layout k*p ... k*p + p - 1 for each k and the end point n_t*p for
@@ -28,9 +42,13 @@ struct TimeOperatorShape {
     std::uint64_t nrows;
     std::uint64_t ncols;
     std::uint64_t max_nnz;
+    // Computed once by time_operator_shape and shared by its fills.
+    std::shared_ptr<const TimeOperatorBlocks> blocks;
 };
 
-// Faults: "Lagrange time space requires degree at least 1", "time grid
+// Computes the local blocks, the degree-dependent work; checks first that
+// their storage fits in memory (std::bad_alloc otherwise). Polls for
+// interrupts. Faults: "Lagrange time space requires degree at least 1", "time grid
 // requires at least one interval", "time grid requires a positive finite end
 // time", "interval range out of bounds", and "capacity overflow" for sizes
 // beyond 64 bits.
@@ -39,9 +57,9 @@ TimeOperatorShape time_operator_shape(TimeOperator op, const LocalBasis& trial, 
 
 // Writes the rows (offsets of shape.nrows + 1, room for shape.max_nnz
 // entries) and returns the entry count. Columns ascend within a row; entries
-// whose exact value is zero are left out. Entries are the reference integrals,
-// each rounded once, times h = T / n_t (mass); a row shared by two
-// sub-intervals (a Lagrange test node) adds the two sides' entries.
+// whose exact value is zero are left out. Each entry is its exact value
+// rounded once: the sum of the reference integrals of the sub-intervals it
+// couples (two where a Lagrange node is shared), times h = T / n_t for the mass.
 // Instantiated for int32_t and int64_t indices. Polls for interrupts.
 template <class Index>
 std::uint64_t fill_time_operator_rows(const TimeOperatorShape& shape, const linear_algebra::CsrRows<Index>& out);

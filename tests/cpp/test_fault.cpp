@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
@@ -59,4 +60,21 @@ TEST(CheckedSize, RequestsBeyondTheMachineFailAtOnce)
     EXPECT_THROW(zelk::require_memory(std::uint64_t{1} << 62, 8), std::bad_alloc);  // the product overflows
     // Within the address space but beyond the machine: bad_alloc before any allocation.
     EXPECT_THROW(zelk::reserved_vector<double>(limit / 8 + 1), std::bad_alloc);
+}
+
+// The failure carries the size of the request, for a message that says it.
+TEST(CheckedSize, FailedRequestsKeepTheirBytes)
+{
+    const std::uint64_t elements = zelk::memory_limit() / 8 + 1;
+    const auto bytes_of = [](auto request) {
+        try {
+            request();
+        } catch (const zelk::AllocationFailure& failure) {
+            return std::pair{failure.bytes(), failure.beyond_64_bits()};
+        }
+        return std::pair{std::uint64_t{0}, false};
+    };
+    EXPECT_EQ(bytes_of([&] { zelk::require_memory(elements, 8); }), std::pair(elements * 8, false));
+    EXPECT_EQ(bytes_of([&] { zelk::reserved_vector<double>(elements); }), std::pair(elements * 8, false));
+    EXPECT_TRUE(bytes_of([] { zelk::require_memory(std::uint64_t{1} << 62, 8); }).second);
 }

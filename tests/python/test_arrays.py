@@ -41,7 +41,23 @@ def grid_times(rng, n_t, T):
     return np.array(times)
 
 
-CASES = [(degree, n_t, T) for degree in DEGREES for n_t, T in [(1, 1.0), (3, 0.7), (7, 2.5), (5, -1.5), (3, 0.0)]]
+CASES = [(degree, n_t, T) for degree in DEGREES for n_t, T in [(1, 1.0), (3, 0.7), (7, 2.5), (5, 1e-300)]]
+
+
+# zelk computes with any T; zelk_arrays refuses the ones without a grid of normal doubles.
+@pytest.mark.parametrize(("n_t", "T"), [(5, -1.5), (3, 0.0), (3, -0.0), (1000, 1e-310)])
+@pytest.mark.parametrize(
+    "build",
+    [
+        lambda n_t, T: za.get_lagrange_points(2, n_t, T),
+        lambda n_t, T: za.LegendreExpansion(2, n_t, T, np.zeros(3 * n_t)),
+        lambda n_t, T: za.legendre_basis_matrix(2, n_t, T, [0.0]),
+    ],
+)
+def test_grids_that_zelk_takes_are_refused(build, n_t, T):
+    zelk.get_lagrange_points(2, n_t, T)
+    with pytest.raises(ValueError, match="^T"):
+        build(n_t, T)
 
 
 @pytest.mark.parametrize(("degree", "n_t", "T"), CASES + [(3, 0, 1.0), (0, 0, 2.0)])
@@ -107,7 +123,7 @@ def test_evaluation_bit_identical(degree, n_t, T):
 
 
 @pytest.mark.parametrize("degree", [1, 2, 3, 4, 5, 8])
-@pytest.mark.parametrize("T", [1.0, -3.7, -0.0, 1e-310])
+@pytest.mark.parametrize("T", [1.0, 3.7, 1e-300])
 def test_points_of_a_long_grid_follow_the_formula(degree, T):
     # Several blocks of sub-intervals and a remainder, in every vector lane.
     n_t = 1000
@@ -194,15 +210,15 @@ def test_expansion_inputs_keep_their_shape():
     [
         (lambda: za.get_lagrange_points(1.5, 2, 1.0), TypeError, "degree must be an integer"),
         (lambda: za.get_lagrange_points(1, 2, "1.0"), TypeError, "T must be a real number"),
-        (lambda: za.get_lagrange_points(1, -2, 1.0), OverflowError, "n_t must be non-negative"),
-        (lambda: za.get_lagrange_points(2**64, 1, 1.0), OverflowError, "degree must be below 2"),
-        (lambda: za.get_lagrange_points(2**62, 4, 1.0), OverflowError, "^capacity overflow$"),
-        (lambda: za.get_lagrange_points(2**42, 1, 1.0), MemoryError, None),
+        (lambda: za.get_lagrange_points(1, -2, 1.0), ValueError, "n_t must be non-negative"),
+        (lambda: za.get_lagrange_points(2**64, 1, 1.0), OverflowError, "degree must be at most 2"),
+        (lambda: za.get_lagrange_points(2**62, 4, 1.0), OverflowError, "^capacity overflow: the points"),
+        (lambda: za.get_lagrange_points(2**42, 1, 1.0), MemoryError, "^Unable to allocate 32 TiB"),
         (lambda: za.lagrange_prolongation_matrix(0, 0, 0), ValueError, "degree must be at least 1"),
         (lambda: za.lagrange_prolongation_matrix(0, 1, 1), ValueError, "nt_coarse must be at least 1"),
         (lambda: za.lagrange_prolongation_matrix(1, 0, 1), ValueError, "nt_fine must be at least 1"),
-        (lambda: za.lagrange_prolongation_matrix(1, 2**62, 4), OverflowError, "^capacity overflow$"),
-        (lambda: za.lagrange_prolongation_matrix(1, 2**40, 4), MemoryError, None),
+        (lambda: za.lagrange_prolongation_matrix(1, 2**62, 4), OverflowError, "^capacity overflow: the matrix"),
+        (lambda: za.lagrange_prolongation_matrix(1, 2**40, 4), MemoryError, r"lagrange_prolongation_matrix\(nt_coarse"),
         (lambda: za.lagrange_to_legendre_basis_transformation(0, 3), ValueError, "degree must be at least 1"),
         (lambda: za.legendre_basis_matrix(2, 0, 1.0, [0.5]), ValueError, "n_t must be at least 1"),
         (lambda: za.legendre_basis_matrix(2, 1, 1.0, [[0.5]]), ValueError, "times must be a number or one-dim"),

@@ -1,33 +1,36 @@
-import _thread
 import subprocess
 import sys
 import textwrap
-import threading
-import time
 
 import pytest
 
 np = pytest.importorskip("numpy")
 pytest.importorskip("scipy.sparse")
 
-import zelk_arrays as za  # noqa: E402
+# About 2e12 operations, hours of work unless Ctrl-C stops it; zeros are untouched pages, so this costs
+# no memory. An interrupt that only lands after the call would run into the generous timeout instead.
+INTERRUPTED = textwrap.dedent(
+    """
+    import _thread, signal, threading
+    import numpy as np
+    import zelk_arrays as za
 
-
-
-def test_ctrl_c_stops_a_long_evaluation_without_the_gil(capfd):
-    f = za.LegendreExpansion(12, 3, 1.0, np.ones(39))
-    # 2e8 times would take well over 10 s; zeros are untouched pages, so this costs no memory.
+    # A parent started in the background may have passed SIGINT on as ignored, and then Python installs no handler.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    f = za.LegendreExpansion(10_000, 1, 1.0, np.ones(10_001))
     times = np.zeros(200_000_000)
-    timer = threading.Timer(0.3, _thread.interrupt_main)
-    start = time.monotonic()
-    timer.start()
+    threading.Timer(0.3, _thread.interrupt_main).start()
     try:
-        with pytest.raises(KeyboardInterrupt):
-            f(times)
-    finally:
-        timer.cancel()
-    assert time.monotonic() - start < 5.0
-    assert capfd.readouterr().err == ""
+        f(times)
+    except KeyboardInterrupt:
+        print("interrupted")
+    """
+)
+
+
+def test_ctrl_c_stops_a_long_evaluation_without_the_gil():
+    result = subprocess.run([sys.executable, "-c", INTERRUPTED], capture_output=True, text=True, timeout=300)
+    assert (result.stdout, result.stderr) == ("interrupted\n", "")
 
 
 # Runs in a fresh interpreter: importing zelk (which needs the GIL) would turn
@@ -60,11 +63,12 @@ STRESS = textwrap.dedent(
         except BaseException as error:
             failures.append(repr(error))
 
-    threads = [threading.Thread(target=work, args=(i,)) for i in range(len(inputs))]
+    threads = [threading.Thread(target=work, args=(i,), daemon=True) for i in range(len(inputs))]
     for t in threads:
         t.start()
     for t in threads:
-        t.join()
+        t.join(timeout=240)
+        assert not t.is_alive(), "a thread did not finish its 25 rounds within 240 s"
     assert not failures, failures
     if free_threaded:
         assert not sys._is_gil_enabled(), "zelk_arrays turned the GIL on"

@@ -82,3 +82,34 @@ def test_address_space_limit_in_zelk_arrays():
     result = subprocess.run([sys.executable, "-c", ARRAYS_SCRIPT], capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["MemoryError"] * 2
+
+
+# Degree 10**5: the reference blocks alone need hundreds of GiB; the error
+# comes before the quadrature rule or any block is computed.
+DEGREE_SCRIPT = textwrap.dedent("""
+    import mmap, resource, sys, zelk_arrays as za
+    used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+    resource.setrlimit(resource.RLIMIT_AS, (used + (1 << 30), resource.getrlimit(resource.RLIMIT_AS)[1]))
+    try:
+        mmap.mmap(-1, 2 << 30).close()
+        sys.exit("RLIMIT_AS has no effect")
+    except OSError:
+        pass
+    space = za.LegendreSpace(10**5, 1)
+    for call in (lambda: za.time_mass_matrix(space, space),
+                 lambda: za.time_derivative_matrix(space, za.LagrangeSpace(10**5, 1)),
+                 lambda: za.legendre_prolongation_matrix(1, 2, 10**5)):
+        try:
+            call()
+            print("no error")
+        except MemoryError:
+            print("MemoryError")
+""")
+
+
+def test_huge_degrees_fail_before_any_work():
+    result = subprocess.run([sys.executable, "-c", DEGREE_SCRIPT], capture_output=True, text=True, timeout=60)
+    if result.stderr == "RLIMIT_AS has no effect\n":
+        pytest.skip("setrlimit(RLIMIT_AS) does not take effect here (an emulator?)")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["MemoryError"] * 3

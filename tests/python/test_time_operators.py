@@ -442,3 +442,33 @@ def test_agrees_with_scikit_fem_assembly(degree):
     for builder, form in forms.items():
         reference = form.assemble(basis).toarray()[np.ix_(order, order)]
         np.testing.assert_allclose(builder(space, space).toarray(), reference, rtol=0, atol=1e-14)
+
+
+@pytest.mark.parametrize("builder", [za.time_mass_matrix, za.time_derivative_matrix])
+def test_builders_release_the_gil_during_their_degree_dependent_work(builder):
+    import threading
+    import time
+
+    ticks, done = [0], threading.Event()
+
+    def count():
+        while not done.is_set():
+            ticks[0] += 1
+            time.sleep(0.001)
+
+    counter = threading.Thread(target=count)
+    counter.start()
+    try:
+        # The local blocks of degree 250 take a while; then the 2**40
+        # sub-intervals' storage cannot be had. All of the call's work lies
+        # before that MemoryError, so a builder holding the GIL for it would
+        # let the counter tick once per switch interval at most.
+        space = za.LegendreSpace(250, 2**40)
+        before = ticks[0]
+        with pytest.raises(MemoryError):
+            builder(space, space)
+        progress = ticks[0] - before
+    finally:
+        done.set()
+        counter.join()
+    assert progress >= 20, progress

@@ -122,7 +122,7 @@ def overlap_integral(i, j, nt_coarse, nt_fine, k, K):
 @pytest.mark.parametrize("nt_coarse, nt_fine, degree", [(2, 6, 3), (3, 5, 2), (4, 3, 1), (1, 1, 0)])
 def test_transfers_are_the_exact_projections(nt_coarse, nt_fine, degree):
     prolongation = za.legendre_prolongation_matrix(nt_coarse, nt_fine, degree).toarray()
-    restriction = za.legendre_restriction_matrix(nt_fine, nt_coarse, degree).toarray()
+    restriction = za.legendre_restriction_matrix(nt_coarse=nt_coarse, nt_fine=nt_fine, degree=degree).toarray()
     assert prolongation.shape == restriction.T.shape == (nt_fine * (degree + 1), nt_coarse * (degree + 1))
     for i in range(degree + 1):
         for j in range(degree + 1):
@@ -142,7 +142,7 @@ def test_nested_transfers_reproduce_and_project():
     rng = np.random.default_rng(5)
     degree, nt_coarse, nt_fine = 3, 4, 12
     P = za.legendre_prolongation_matrix(nt_coarse, nt_fine, degree)
-    R = za.legendre_restriction_matrix(nt_fine, nt_coarse, degree)
+    R = za.legendre_restriction_matrix(nt_coarse=nt_coarse, nt_fine=nt_fine, degree=degree)
     coarse = rng.standard_normal(nt_coarse * (degree + 1))
     times = rng.uniform(0, 1, 50)
     fine_values = za.LegendreExpansion(degree, nt_fine, 1.0, P @ coarse)(times)
@@ -155,22 +155,22 @@ def test_nested_transfers_reproduce_and_project():
 
 @pytest.mark.parametrize("builder, n_rows", [(za.legendre_prolongation_matrix, 7), (za.legendre_restriction_matrix, 3)])
 def test_transfer_row_ranges(builder, n_rows):
-    args = (3, 7, 2) if builder is za.legendre_prolongation_matrix else (7, 3, 2)
-    whole = builder(*args)
+    grids = {"nt_coarse": 3, "nt_fine": 7, "degree": 2}
+    whole = builder(**grids)
     for k_begin, k_end in [(0, 1), (1, n_rows - 1), (n_rows - 1, n_rows), (2, 2)]:
-        piece = builder(*args, intervals=(k_begin, k_end))
+        piece = builder(**grids, intervals=(k_begin, k_end))
         rows = [i * n_rows + k for i in range(3) for k in range(k_begin, k_end)]
         assert (piece != whole[rows]).nnz == 0 and piece.data.tobytes() == whole[rows].data.tobytes()
-        assert set(piece.indices.tolist()) <= set(za.column_range(builder, *args, intervals=(k_begin, k_end)))
+        assert set(piece.indices.tolist()) <= set(za.column_range(builder, **grids, intervals=(k_begin, k_end)))
 
 
 @pytest.mark.parametrize(
     "call, error, match",
     [
         (lambda: za.legendre_prolongation_matrix(0, 4, 1), ValueError, "nt_coarse"),
-        (lambda: za.legendre_restriction_matrix(0, 4, 1), ValueError, "nt_fine"),
-        (lambda: za.legendre_prolongation_matrix(2, 4, -1), OverflowError, "degree"),
-        (lambda: za.legendre_restriction_matrix(4, 2, 1, intervals=(0, 3)), ValueError, "intervals"),
+        (lambda: za.legendre_restriction_matrix(nt_coarse=4, nt_fine=0, degree=1), ValueError, "nt_fine"),
+        (lambda: za.legendre_prolongation_matrix(2, 4, -1), ValueError, "degree"),
+        (lambda: za.legendre_restriction_matrix(nt_coarse=2, nt_fine=4, degree=1, intervals=(0, 3)), ValueError, "intervals"),
         (lambda: za.legendre_prolongation_matrix(2, 4, 1.0), TypeError, "degree"),
     ],
 )
