@@ -116,7 +116,7 @@ def test_transfers_within_two_ulps(seed):
         nt_coarse, nt_fine, degree = rng.randint(1, 4), rng.randint(1, 5), rng.randint(0, 12)
         prolongation, restriction = exact_transfers(nt_coarse, nt_fine, degree)
         check_entries(stored(za.legendre_prolongation_matrix(nt_coarse, nt_fine, degree)), prolongation, ulps=2)
-        check_entries(stored(za.legendre_restriction_matrix(nt_fine, nt_coarse, degree)), restriction, ulps=2)
+        check_entries(stored(za.legendre_restriction_matrix(nt_coarse=nt_coarse, nt_fine=nt_fine, degree=degree)), restriction, ulps=2)
 
 
 @pytest.mark.parametrize("nt_coarse, nt_fine, k", [(1, 16, 15), (3, 5, 2)])
@@ -125,7 +125,7 @@ def test_high_degree_transfers_keep_small_entries_within_two_ulps(nt_coarse, nt_
     # powers of two among them, which must come out exact.
     degree = 28
     prolongation = stored(za.legendre_prolongation_matrix(nt_coarse, nt_fine, degree, intervals=(k, k + 1)))
-    restriction = stored(za.legendre_restriction_matrix(nt_fine, nt_coarse, degree))
+    restriction = stored(za.legendre_restriction_matrix(nt_coarse=nt_coarse, nt_fine=nt_fine, degree=degree))
     exact_rows, exact_columns = {}, {}
     for i in range(degree + 1):
         for j in range(degree + 1):
