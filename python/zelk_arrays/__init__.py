@@ -27,18 +27,24 @@ try:
 except ImportError:  # pragma: no cover - depends on the environment
     raise ImportError("zelk_arrays needs numpy: pip install numpy") from None
 
+from ._collocation import Collocation, collocation_matrices, q_delta
 from ._expansion import LegendreExpansion
+from ._grid import TimeGrid
 from ._legendre_transfers import legendre_prolongation_matrix, legendre_restriction_matrix
 from ._matrices import lagrange_prolongation_matrix, lagrange_to_legendre_basis_transformation, legendre_basis_matrix
+from ._nodes import reference_nodes
 from ._points import get_lagrange_points
 from ._ranges import column_range
 from ._spaces import LagrangeSpace, LegendreSpace
 from ._time_operators import time_derivative_matrix, time_jump_matrix, time_mass_matrix, time_quadrature
 
 __all__ = [
+    "Collocation",
     "LagrangeSpace",
     "LegendreExpansion",
     "LegendreSpace",
+    "TimeGrid",
+    "collocation_matrices",
     "column_range",
     "get_lagrange_points",
     "lagrange_prolongation_matrix",
@@ -46,6 +52,8 @@ __all__ = [
     "legendre_basis_matrix",
     "legendre_prolongation_matrix",
     "legendre_restriction_matrix",
+    "q_delta",
+    "reference_nodes",
     "time_derivative_matrix",
     "time_jump_matrix",
     "time_mass_matrix",

@@ -67,6 +67,52 @@ def legendre_restriction_matrix(
     nt_coarse: int, nt_fine: int, degree: int, k_begin: int, k_end: int, /
 ) -> _CsrParts: ...
 def time_quadrature(n_points: int, n_t: int, T: float, rule: int, /) -> tuple[memoryview, memoryview]: ...
+def grid_quadrature(
+    n_points: int, points: npt.NDArray[np.float64], rule: int, /
+) -> tuple[memoryview, memoryview]: ...
+def grid_time_mass_matrix(
+    trial_is_legendre: bool,
+    trial_degree: int,
+    test_is_legendre: bool,
+    test_degree: int,
+    points: npt.NDArray[np.float64],
+    k_begin: int,
+    k_end: int,
+    /,
+) -> _CsrParts: ...
+def time_operator_in_layout(
+    op: int,
+    trial_is_legendre: bool,
+    trial_degree: int,
+    trial_interval_major: bool,
+    test_is_legendre: bool,
+    test_degree: int,
+    test_interval_major: bool,
+    points: npt.NDArray[np.float64] | None,
+    n_t: int,
+    T: float,
+    k_begin: int,
+    k_end: int,
+    /,
+) -> _CsrParts: ...
+def general_time_operator(
+    op: int,
+    trial_is_legendre: bool,
+    trial_degree: int,
+    trial_family: int,
+    trial_continuous: bool,
+    trial_interval_major: bool,
+    test_is_legendre: bool,
+    test_degree: int,
+    test_family: int,
+    test_continuous: bool,
+    test_interval_major: bool,
+    points: npt.NDArray[np.float64],
+    k_begin: int,
+    k_end: int,
+    /,
+) -> _CsrParts: ...
+def collocation_matrices(n: int, rule: int, /) -> tuple[memoryview, memoryview, memoryview, memoryview]: ...
 def expansion_columns(
     degree: int,
     n_t: int,

@@ -1,6 +1,7 @@
 """Time spaces and operators against exact rational integrals, row ranges, and error paths."""
 
 import math
+import pickle
 from fractions import Fraction
 
 import pytest
@@ -43,8 +44,23 @@ def legendre(degree):
     return polys[: degree + 1]
 
 
-def lagrange(degree):
-    nodes = [Fraction(-1) + Fraction(2 * j, degree) for j in range(degree + 1)]
+# The families' nodes on [-1, 1] where they are rational, by family and degree.
+RATIONAL_NODES = {
+    ("gauss", 0): [Fraction(0)],
+    ("radau-left", 0): [Fraction(-1)],
+    ("radau-right", 0): [Fraction(1)],
+    ("radau-left", 1): [Fraction(-1), Fraction(1, 3)],
+    ("radau-right", 1): [Fraction(-1, 3), Fraction(1)],
+    ("lobatto", 1): [Fraction(-1), Fraction(1)],
+    ("lobatto", 2): [Fraction(-1), Fraction(0), Fraction(1)],
+}
+
+
+def lagrange(degree, family="equispaced"):
+    if family == "equispaced":
+        nodes = [Fraction(-1) + Fraction(2 * j, degree) for j in range(degree + 1)]
+    else:
+        nodes = RATIONAL_NODES[family, degree]
     polys = []
     for j, xj in enumerate(nodes):
         p = [Fraction(1)]
@@ -56,19 +72,23 @@ def lagrange(degree):
 
 
 def local_basis(space):
-    return legendre(space.degree) if isinstance(space, za.LegendreSpace) else lagrange(space.degree)
+    return legendre(space.degree) if isinstance(space, za.LegendreSpace) else lagrange(space.degree, space.nodes)
 
 
 def exact_matrix(kind, trial, test):
     """The global matrix assembled sub-interval by sub-interval in exact arithmetic."""
-    h = Fraction(test.T) / test.n_t
+    points = test.grid.points
+    if test.grid == za.TimeGrid.uniform(test.n_t, test.T) and test.grid.start == 0.0:
+        steps = [Fraction(test.T) / test.n_t] * test.n_t
+    else:
+        steps = [Fraction(b) - Fraction(a) for a, b in zip(points[:-1].tolist(), points[1:].tolist())]
     u, v = local_basis(trial), local_basis(test)
     out = {}
     for k in range(test.n_t):
         for a, va in enumerate(v):
             for b, ub in enumerate(u):
                 if kind == "mass":
-                    entries = [(k, h / 2 * integral(multiply(ub, va)))]
+                    entries = [(k, steps[k] / 2 * integral(multiply(ub, va)))]
                 elif kind == "derivative":
                     entries = [(k, integral(multiply(derivative(ub), va)))]
                 else:
@@ -85,7 +105,7 @@ def exact_matrix(kind, trial, test):
 BUILDERS = {"mass": za.time_mass_matrix, "derivative": za.time_derivative_matrix, "jump": za.time_jump_matrix}
 
 
-def check_exact(kind, trial, test):
+def check_exact(kind, trial, test, ulps=2):
     got = BUILDERS[kind](trial, test)
     assert isinstance(got, sparse.csr_array) and got.shape == (test.dim, trial.dim)
     assert got.has_canonical_format
@@ -97,7 +117,7 @@ def check_exact(kind, trial, test):
         if x == 0:
             assert abs(dense[i, j]) <= 2.0**-52 * largest, (kind, i, j)
         else:
-            assert abs(Fraction(dense[i, j]) - x) <= 2 * math.ulp(float(x)), (kind, i, j, dense[i, j], x)
+            assert abs(Fraction(dense[i, j]) - x) <= ulps * math.ulp(float(x)), (kind, i, j, dense[i, j], x)
     # Nothing outside the sub-interval blocks.
     assert stored <= set(exact)
 
@@ -115,6 +135,194 @@ PAIRS = [
 @pytest.mark.parametrize("pair", PAIRS, ids=repr)
 def test_entries_are_the_exact_integrals(kind, pair):
     check_exact(kind, *pair)
+
+
+# Dyadic points, so that the exact steps and integrals are known.
+GRID = za.TimeGrid([-0.75, -0.5, 0.25, 0.3125, 4.0])
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("pair", PAIRS, ids=repr)
+def test_entries_on_a_grid_of_any_points_are_rounded_once(kind, pair):
+    trial, test = (type(space)(space.degree, GRID) for space in pair)
+    # Each entry the exact value rounded once: within half an ulp, barring near-ties.
+    check_exact(kind, trial, test, ulps=0.5)
+    uniform = BUILDERS[kind](*(type(space)(space.degree, GRID.n_t) for space in pair))
+    on_grid = BUILDERS[kind](trial, test)
+    assert (on_grid.indices.tolist(), on_grid.indptr.tolist()) == (uniform.indices.tolist(), uniform.indptr.tolist())
+    if kind != "mass":
+        assert on_grid.data.tobytes() == uniform.data.tobytes()
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("pair", PAIRS, ids=repr)
+def test_uniform_grids_from_zero_give_the_same_bits(kind, pair):
+    uniform = BUILDERS[kind](*pair)
+    grid = za.TimeGrid(za.get_lagrange_points(1, 3, 3.0))
+    on_grid = BUILDERS[kind](*(type(space)(space.degree, grid) for space in pair))
+    for a, b in ((on_grid.data, uniform.data), (on_grid.indices, uniform.indices), (on_grid.indptr, uniform.indptr)):
+        assert a.tobytes() == b.tobytes()
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("intervals", [(0, 1), (1, 3), (2, 4), (4, 4)])
+def test_grid_row_ranges_are_slices_of_the_whole(kind, intervals):
+    for trial, test in ((za.LagrangeSpace(2, GRID), za.LagrangeSpace(3, GRID)), (za.LegendreSpace(2, GRID),) * 2):
+        whole = BUILDERS[kind](trial, test)
+        part = BUILDERS[kind](trial, test, intervals=intervals)
+        rows = [r for r in range(test.dim) if any(r in test.local_dofs()[k] for k in range(*intervals))]
+        if isinstance(test, za.LagrangeSpace):
+            rows = [r for r in rows if r < intervals[1] * test.degree or intervals[1] == test.n_t]
+            rows = [r for r in rows if r >= intervals[0] * test.degree]
+        assert (part != whole[rows]).nnz == 0 and part.shape == (len(rows), trial.dim)
+
+
+def test_mass_on_a_grid_of_huge_steps():
+    # Steps near the top of the double range: the products are split without overflow.
+    grid = za.TimeGrid([0.0, 2.0**1020, 2.0**1021 + 2.0**1020])
+    mass = za.time_mass_matrix(za.LegendreSpace(1, grid), za.LegendreSpace(1, grid))
+    np.testing.assert_array_equal(mass.diagonal(), [2.0**1020, 2.0**1021, 2.0**1020 / 3, 2.0**1021 / 3])
+
+
+@pytest.mark.parametrize("degree", [1, 2, 3, 4])
+def test_lagrange_points_on_grids(degree):
+    points = za.LagrangeSpace(degree, GRID).points
+    grid = [Fraction(t) for t in GRID.points.tolist()]
+    exact = [grid[k] + (grid[k + 1] - grid[k]) * j / degree for k in range(GRID.n_t) for j in range(degree)]
+    exact.append(grid[-1])
+    assert len(points) == len(exact) and not points.flags.writeable
+    for computed, x in zip(points.tolist(), exact):
+        # Exact where the dyadic steps divide exactly; else within an ulp.
+        assert abs(Fraction(computed) - x) <= (0 if degree != 3 else math.ulp(float(x))), (computed, x)
+    space = za.LagrangeSpace(degree, 7, 0.3)
+    assert space.points.tobytes() == za.get_lagrange_points(degree, 7, 0.3).tobytes()
+    assert (space.nodes, space.continuous) == ("equispaced", True)
+
+
+def test_spaces_on_grids():
+    space = za.LagrangeSpace(2, GRID)
+    assert (space.grid, space.n_t, space.T, space.dim) == (GRID, 4, 4.0, 9)
+    assert space == za.LagrangeSpace(2, za.TimeGrid(GRID.points)) and space != za.LagrangeSpace(2, 4, 4.0)
+    assert hash(space) == hash(za.LagrangeSpace(2, za.TimeGrid(GRID.points)))
+    assert pickle.loads(pickle.dumps(space)) == space
+    uniform = za.LegendreSpace(1, za.TimeGrid.uniform(5, 2.0))
+    assert uniform == za.LegendreSpace(1, 5, 2.0) and repr(uniform) == "LegendreSpace(degree=1, n_t=5, T=2.0)"
+    assert za.LegendreSpace(1, 5, 2.0).grid == za.TimeGrid.uniform(5, 2.0)
+    assert repr(space).startswith("LagrangeSpace(degree=2, grid=TimeGrid([-0.75")
+    with pytest.raises(TypeError, match="not a grid and T"):
+        za.LagrangeSpace(2, GRID, 1.0)
+    with pytest.raises(ValueError, match="same grid"):
+        za.time_mass_matrix(space, za.LagrangeSpace(2, 4, 4.0))
+    # Told apart without making the points of a grid too large to hold.
+    with pytest.raises(ValueError, match=r"same grid, got n_t=2305843009213693952, T=1.0 and n_t=2305843009213693952, T=2.0"):
+        za.time_jump_matrix(za.LegendreSpace(0, 2**61), za.LegendreSpace(0, 2**61, 2.0))
+
+
+def interval_major(space):
+    return za.LegendreSpace(space.degree, space.grid, layout="interval-major") if isinstance(space, za.LegendreSpace) else space
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("grid", [za.TimeGrid.uniform(3, 3.0), GRID], ids=["uniform", "graded"])
+@pytest.mark.parametrize("pair", PAIRS, ids=repr)
+def test_interval_major_layout_renumbers_the_same_bits(kind, grid, pair):
+    base = [type(space)(space.degree, grid) for space in pair]
+    moved = [interval_major(space) for space in base]
+    check_exact(kind, *moved)
+    # The same entries at the renumbered places: M_im = M[order_test][:, order_trial].
+    orders = [space.interval_major() for space in base]
+    expected = BUILDERS[kind](*base).toarray()[np.ix_(orders[1], orders[0])]
+    got = BUILDERS[kind](*moved)
+    assert got.has_canonical_format and got.toarray().tobytes() == expected.tobytes()
+    test = moved[1]
+    for intervals in [(0, 1), (1, 3), (2, 2)]:
+        part = BUILDERS[kind](*moved, intervals=intervals)
+        if isinstance(test, za.LegendreSpace):
+            rows = slice(intervals[0] * (test.degree + 1), intervals[1] * (test.degree + 1))
+            np.testing.assert_array_equal(part.toarray(), got.toarray()[rows])
+        columns = za.column_range(BUILDERS[kind], *moved, intervals=intervals)
+        begin, end = columns.start, columns.stop
+        if part.nnz:
+            assert begin <= part.indices.min() and part.indices.max() < end
+            # Tight where every function of the reached blocks is touched (P_0' = 0 is not).
+            if isinstance(moved[0], za.LegendreSpace) and moved[0].degree <= test.degree and kind != "derivative":
+                assert (begin, end) == (part.indices.min(), part.indices.max() + 1)
+
+
+def general_pairs(grid):
+    return [
+        (za.LagrangeSpace(1, grid, nodes="radau-right"), za.LagrangeSpace(1, grid, nodes="radau-right")),
+        (za.LagrangeSpace(0, grid, nodes="gauss"), za.LegendreSpace(1, grid)),
+        (za.LegendreSpace(2, grid, layout="interval-major"), za.LagrangeSpace(1, grid, nodes="radau-left")),
+        (za.LagrangeSpace(2, grid, continuous=False), za.LagrangeSpace(2, grid, nodes="lobatto")),
+        (za.LagrangeSpace(2, grid, nodes="lobatto"), za.LagrangeSpace(0, grid, nodes="radau-right")),
+    ]
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("grid", [za.TimeGrid.uniform(3, 3.0), GRID], ids=["uniform", "graded"])
+@pytest.mark.parametrize("index", range(5))
+def test_any_node_family_and_continuity(kind, grid, index):
+    trial, test = general_pairs(grid)[index]
+    check_exact(kind, trial, test, ulps=0.5)
+    whole = BUILDERS[kind](trial, test)
+    for intervals in [(0, 1), (1, 3), (2, 2)]:
+        part = BUILDERS[kind](trial, test, intervals=intervals)
+        owned = [r for k in range(*intervals) for r in test.local_dofs()[k].tolist()]
+        if isinstance(test, za.LagrangeSpace) and test.continuous:  # a shared node belongs to the later sub-interval
+            owned = sorted(r for r in set(owned) if r >= intervals[0] * test.degree and (r < intervals[1] * test.degree or intervals[1] == test.n_t))
+        assert (part != whole[sorted(owned)]).nnz == 0
+        columns = za.column_range(BUILDERS[kind], trial, test, intervals=intervals)
+        assert not part.nnz or (columns.start <= part.indices.min() and part.indices.max() < columns.stop)
+
+
+def test_gauss_nodes_make_a_diagonal_mass_matrix():
+    # Two Gauss points integrate l_a l_b exactly: the mass is diag(h_k / 2), the rest exact zeros;
+    # the derivative of l_b is -+ sqrt(3) / 2 and integral of l_a is 1.
+    space = za.LagrangeSpace(1, GRID, nodes="gauss")
+    mass = za.time_mass_matrix(space, space)
+    assert mass.nnz == space.dim
+    assert mass.diagonal().tolist() == np.repeat(GRID.steps / 2, 2).tolist()
+    derivative = za.time_derivative_matrix(space, space).toarray()
+    half_root = math.sqrt(3.0) / 2
+    assert derivative[:2, :2].tolist() == [[-half_root, half_root], [-half_root, half_root]]
+
+
+def test_lagrange_space_families():
+    grid = za.TimeGrid([0.0, 1.0, 3.0])
+    gauss = za.LagrangeSpace(0, grid, nodes="gauss")
+    assert (gauss.dim, gauss.continuous, gauss.index(1, 0)) == (2, False, 1)
+    np.testing.assert_array_equal(gauss.points, [0.5, 2.0])
+    lobatto = za.LagrangeSpace(2, grid, nodes="lobatto")
+    assert (lobatto.dim, lobatto.continuous) == (5, True)
+    np.testing.assert_array_equal(lobatto.points, [0.0, 0.5, 1.0, 2.0, 3.0])
+    broken = za.LagrangeSpace(1, grid, continuous=False)
+    assert broken.dim == 4 and broken.index(1, 0) == 2 and broken.points.tolist() == [0.0, 1.0, 1.0, 3.0]
+    assert broken != za.LagrangeSpace(1, grid) and pickle.loads(pickle.dumps(broken)) == broken
+    assert repr(gauss) == "LagrangeSpace(degree=0, grid=TimeGrid([0.0, 1.0, 3.0]), nodes='gauss')"
+    for call, error, match in [
+        (lambda: za.LagrangeSpace(1, 2, nodes="gauss", continuous=True), ValueError, "needs nodes that include both ends"),
+        (lambda: za.LagrangeSpace(0, 2), ValueError, "degree must be at least 1"),
+        (lambda: za.LagrangeSpace(0, 2, nodes="lobatto", continuous=False), ValueError, "degree must be at least 1"),
+        (lambda: za.LagrangeSpace(1, 2, nodes="chebyshev"), ValueError, "nodes must be one of"),
+        (lambda: za.LagrangeSpace(1, 2, continuous=1), TypeError, "continuous must be a bool"),
+    ]:
+        with pytest.raises(error, match=match):
+            call()
+
+
+def test_layout_of_a_legendre_space():
+    space = za.LegendreSpace(2, 4, 1.0, layout="interval-major")
+    np.testing.assert_array_equal(space.local_dofs(), np.arange(12).reshape(4, 3))
+    np.testing.assert_array_equal(space.interval_major(), np.arange(12))
+    assert space.layout == "interval-major" and za.LegendreSpace(2, 4).layout == "polynomial-major"
+    assert space != za.LegendreSpace(2, 4, 1.0) and pickle.loads(pickle.dumps(space)) == space
+    assert repr(space) == "LegendreSpace(degree=2, n_t=4, T=1.0, layout='interval-major')"
+    assert hash(space) != hash(za.LegendreSpace(2, 4, 1.0))
+    with pytest.raises(ValueError, match="layout must be one of"):
+        za.LegendreSpace(2, 4, layout="time-major")
+    with pytest.raises(TypeError, match="layout must be a string"):
+        za.LegendreSpace(2, 4, layout=None)
 
 
 @pytest.mark.parametrize("kind", ["mass", "derivative"])

@@ -1,0 +1,265 @@
+// General time operator rows: each row's entries gathered from its (at most two) shares, merged, rounded once.
+#include "time_operators/general_operator_rows.hpp"
+
+#include <algorithm>
+
+#include "fault/checked_size.hpp"
+#include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
+#include "time_operators/quadrature_rules.hpp"
+#include "time_operators/reference_integrals.hpp"
+
+namespace zelk::time_operators {
+
+using linear_algebra::CsrRows;
+
+std::vector<DoubleDouble> family_nodes(std::uint64_t family, std::uint64_t count)
+{
+    if (family == 0) {
+        if (count < 2) fail("equispaced nodes need at least two");
+        std::vector<DoubleDouble> nodes = reserved_vector<DoubleDouble>(count);
+        const DoubleDouble p = DoubleDouble::from_u64(count - 1);
+        for (std::uint64_t j = 0; j < count; ++j)
+            nodes.push_back(DoubleDouble::from_u64(2 * j) / p - DoubleDouble(1.0));
+        return nodes;
+    }
+    if (family > 4) fail("unknown node family");
+    return reference_rule(static_cast<QuadratureRule>(family - 1), count).nodes;
+}
+
+namespace {
+
+std::uint64_t functions(const SpaceBasis& s) { return s.degree + 1; }
+
+std::uint64_t dimension(const SpaceBasis& s, std::uint64_t n_t)
+{
+    if (s.kind == BasisKind::lagrange && s.continuous) return checked_add(checked_mul(n_t, s.degree), 1);
+    return checked_mul(n_t, checked_add(s.degree, 1));
+}
+
+std::uint64_t global(const SpaceBasis& s, std::uint64_t n_t, std::uint64_t k, std::uint64_t j)
+{
+    if (s.kind == BasisKind::lagrange) return s.continuous ? k * s.degree + j : k * (s.degree + 1) + j;
+    return s.interval_major ? k * (s.degree + 1) + j : j * n_t + k;
+}
+
+// Values and x-derivatives of the basis at x.
+void values_at(const SpaceBasis& s, DoubleDouble x, std::vector<DoubleDouble>& v, std::vector<DoubleDouble>& dv)
+{
+    const std::uint64_t n = functions(s);
+    if (s.kind == BasisKind::legendre) {
+        legendre_values(x, v, dv);
+        return;
+    }
+    for (std::uint64_t j = 0; j < n; ++j) {
+        DoubleDouble denominator = 1.0;
+        DoubleDouble product = 1.0;
+        DoubleDouble slope = 0.0;
+        for (std::uint64_t m = 0; m < n; ++m) {
+            if (m == j) continue;
+            denominator *= s.nodes[j] - s.nodes[m];
+            DoubleDouble others = 1.0;  // the product without factors j and m
+            for (std::uint64_t l = 0; l < n; ++l) {
+                if (l != j && l != m) others *= x - s.nodes[l];
+            }
+            slope += others;
+            product *= x - s.nodes[m];
+        }
+        v[j] = product / denominator;
+        dv[j] = slope / denominator;
+    }
+}
+
+struct Entry {
+    std::uint64_t column;
+    DoubleDouble value;
+    DoubleDouble magnitude;
+};
+
+class GeneralRows {
+public:
+    GeneralRows(const GeneralShape& shape, const SpaceBasis& trial, const SpaceBasis& test,
+                std::span<const double> points)
+        : shape_(shape), trial_(trial), test_(test), points_(points), na_(functions(test)), nb_(functions(trial))
+    {
+        const std::uint64_t n = checked_add(trial.degree, test.degree) / 2 + 1;  // Gauss: exact to 2n - 1
+        const ReferenceRule rule = reference_rule(QuadratureRule::gauss, n);
+        const std::uint64_t entries = checked_mul(na_, nb_);
+        block_ = reserved_vector<DoubleDouble>(entries);
+        block_.resize(entries);
+        magnitude_ = block_;
+        std::vector<DoubleDouble> u = block_;  // sized below; the block's storage is reserved already
+        u.assign(nb_, DoubleDouble(0.0));
+        std::vector<DoubleDouble> du = u;
+        std::vector<DoubleDouble> v(na_);
+        std::vector<DoubleDouble> dv(na_);
+        const bool derivative = shape.op == TimeOperator::derivative;
+        for (std::uint64_t q = 0; q < n; ++q) {
+            values_at(trial, rule.nodes[q], u, du);
+            values_at(test, rule.nodes[q], v, dv);
+            for (std::uint64_t a = 0; a < na_; ++a) {
+                // Mass: half the integral (dt = h dx / 2); derivative: d/dt dt = d/dx dx.
+                const DoubleDouble wv = rule.weights[q] * v[a] * (derivative ? 1.0 : 0.5);
+                for (std::uint64_t b = 0; b < nb_; ++b) {
+                    const DoubleDouble term = wv * (derivative ? du[b] : u[b]);
+                    block_[a * nb_ + b] += term;
+                    magnitude_[a * nb_ + b] += abs(term);
+                }
+            }
+        }
+        test_left_.resize(na_);
+        trial_left_.resize(nb_);
+        trial_right_.resize(nb_);
+        values_at(test, DoubleDouble(-1.0), test_left_, dv);
+        values_at(trial, DoubleDouble(-1.0), trial_left_, du);
+        values_at(trial, DoubleDouble(1.0), trial_right_, du);
+        row_ = reserved_vector<Entry>(checked_mul(4, nb_));
+    }
+
+    // Calls emit(row entries) for each row of the range in global order.
+    template <class Emit>
+    void rows(Emit&& emit)
+    {
+        const std::uint64_t n_t = shape_.n_t;
+        if (test_.kind == BasisKind::legendre && !test_.interval_major) {
+            for (std::uint64_t i = 0; i < na_; ++i) {
+                for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) emit(row({{k, i}}));
+            }
+            return;
+        }
+        const bool shared = test_.kind == BasisKind::lagrange && test_.continuous;
+        const std::uint64_t p = test_.degree;
+        for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) {
+            for (std::uint64_t j = 0; j < (shared ? p : na_); ++j) {
+                if (shared && j == 0 && k > 0) {
+                    emit(row({{k - 1, p}, {k, 0}}));
+                } else {
+                    emit(row({{k, j}}));
+                }
+            }
+        }
+        if (shared && shape_.k_begin < shape_.k_end && shape_.k_end == n_t) emit(row({{n_t - 1, p}}));
+    }
+
+private:
+    struct Share {
+        std::uint64_t k;
+        std::uint64_t a;
+    };
+
+    const std::vector<Entry>& row(std::initializer_list<Share> shares)
+    {
+        row_.clear();
+        const std::uint64_t n_t = shape_.n_t;
+        for (const Share& s : shares) {
+            const std::uint64_t base = s.a * nb_;
+            switch (shape_.op) {
+            case TimeOperator::mass: {
+                const DoubleDouble h = DoubleDouble(points_[s.k + 1]) - points_[s.k];
+                for (std::uint64_t b = 0; b < nb_; ++b)
+                    row_.push_back({global(trial_, n_t, s.k, b), block_[base + b] * h, magnitude_[base + b] * h});
+                break;
+            }
+            case TimeOperator::derivative:
+                for (std::uint64_t b = 0; b < nb_; ++b)
+                    row_.push_back({global(trial_, n_t, s.k, b), block_[base + b], magnitude_[base + b]});
+                break;
+            case TimeOperator::jump:
+                for (std::uint64_t b = 0; b < nb_; ++b) {
+                    const DoubleDouble own = test_left_[s.a] * trial_left_[b];
+                    row_.push_back({global(trial_, n_t, s.k, b), own, abs(own)});
+                    if (s.k > 0) {
+                        const DoubleDouble upwind = -(test_left_[s.a] * trial_right_[b]);
+                        row_.push_back({global(trial_, n_t, s.k - 1, b), upwind, abs(upwind)});
+                    }
+                }
+                break;
+            }
+        }
+        std::sort(row_.begin(), row_.end(), [](const Entry& x, const Entry& y) { return x.column < y.column; });
+        // Merge the shares of a shared trial node; keep only what is not exactly zero.
+        std::uint64_t kept = 0;
+        for (std::uint64_t e = 0; e < row_.size(); ++e) {
+            if (kept > 0 && row_[kept - 1].column == row_[e].column) {
+                row_[kept - 1].value += row_[e].value;
+                row_[kept - 1].magnitude += row_[e].magnitude;
+            } else {
+                row_[kept++] = row_[e];
+            }
+        }
+        row_.resize(kept);
+        return row_;
+    }
+
+    const GeneralShape& shape_;
+    const SpaceBasis& trial_;
+    const SpaceBasis& test_;
+    std::span<const double> points_;
+    std::uint64_t na_;
+    std::uint64_t nb_;
+    std::vector<DoubleDouble> block_;
+    std::vector<DoubleDouble> magnitude_;
+    std::vector<DoubleDouble> test_left_;
+    std::vector<DoubleDouble> trial_left_;
+    std::vector<DoubleDouble> trial_right_;
+    std::vector<Entry> row_;
+};
+
+}  // namespace
+
+GeneralShape general_shape(TimeOperator op, const SpaceBasis& trial, const SpaceBasis& test, std::uint64_t n_t,
+                           std::uint64_t k_begin, std::uint64_t k_end)
+{
+    if (n_t == 0) fail("time grid requires at least one interval");
+    if (!(k_begin <= k_end && k_end <= n_t)) fail("interval range out of bounds");
+    for (const SpaceBasis* s : {&trial, &test}) {
+        if (s->kind != BasisKind::lagrange) continue;
+        check_equal(s->nodes.size(), checked_add(s->degree, 1), "a Lagrange basis needs degree + 1 nodes");
+        if (s->continuous && (s->degree == 0 || s->nodes.front().hi != -1.0 || s->nodes.back().hi != 1.0))
+            fail("continuous Lagrange spaces need both ends among their nodes");
+    }
+    const std::uint64_t ncols = dimension(trial, n_t);
+    dimension(test, n_t);
+    const std::uint64_t intervals = k_end - k_begin;
+    const bool shared = test.kind == BasisKind::lagrange && test.continuous;
+    std::uint64_t nrows = checked_mul(intervals, shared ? test.degree : functions(test));
+    if (shared && intervals > 0 && k_end == n_t) nrows = checked_add(nrows, 1);
+    // A row has one share or two (a shared node); each reaches its trial
+    // sub-interval, and the jump the one before too.
+    const std::uint64_t reach = (shared ? 2 : 1) * (op == TimeOperator::jump ? 2 : 1);
+    const std::uint64_t max_nnz = checked_mul(nrows, checked_mul(reach, functions(trial)));
+    return {op, n_t, k_begin, k_end, nrows, ncols, max_nnz};
+}
+
+template <class Index>
+std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& trial, const SpaceBasis& test,
+                                std::span<const double> points, const CsrRows<Index>& out)
+{
+    check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
+    if (shape.op == TimeOperator::mass) check_equal(points.size(), shape.n_t + 1, "grid points do not match the shape");
+    GeneralRows rows(shape, trial, test, points);
+    InterruptCountdown countdown;
+    std::uint64_t nnz = 0;
+    std::uint64_t r = 0;
+    out.offsets[0] = 0;
+    rows.rows([&](const std::vector<Entry>& entries) {
+        for (const Entry& e : entries) {
+            const double value = rounded_integral(e.value, e.magnitude);
+            if (value == 0.0) continue;
+            out.col_indices[nnz] = static_cast<Index>(e.column);
+            out.values[nnz] = value;
+            ++nnz;
+        }
+        out.offsets[++r] = static_cast<Index>(nnz);
+        countdown.tick(entries.size() + 1);
+    });
+    check_equal(r, shape.nrows, "general rows miscounted");
+    return nnz;
+}
+
+template std::uint64_t fill_general_rows(const GeneralShape&, const SpaceBasis&, const SpaceBasis&,
+                                         std::span<const double>, const CsrRows<std::int32_t>&);
+template std::uint64_t fill_general_rows(const GeneralShape&, const SpaceBasis&, const SpaceBasis&,
+                                         std::span<const double>, const CsrRows<std::int64_t>&);
+
+}  // namespace zelk::time_operators
