@@ -136,6 +136,44 @@ class LagrangeSpace(_TimeSpace):
 
     The grid is ``n_t`` equal sub-intervals of [0, T] (``T`` defaults to
     1.0), or a :class:`TimeGrid` in their place: ``LagrangeSpace(2, grid)``.
+    A space stores nothing per basis function: it is cheap to create,
+    hashable, and equal to another space of the same kind, degree, options
+    and grid.
+
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval: at least 1 for a continuous
+        space or nodes with both ends, at least 0 otherwise.
+    n_t : int or TimeGrid
+        Number of equal sub-intervals of [0, T], at least 1; or a grid.
+    T : float, optional
+        End of the time interval, positive and finite (default 1.0); not
+        with a grid.
+    nodes : {"equispaced", "gauss", "radau-left", "radau-right", "lobatto"}, optional
+        The node family on each sub-interval (default ``"equispaced"``).
+    continuous : bool, optional
+        Whether neighbouring sub-intervals share their end node; by default
+        True for the families with both ends, else False.
+
+    Attributes
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval.
+    n_t : int
+        Number of sub-intervals.
+    T : float
+        End of the time interval (the grid's last point).
+    grid : TimeGrid
+        The grid's points.
+    dim : int
+        Number of basis functions.
+
+    See Also
+    --------
+    LegendreSpace : The discontinuous modal space.
+    get_lagrange_points : The equispaced nodes of a continuous space on [0, T].
+    time_mass_matrix, time_derivative_matrix, time_jump_matrix : Operators between two spaces.
 
     Examples
     --------
@@ -279,6 +317,40 @@ class LegendreSpace(_TimeSpace):
 
     The grid is ``n_t`` equal sub-intervals of [0, T] (``T`` defaults to
     1.0), or a :class:`TimeGrid` in their place: ``LegendreSpace(1, grid)``.
+    A space stores nothing per basis function: it is cheap to create,
+    hashable, and equal to another space of the same kind, degree, layout
+    and grid.
+
+    Parameters
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval, at least 0.
+    n_t : int or TimeGrid
+        Number of equal sub-intervals of [0, T], at least 1; or a grid.
+    T : float, optional
+        End of the time interval, positive and finite (default 1.0); not
+        with a grid.
+    layout : {"polynomial-major", "interval-major"}, optional
+        How the global indices run (default ``"polynomial-major"``).
+
+    Attributes
+    ----------
+    degree : int
+        Polynomial degree on each sub-interval.
+    n_t : int
+        Number of sub-intervals.
+    T : float
+        End of the time interval (the grid's last point).
+    grid : TimeGrid
+        The grid's points.
+    dim : int
+        Number of basis functions.
+
+    See Also
+    --------
+    LagrangeSpace : The nodal space.
+    LegendreExpansion : Evaluates coefficients in the polynomial-major layout.
+    time_mass_matrix, time_derivative_matrix, time_jump_matrix : Operators between two spaces.
 
     Examples
     --------
