@@ -34,6 +34,7 @@ import numpy.typing as npt
 
 from . import _native
 from ._ranges import checked_intervals, column_range, register_column_range
+from ._version import __version__ as __version__
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array

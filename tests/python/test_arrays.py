@@ -1,6 +1,9 @@
+import importlib.metadata
 import random
 import subprocess
 import sys
+import tomllib
+from pathlib import Path
 
 import pytest
 
@@ -42,6 +45,13 @@ def grid_times(rng, n_t, T):
 
 
 CASES = [(degree, n_t, T) for degree in DEGREES for n_t, T in [(1, 1.0), (3, 0.7), (7, 2.5), (5, -1.5), (3, 0.0)]]
+
+
+def test_one_version_from_pyproject():
+    with open(Path(__file__).resolve().parents[2] / "pyproject.toml", "rb") as f:
+        declared = tomllib.load(f)["project"]["version"]
+    assert za.__version__ == importlib.metadata.version("zelk") == declared
+    assert "__version__" not in za.__all__
 
 
 @pytest.mark.parametrize(("degree", "n_t", "T"), CASES + [(3, 0, 1.0), (0, 0, 2.0)])
