@@ -112,10 +112,6 @@ for v in "${versions[@]}"; do
         echo "== aarch64 cp${v/./}: not run: Debian unstable has no arm64 python$v package"
     fi
 done
-# Debian unstable ships no free-threaded CPython (no python3.13-nogil package) to run it with.
-if compgen -G "$wheels/zelk-*-cp313t-*aarch64*.whl" >/dev/null; then
-    echo "== aarch64 cp313t: not run: Debian unstable ships no free-threaded CPython (no python3.13-nogil); built and checked only"
-fi
 [ ${#available[@]} -eq 0 ] && exit 0
 make_root "$sid_root" sid "" "${available[@]}"
 for v in "${available[@]}"; do

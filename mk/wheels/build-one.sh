@@ -35,9 +35,6 @@ fi
 # (it brings the target's C library headers): that one folder is made visible, also for a cross build.
 flags=()
 include=$("$python" -c 'import sysconfig; print(sysconfig.get_path("include"))')
-# Across, FindPython cannot ask the interpreter and searches the headers by version only: it misses the
-# free-threaded build's (python3.13t/). They are the interpreter's own.
-[ "$arch" = "$native" ] || flags+=(-C cmake.define.Python_INCLUDE_DIR="$include")
 multiarch=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("MULTIARCH") or "")')
 if [ -n "$multiarch" ] && [ -d "/usr/include/$multiarch/${include##*/}" ]; then
     shim=$PWD/$dir/include-$arch/$arch-linux-gnu
