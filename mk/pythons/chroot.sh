@@ -41,7 +41,7 @@ bound() {
     [ -f "$ca" ] && cp -L "$ca" "$root/etc/zelk-ca.crt"
     chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TMPDIR=/tmp \
         DEBIAN_FRONTEND=noninteractive PIP_CERT=/etc/zelk-ca.crt PIP_DISABLE_PIP_VERSION_CHECK=1 \
-        PIP_DEFAULT_TIMEOUT=180 ${http_proxy:+http_proxy=$http_proxy} ${https_proxy:+https_proxy=$https_proxy} \
+        PIP_DEFAULT_TIMEOUT=180 ${SOURCE_DATE_EPOCH:+SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH} ${http_proxy:+http_proxy=$http_proxy} ${https_proxy:+https_proxy=$https_proxy} \
         /bin/sh -c 'cd "${0:-/}" && exec "$@"' "$dir" "$@"
 }
 

@@ -19,6 +19,8 @@ failed=0
 zig=$("$venv/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 libgcc_s=/lib/x86_64-linux-gnu/libgcc_s.so.1
 host_python=$("$venv/bin/python" -c 'import sys; print(sys._base_executable)')
+# The wheels carry the commit's time (see mk/wheels/build-one.sh); the chroot has no git to ask.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 
 skip() {  # skip NAME REASON
     echo "== $1: skipped: $2"
@@ -32,6 +34,8 @@ where() {
 
 one() {  # one DIR WHERE PYTHON
     local dir=$1 at=$2 python=$3 wheel
+    # No wheel of an earlier version may linger beside the new one.
+    rm -rf "$dir/repaired-x86_64"
     where "$at" "$here/test-one.sh" build "$dir" "$python" "$zig" "$libgcc_s" &&
         wheel=$(mk/wheels/repair.sh "$dir"/wheel-x86_64/*.whl x86_64 "$dir/repaired-x86_64" "$venv") &&
         where "$at" "$here/test-one.sh" test "$dir" "$python" "$wheel"

@@ -16,7 +16,14 @@ libgcc_s=$5
 out=$dir/wheel-$arch
 log=$dir/wheel-$arch.log
 
-env=(ZIG_GLOBAL_CACHE_DIR="$PWD/build/zig-cache" ZIG_LOCAL_CACHE_DIR="$PWD/build/zig-cache")
+# zig's cache (the C++ runtime and C library stubs it builds for each target); ZELK_ZIG_CACHE shares one.
+cache=${ZELK_ZIG_CACHE:-$PWD/build/zig-cache}
+env=(ZIG_GLOBAL_CACHE_DIR="$cache" ZIG_LOCAL_CACHE_DIR="$cache")
+# The commit's time stamps every file of the wheel, so that one commit gives the same bytes wherever it is
+# built (the compiler maps the source folder away, see CMakeLists.txt). Inside the chroot, which has no git,
+# the caller's SOURCE_DATE_EPOCH is passed on.
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || true)}
+[ -z "$epoch" ] || env+=(SOURCE_DATE_EPOCH="$epoch")
 native=$("$python" -c 'import platform; print(platform.machine())')
 if [ "$arch" != "$native" ]; then
     # Cross: the wheel's platform and the modules' suffix are the target's, not the interpreter's.

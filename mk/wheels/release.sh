@@ -4,12 +4,16 @@
 # interpreters' folders of test-pythons, so after `make test` the x86-64 ones are up to date already. Two
 # interpreters of one version (pyenv's and Debian's 3.13) give one wheel: the first one's.
 #
-#   release.sh ROOT VENV OUTDIR     run from the work tree
+#   release.sh ROOT VENV OUTDIR [reuse]    run from the work tree; reuse: take the x86-64 wheels that
+#                                          test-pythons has just built, repaired and checked as they are
 set -euo pipefail
 
 root=$1
 venv=$2
 out=$3
+reuse=${4:-}
+# The wheels carry the commit's time (see build-one.sh); the chroot has no git to ask.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 pythons=mk/pythons
 zig=$("$venv/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 host_python=$("$venv/bin/python" -c 'import sys; print(sys._base_executable)')
@@ -43,18 +47,25 @@ while IFS='|' read -r name dir at python; do
         continue
     fi
     released[$abi]=$name
-    where "$at" "$pythons/test-one.sh" build "$dir" "$python" "$zig" "${libgcc_s[x86_64]}"
-    arches=(x86_64)
-    # CMake's FindPython finds no free-threaded headers in a cross build: that aarch64 wheel is not made yet.
+    arches=()
+    if [ "$reuse" = reuse ] && compgen -G "$dir/repaired-x86_64/*.whl" >/dev/null; then
+        cp "$dir"/repaired-x86_64/*.whl "$out/"
+    else
+        where "$at" "$pythons/test-one.sh" build "$dir" "$python" "$zig" "${libgcc_s[x86_64]}"
+        arches+=(x86_64)
+    fi
     if [[ $abi == *313t* ]]; then
-        echo "   no aarch64 wheel for the free-threaded build: CMake does not find its headers when cross-building"
+        echo "   no aarch64 wheel for the free-threaded 3.13t: cross-building, CMake's FindPython takes Debian's python3.13-config in the chroot, not the free-threaded build's headers (Development.Module not found, even when given Python_INCLUDE_DIR and Python_FIND_ABI=ANY;ANY;ANY;ON)"
     else
         where "$at" mk/wheels/build-one.sh "$dir" "$dir/build-venv/bin/python" aarch64 "$zig" \
             "${libgcc_s[aarch64]}" >/dev/null
         arches+=(aarch64)
     fi
     for arch in "${arches[@]}"; do
+        rm -rf "$dir/repaired-$arch"
         wheel=$(mk/wheels/repair.sh "$dir"/wheel-$arch/*.whl "$arch" "$dir/repaired-$arch" "$venv")
         cp "$wheel" "$out/"
     done
 done < <("$pythons/interpreters.sh" "$root" "$host_python")
+# 3.14t would need its interpreter built from source in the chroot, as 3.13t is.
+echo "== 3.14t (free-threaded): no wheel: Debian unstable ships no free-threaded CPython 3.14 (no python3.14-nogil package), and building one from source in the chroot, as for 3.13t, would add as much again to a first make test (3.13t's took 30 minutes on this shared 2-core machine)"

@@ -13,6 +13,9 @@ venv=$4
 tag=manylinux_2_17_$arch
 
 mkdir -p "$out"
+# auditwheel rewrites the archive: with the commit's time, as the build did (see build-one.sh).
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || true)}
+[ -z "$epoch" ] || export SOURCE_DATE_EPOCH=$epoch
 log=$out/$(basename "$wheel").repair.log
 PATH=$venv/bin:$PATH "$venv/bin/python" "$(dirname "$0")/auditwheel_for.py" "$arch" repair --plat "$tag" -w "$out" \
     "$wheel" >"$log" 2>&1 || { cat "$log" >&2; exit 1; }

@@ -37,6 +37,7 @@ from ._points import get_lagrange_points
 from ._ranges import column_range
 from ._spaces import LagrangeSpace, LegendreSpace
 from ._time_operators import time_derivative_matrix, time_jump_matrix, time_mass_matrix, time_quadrature
+from ._version import __version__ as __version__
 
 __all__ = [
     "Collocation",

@@ -3,14 +3,16 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace zelk::time_operators {
 
 // Enough precision that the reference integrals and quadrature nodes, rounded
 // to double at the end, are the nearest doubles to the exact values (barring
-// ties within 2^-100 of a midpoint). The error-free steps use std::fma, which
-// is correctly rounded on every platform, so the bits never depend on the
-// compiler's contraction choices.
+// ties within 2^-100 of a midpoint). The error-free steps are plain IEEE
+// additions and products (the product split after Veltkamp and Dekker), so
+// the bits never depend on the compiler's contraction choices, and the
+// release modules carry no fused multiply-add.
 struct DoubleDouble {
     double hi = 0.0;
     double lo = 0.0;
@@ -47,6 +49,46 @@ inline DoubleDouble fast_two_sum(double a, double b) noexcept
     return {s, b - (s - a)};
 }
 
+// a * b = hi + lo exactly, hi the rounded product; lo is what a correctly
+// rounded fused a * b - hi gives. Dekker's product is exact when neither the
+// split (2^27 + 1) * x overflows nor a partial product underflows: both
+// factors within [2^-480, 2^480]. Other finite factors are scaled into
+// [0.5, 1) first, and lo rounded once when scaled back.
+inline DoubleDouble two_product(double a, double b) noexcept
+{
+    const double p = a * b;
+    const auto split = [](double x) noexcept {
+        const double c = 134217729.0 * x;  // 2^27 + 1
+        const double h = c - (c - x);
+        return DoubleDouble{h, x - h};
+    };
+    const auto dekker = [&split](double x, double y, double xy) noexcept {
+        const DoubleDouble u = split(x);
+        const DoubleDouble v = split(y);
+        return ((u.hi * v.hi - xy) + u.hi * v.lo + u.lo * v.hi) + u.lo * v.lo;
+    };
+    constexpr double small = 0x1p-480;
+    constexpr double large = 0x1p+480;
+    const double fa = std::fabs(a);
+    const double fb = std::fabs(b);
+    if (fa >= small && fa <= large && fb >= small && fb <= large) {
+        return {p, dekker(a, b, p)};
+    }
+    if (!std::isfinite(p)) {
+        // Overflow: a * b - inf is -inf; an infinite or NaN factor gives NaN.
+        return {p, std::isfinite(a) && std::isfinite(b) ? -p : std::numeric_limits<double>::quiet_NaN()};
+    }
+    int ea = 0;
+    int eb = 0;
+    const double ma = std::frexp(a, &ea);
+    const double mb = std::frexp(b, &eb);
+    const double pm = ma * mb;
+    // p scaled alike is exact; it differs from pm only when p is subnormal,
+    // and then by less than a factor 2, so that the difference is exact too.
+    const double q = std::ldexp(p, -(ea + eb));
+    return {p, std::ldexp((pm - q) + dekker(ma, mb, pm), ea + eb)};
+}
+
 }  // namespace dd_detail
 
 inline DoubleDouble operator+(DoubleDouble a, DoubleDouble b) noexcept
@@ -64,10 +106,9 @@ inline DoubleDouble operator-(DoubleDouble a, DoubleDouble b) noexcept { return 
 
 inline DoubleDouble operator*(DoubleDouble a, DoubleDouble b) noexcept
 {
-    const double p = a.hi * b.hi;
-    double e = std::fma(a.hi, b.hi, -p);
-    e = e + (a.hi * b.lo + a.lo * b.hi);
-    return dd_detail::fast_two_sum(p, e);
+    const DoubleDouble p = dd_detail::two_product(a.hi, b.hi);
+    const double e = p.lo + (a.hi * b.lo + a.lo * b.hi);
+    return dd_detail::fast_two_sum(p.hi, e);
 }
 
 inline DoubleDouble operator/(DoubleDouble a, DoubleDouble b) noexcept

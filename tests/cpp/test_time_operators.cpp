@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "fault_message.hpp"
@@ -25,6 +28,55 @@ TEST(DoubleDouble, CountsAreExactAndQuotientsCarryTheLowPart)
     const DoubleDouble third = DoubleDouble(1.0) / DoubleDouble(3.0);
     const DoubleDouble residual = third * DoubleDouble(3.0) - DoubleDouble(1.0);
     EXPECT_LT(std::fabs(residual.hi), 0x1p-100);
+}
+
+// The split product must give, bit for bit, what one correctly rounded fused
+// multiply-add gives: over every exponent, where the split would overflow,
+// where the error or the product underflows, and at the ends of the range.
+TEST(DoubleDouble, ProductErrorIsTheFusedOne)
+{
+    const auto same = [](double x, double y) {
+        return (std::isnan(x) && std::isnan(y)) || std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<double> edges = {0.0, 1.0, 3.0, 0x1.fffffffffffffp-1, 0x1.0000000000001p0, 1.0 / 3.0,
+        0x1p-480, 0x1.0000000000001p-480, 0x1p480, 0x1.fffffffffffffp480, 0x1p995, 0x1p996, 0x1.fffffffffffffp996,
+        0x1p997, std::numeric_limits<double>::max(), std::numeric_limits<double>::min(), 0x1.fffffffffffffp-1022,
+        0x1p-1074, 0x1.8p-1073, 0x1p-969, 0x1p-971, 0x1p-537, 0x1.fffffffffffffp-538, inf,
+        std::numeric_limits<double>::quiet_NaN()};
+    const std::size_t signed_edges = edges.size();
+    for (std::size_t i = 0; i < signed_edges; ++i) {
+        edges.push_back(-edges[i]);
+    }
+    std::vector<std::pair<double, double>> pairs;
+    for (double a : edges) {
+        for (double b : edges) {
+            pairs.emplace_back(a, b);
+        }
+    }
+    std::mt19937_64 bits(20261207);
+    std::uniform_int_distribution<int> exponent(-1100, 1050);
+    std::uniform_real_distribution<double> mantissa(1.0, 2.0);
+    for (int i = 0; i < 400000; ++i) {
+        // Any finite bit pattern, and factors whose exponents sum near the ends of the range.
+        const double a = std::bit_cast<double>(bits() & 0x7fefffffffffffffULL);
+        const double b = std::bit_cast<double>(bits() | (i % 2 == 0 ? 0x8000000000000000ULL : 0));
+        pairs.emplace_back(a, std::isfinite(b) ? b : 1.5);
+        const int e = exponent(bits);
+        pairs.emplace_back(std::ldexp(mantissa(bits), e), -std::ldexp(mantissa(bits), (i % 3 == 0 ? -1074 : 1023) - e));
+    }
+    int mismatches = 0;
+    for (const auto& [a, b] : pairs) {
+        const DoubleDouble p = dd_detail::two_product(a, b);
+        const double hi = a * b;
+        if (!same(p.hi, hi) || !same(p.lo, std::fma(a, b, -hi))) {
+            if (++mismatches <= 5) {
+                ADD_FAILURE() << std::hexfloat << a << " * " << b << ": " << p.hi << " + " << p.lo << ", fused "
+                              << std::fma(a, b, -hi);
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
 }
 
 TEST(ReferenceRules, NodesAndWeightsAreCorrectlyRounded)

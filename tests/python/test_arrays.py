@@ -1,6 +1,9 @@
+import importlib.metadata
 import random
 import subprocess
 import sys
+import tomllib
+from pathlib import Path
 
 import pytest
 
@@ -58,6 +61,13 @@ def test_grids_that_zelk_takes_are_refused(build, n_t, T):
     zelk.get_lagrange_points(2, n_t, T)
     with pytest.raises(ValueError, match="^T"):
         build(n_t, T)
+
+
+def test_one_version_from_pyproject():
+    with open(Path(__file__).resolve().parents[2] / "pyproject.toml", "rb") as f:
+        declared = tomllib.load(f)["project"]["version"]
+    assert za.__version__ == importlib.metadata.version("zelk") == declared
+    assert "__version__" not in za.__all__
 
 
 @pytest.mark.parametrize(("degree", "n_t", "T"), CASES + [(3, 0, 1.0), (0, 0, 2.0)])

@@ -34,20 +34,26 @@ def resident_bytes():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-class MallInfo2(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t) for name in
+_libc = ctypes.CDLL(None)
+# glibc before 2.33 (the wheels support 2.17 on) has only mallinfo, whose fields are ints: they wrap beyond
+# 2 GiB, far above what this process's heap holds.
+_HAS_MALLINFO2 = hasattr(_libc, "mallinfo2")
+_mallinfo = _libc.mallinfo2 if _HAS_MALLINFO2 else _libc.mallinfo
+
+
+class MallInfo(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t if _HAS_MALLINFO2 else ctypes.c_int) for name in
                 ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
                  "keepcost")]
 
 
-_mallinfo2 = ctypes.CDLL(None).mallinfo2
-_mallinfo2.restype = MallInfo2
+_mallinfo.restype = MallInfo
 
 
 def heap_bytes():
     """Bytes that malloc has handed out and not got back. Unlike resident memory,
     this sees a small leak that fits in heap pages already resident."""
-    info = _mallinfo2()
+    info = _mallinfo()
     return info.uordblks + info.hblkhd
 
 

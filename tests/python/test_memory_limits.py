@@ -65,9 +65,14 @@ def test_address_space_limit():
 # zelk_arrays shares the check: under 1 GiB of address space, 16 GiB of points
 # and a 2.4 GiB matrix fail at once, before anything is filled.
 ARRAYS_SCRIPT = textwrap.dedent("""
-    import resource, zelk_arrays as za
+    import mmap, resource, sys, zelk_arrays as za
     used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
     resource.setrlimit(resource.RLIMIT_AS, (used + (1 << 30), resource.getrlimit(resource.RLIMIT_AS)[1]))
+    try:
+        mmap.mmap(-1, 2 << 30).close()
+        sys.exit("RLIMIT_AS has no effect")
+    except OSError:
+        pass
     for call in (lambda: za.get_lagrange_points(1, 2**31 - 1, 1.0),
                  lambda: za.lagrange_to_legendre_basis_transformation(1, 10**8)):
         try:
@@ -80,6 +85,8 @@ ARRAYS_SCRIPT = textwrap.dedent("""
 
 def test_address_space_limit_in_zelk_arrays():
     result = subprocess.run([sys.executable, "-c", ARRAYS_SCRIPT], capture_output=True, text=True, timeout=120)
+    if result.stderr == "RLIMIT_AS has no effect\n":
+        pytest.skip("setrlimit(RLIMIT_AS) does not take effect here (an emulator?)")
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["MemoryError"] * 2
 
