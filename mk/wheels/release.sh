@@ -4,14 +4,16 @@
 # interpreters' folders of test-pythons, so after `make test` the x86-64 ones are up to date already. Two
 # interpreters of one version (pyenv's and Debian's 3.13) give one wheel: the first one's.
 #
-#   release.sh ROOT VENV OUTDIR [reuse]    run from the work tree; reuse: take the x86-64 wheels that
-#                                          test-pythons has just built, repaired and checked as they are
+#   release.sh ROOT VENV OUTDIR [reuse [VERSION]]    run from the work tree; reuse: take the x86-64 wheels
+#                                          that test-pythons has just built, repaired and checked as they are;
+#                                          VERSION: only that CPython's wheels (e.g. 3.11)
 set -euo pipefail
 
 root=$1
 venv=$2
 out=$3
 reuse=${4:-}
+only=${5:-}
 # The wheels carry the commit's time (see build-one.sh); the chroot has no git to ask.
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 pythons=mk/pythons
@@ -35,7 +37,9 @@ where() {  # where WHERE CMD...
 "$pythons/chroot.sh" "$root" ensure
 declare -A released=()
 while IFS='|' read -r name dir at python; do
-    if [ "$dir" = skip ]; then
+    if [ -n "$only" ] && [[ $name != "$only "* ]]; then
+        continue
+    elif [ "$dir" = skip ]; then
         echo "== $name: no wheel: $at"
         continue
     fi
