@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 import doctest as _doctest
+from importlib import metadata as _metadata
 import sys
 from pathlib import Path
 
@@ -12,7 +13,9 @@ sys.path.insert(0, str(HERE / "_ext"))
 project = "zelk"
 author = "the zelk developers"
 copyright = "the zelk developers, MIT licence"  # noqa: A001 - Sphinx's name
-release = "0.1.0"
+# The installed distribution's version, whose one source is pyproject.toml.
+release = _metadata.version("zelk")
+version = release
 
 extensions = [
     "sphinx.ext.autodoc",
@@ -44,7 +47,7 @@ nitpick_ignore_regex = [
 intersphinx_mapping: dict[str, tuple[str, str | None]] = {}
 
 html_theme = "furo"
-html_title = "zelk"
+html_title = f"zelk {release}"
 html_static_path: list[str] = []
 html_last_updated_fmt = None
 html_show_sourcelink = False

@@ -171,16 +171,7 @@ def time_mass_matrix(
     *,
     intervals: tuple[int, int] | range | None = None,
 ) -> csr_array:
-    """The time mass matrix M[i, j] = integral over the grid of u_j v_i dt.
-
-    Examples
-    --------
-    >>> import zelk_arrays as za
-    >>> space = za.LegendreSpace(0, za.TimeGrid([0.0, 0.25, 1.0]))
-    >>> za.time_mass_matrix(space, space).toarray()
-    array([[0.25, 0.  ],
-           [0.  , 0.75]])
-    """
+    """The time mass matrix M[i, j] = integral over the grid of u_j v_i dt."""
     return _operator(_native.time_mass_matrix, trial, test, intervals)
 
 
@@ -215,8 +206,40 @@ def time_jump_matrix(
     return _operator(_native.time_jump_matrix, trial, test, intervals)
 
 
-for _builder in (time_mass_matrix, time_derivative_matrix, time_jump_matrix):
-    _builder.__doc__ = (_builder.__doc__ or "") + "\n" + _OPERATOR_DOC
+# Each builder's own examples follow the shared sections, in numpy's order.
+_EXAMPLES: Final = {
+    time_mass_matrix: """
+    Piecewise constants on two sub-intervals of lengths 0.25 and 0.75:
+
+    >>> import zelk_arrays as za
+    >>> space = za.LegendreSpace(0, za.TimeGrid([0.0, 0.25, 1.0]))
+    >>> za.time_mass_matrix(space, space).toarray()
+    array([[0.25, 0.  ],
+           [0.  , 0.75]])
+""",
+    time_derivative_matrix: """
+    Continuous piecewise linears tested with piecewise constants (cG(1)):
+    row k is the difference of sub-interval k's end values.
+
+    >>> import zelk_arrays as za
+    >>> grid = za.TimeGrid([0.0, 0.5, 1.0])
+    >>> za.time_derivative_matrix(za.LagrangeSpace(1, grid), za.LegendreSpace(0, grid)).toarray()
+    array([[-1.,  1.,  0.],
+           [ 0., -1.,  1.]])
+""",
+    time_jump_matrix: """
+    dG(0): the jump couples each sub-interval to the one before it, and the
+    first row holds the initial value's term ``v_0(t_0+) u_0(t_0+)``.
+
+    >>> import zelk_arrays as za
+    >>> space = za.LegendreSpace(0, za.TimeGrid([0.0, 0.5, 1.0]))
+    >>> za.time_jump_matrix(space, space).toarray()
+    array([[ 1.,  0.],
+           [-1.,  1.]])
+""",
+}
+for _builder, _examples in _EXAMPLES.items():
+    _builder.__doc__ = (_builder.__doc__ or "") + "\n" + _OPERATOR_DOC + "\n    Examples\n    --------" + _examples
 
 
 @register_column_range(time_mass_matrix)
