@@ -18,7 +18,24 @@ _KINDS: Final = ("implicit-euler", "explicit-euler", "lu")
 
 
 class Collocation(NamedTuple):
-    """What :func:`collocation_matrices` returns: nodes, weights, Q and S on [0, 1]."""
+    """What :func:`collocation_matrices` returns: nodes, weights, Q and S on [0, 1].
+
+    A named tuple: it unpacks as ``nodes, weights, Q, S``, and each field is
+    also an attribute.
+
+    See Also
+    --------
+    collocation_matrices : Builds it for a rule and a number of nodes.
+
+    Examples
+    --------
+    >>> import zelk_arrays as za
+    >>> nodes, weights, Q, S = za.collocation_matrices(2, "gauss")
+    >>> weights
+    array([0.5, 0.5])
+    >>> bool(abs(Q.sum(axis=1) - nodes).max() < 1e-15)  # the l_j sum to 1: rows integrate 1 up to tau_m
+    True
+    """
 
     nodes: FloatArray
     """The ``M`` ascending nodes tau_m in [0, 1]."""
@@ -76,6 +93,17 @@ def collocation_matrices(n_nodes: int, rule: str) -> Collocation:
     OverflowError
         If ``n_nodes`` is negative or ``M * M`` exceeds the address space.
 
+    See Also
+    --------
+    q_delta : Lower-triangular approximations of Q for sweeps.
+    reference_nodes : The nodes alone, of any family.
+    time_quadrature : The same rule on every sub-interval of a grid.
+
+    Notes
+    -----
+    Q and S take ``O(M**2)`` work each in double-double arithmetic and
+    ``16 M**2`` bytes; nodes and weights come from the rule's own solver.
+
     Examples
     --------
     >>> import zelk_arrays as za
@@ -124,6 +152,10 @@ def q_delta(n_nodes: int, rule: str, kind: str) -> FloatArray:
         If ``n_nodes`` is not an integer or ``rule`` or ``kind`` not a string.
     ValueError
         If ``rule`` or ``kind`` is unknown, or ``n_nodes`` too small.
+
+    See Also
+    --------
+    collocation_matrices : Q, S and the nodes and weights of the rule.
 
     Examples
     --------

@@ -43,6 +43,16 @@ class TimeGrid:
         point is not finite or not above its predecessor, or a step
         overflows; the message names the first bad index.
 
+    See Also
+    --------
+    LagrangeSpace, LegendreSpace : Spaces on a grid.
+    time_quadrature : A rule on every sub-interval of a grid.
+
+    Notes
+    -----
+    A grid holds its points and steps, 16 bytes per sub-interval; spaces and
+    operators built on it share them and store nothing per degree of freedom.
+
     Examples
     --------
     >>> import zelk_arrays as za

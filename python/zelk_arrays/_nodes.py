@@ -73,6 +73,11 @@ def reference_nodes(n_nodes: int, family: str) -> FloatArray:
     OverflowError
         If ``n_nodes`` is negative or 2**64 or more.
 
+    See Also
+    --------
+    collocation_matrices : The nodes with their weights and integration matrices.
+    LagrangeSpace : Nodal spaces on every sub-interval of a grid, by family.
+
     Examples
     --------
     >>> import zelk_arrays as za

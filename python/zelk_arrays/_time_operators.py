@@ -313,6 +313,17 @@ def time_quadrature(
         If a count exceeds 2**63 - 1, or ``n_t * n_points`` exceeds the
         address space.
 
+    See Also
+    --------
+    TimeGrid : Grids of any points.
+    reference_nodes, collocation_matrices : The rule on the reference interval and its integration matrices.
+    time_mass_matrix : The exact integrals of products of basis functions.
+
+    Notes
+    -----
+    The rule on [-1, 1] is computed once per call; the result takes
+    ``16 * n_t * n_points`` bytes, written in one pass.
+
     Examples
     --------
     >>> import zelk_arrays as za
