@@ -143,9 +143,10 @@ class Sweeper:
         self.q = za.collocation_matrices(n_nodes, RULE).Q
         self.q_delta = za.q_delta(n_nodes, RULE, kind)
         identity = scipy.sparse.identity(system.u0.size, format="csc")
+        diagonal = [float(d) for d in np.diag(self.q_delta)]
+        # One factorisation per step and node, shared by every sweep.
         self.solvers = [
-            [scipy.sparse.linalg.splu(scipy.sparse.csc_array(identity - h * d * system.matrix)) for d in
-             np.diag(self.q_delta)]
+            [scipy.sparse.linalg.splu(scipy.sparse.csc_array(identity - (h * d) * system.matrix)) for d in diagonal]
             for h in self.steps
         ]
 
@@ -211,11 +212,13 @@ def sweeps_needed(rows: Sequence[SweepRow], kind: int) -> int | None:
 
 def sweep_failures(rows: Sequence[SweepRow]) -> list[str]:
     """What is wrong with the sweep study: a kind that never reached SWEEP_TOLERANCE."""
+    if not rows:
+        return ["the sweep study has no rows"]
     return [
         f"SDC with the {kind!r} Q_delta: difference {rows[-1].differences[index]:.2e} after {rows[-1].sweeps} "
         f"sweeps, not below {SWEEP_TOLERANCE:.0e}"
         for index, kind in enumerate(SWEEP_KINDS)
-        if not rows or sweeps_needed(rows, index) is None
+        if sweeps_needed(rows, index) is None
     ]
 
 

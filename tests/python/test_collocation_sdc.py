@@ -65,3 +65,4 @@ def test_checks_flag_wrong_orders_and_unconverged_sweeps(sdc):
     sweeps = [sdc.SweepRow(k, (10.0**-k, 1e-3), (0.0, 0.0)) for k in range(1, 14)]
     failures = sdc.sweep_failures(sweeps)
     assert len(failures) == 1 and "'implicit-euler'" in failures[0]
+    assert sdc.sweep_failures([]) != []
