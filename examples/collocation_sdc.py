@@ -15,7 +15,7 @@ On a step [t_k, t_k + h] collocation at the M Radau-right nodes tau_m of
 since the last node is tau_M = 1. Its error at the grid points falls with
 order 2M - 1; the example measures it against the exact solution of the
 semi-discrete system (from the eigen-decomposition of A) for M = 1, 2, 3.
-On a much stiffer system (nu = 1) the error at t = T keeps that order, but
+On a much stiffer system (nu = 1) the error at t = T soon shows that order, but
 the largest error over the grid points, near t = 0, falls more slowly until
 the first steps resolve the fast modes' decay: hence nu = 0.01 for the tables.
 
