@@ -19,6 +19,7 @@ TEST_STEPS :=
 demo: install
 	$(PY) examples/demo.py
 	$(PY) examples/space_time_heat.py
+	$(PY) examples/collocation_sdc.py
 
 -include mk/*.mk
 

@@ -39,3 +39,8 @@ def demo():
 @pytest.fixture(scope="module")
 def heat():
     yield from _example("space_time_heat.py", "zelk_space_time_heat")
+
+
+@pytest.fixture(scope="module")
+def sdc():
+    yield from _example("collocation_sdc.py", "zelk_collocation_sdc")
