@@ -136,6 +136,13 @@ std::uint64_t u64_arg(PyObject* object)
     return value;
 }
 
+bool flag_arg(PyObject* object)
+{
+    const int value = PyObject_IsTrue(object);
+    if (value < 0) throw ErrorSet{};
+    return value != 0;
+}
+
 double float_arg(PyObject* object)
 {
     const double value = PyFloat_AsDouble(object);

@@ -78,6 +78,9 @@ inline PyCFunction as_method(FastCall function) noexcept
 
 // An unsigned 64-bit count: OverflowError for negative values, TypeError for non-integers.
 std::uint64_t u64_arg(PyObject* object);
+
+// A flag the package's Python side has already checked: its truth value.
+bool flag_arg(PyObject* object);
 double float_arg(PyObject* object);
 
 }  // namespace zelk::arrays

@@ -15,13 +15,6 @@ using namespace time_operators;
 
 namespace {
 
-bool flag_arg(PyObject* object)
-{
-    const int value = PyObject_IsTrue(object);
-    if (value < 0) throw ErrorSet{};
-    return value != 0;
-}
-
 SpaceBasis space_arg(PyObject* const* args)
 {
     SpaceBasis s{flag_arg(args[0]) ? BasisKind::legendre : BasisKind::lagrange, u64_arg(args[1]), {},

@@ -17,13 +17,6 @@ using namespace time_operators;
 
 namespace {
 
-bool flag_arg(PyObject* object)
-{
-    const int value = PyObject_IsTrue(object);
-    if (value < 0) throw ErrorSet{};
-    return value != 0;
-}
-
 LocalBasis basis_arg(PyObject* is_legendre, PyObject* degree)
 {
     return {flag_arg(is_legendre) ? BasisKind::legendre : BasisKind::lagrange, u64_arg(degree)};
