@@ -66,7 +66,16 @@ def legendre_prolongation_matrix(
 def legendre_restriction_matrix(
     nt_coarse: int, nt_fine: int, degree: int, k_begin: int, k_end: int, /
 ) -> _CsrParts: ...
-def time_quadrature(n_points: int, n_t: int, T: float, rule: int, /) -> tuple[memoryview, memoryview]: ...
+def time_quadrature(
+    n_points: int,
+    n_t: int,
+    T: float,
+    rule: int,
+    k_begin: int = 0,
+    k_end: int | None = None,
+    weights_once: bool = False,
+    /,
+) -> tuple[memoryview, memoryview]: ...
 def grid_quadrature(
     n_points: int, points: npt.NDArray[np.float64], rule: int, /
 ) -> tuple[memoryview, memoryview]: ...
