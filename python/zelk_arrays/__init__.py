@@ -30,11 +30,13 @@ except ImportError:  # pragma: no cover - depends on the environment
 from ._collocation import Collocation, collocation_matrices, q_delta
 from ._expansion import LegendreExpansion
 from ._grid import TimeGrid
+from ._loads import load_vector
 from ._legendre_transfers import legendre_prolongation_matrix, legendre_restriction_matrix
 from ._matrices import lagrange_prolongation_matrix, lagrange_to_legendre_basis_transformation, legendre_basis_matrix
 from ._nodes import reference_nodes
 from ._points import get_lagrange_points
 from ._ranges import column_range
+from ._slabs import SlabBlocks, reference_blocks, slab_blocks
 from ._spaces import LagrangeSpace, LegendreSpace
 from ._time_operators import time_derivative_matrix, time_jump_matrix, time_mass_matrix, time_quadrature
 from ._version import __version__ as __version__
@@ -44,6 +46,7 @@ __all__ = [
     "LagrangeSpace",
     "LegendreExpansion",
     "LegendreSpace",
+    "SlabBlocks",
     "TimeGrid",
     "collocation_matrices",
     "column_range",
@@ -53,8 +56,11 @@ __all__ = [
     "legendre_basis_matrix",
     "legendre_prolongation_matrix",
     "legendre_restriction_matrix",
+    "load_vector",
     "q_delta",
+    "reference_blocks",
     "reference_nodes",
+    "slab_blocks",
     "time_derivative_matrix",
     "time_jump_matrix",
     "time_mass_matrix",

@@ -76,6 +76,14 @@ def time_quadrature(
     weights_once: bool = False,
     /,
 ) -> tuple[memoryview, memoryview]: ...
+def load_contraction(
+    weights: npt.NDArray[np.float64],
+    values: npt.NDArray[np.float64],
+    columns: int,
+    basis: npt.NDArray[np.float64],
+    n: int,
+    /,
+) -> memoryview: ...
 def grid_quadrature(
     n_points: int, points: npt.NDArray[np.float64], rule: int, /
 ) -> tuple[memoryview, memoryview]: ...
@@ -117,6 +125,29 @@ def general_time_operator(
     test_continuous: bool,
     test_interval_major: bool,
     points: npt.NDArray[np.float64],
+    k_begin: int,
+    k_end: int,
+    /,
+) -> _CsrParts: ...
+def weighted_time_mass_matrix(
+    trial_is_legendre: bool,
+    trial_degree: int,
+    trial_family: int,
+    trial_continuous: bool,
+    trial_interval_major: bool,
+    test_is_legendre: bool,
+    test_degree: int,
+    test_family: int,
+    test_continuous: bool,
+    test_interval_major: bool,
+    weight_is_legendre: bool,
+    weight_degree: int,
+    weight_family: int,
+    weight_continuous: bool,
+    weight_interval_major: bool,
+    coefficients: npt.NDArray[np.float64],
+    points: npt.NDArray[np.float64],
+    step: float,
     k_begin: int,
     k_end: int,
     /,

@@ -14,7 +14,7 @@ from ._nodes import RULES, rule_code
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
 from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, grid_description, other_points, same_grid
-from ._validation import _count, _end_time
+from ._validation import _count, _end_time, _float_array
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -170,9 +170,59 @@ def time_mass_matrix(
     test: LagrangeSpace | LegendreSpace,
     *,
     intervals: tuple[int, int] | range | None = None,
+    weight: object = None,
 ) -> csr_array:
-    """The time mass matrix M[i, j] = integral over the grid of u_j v_i dt."""
+    """The time mass matrix M[i, j] = integral over the grid of u_j v_i dt, or of w u_j v_i dt.
+
+    ``weight``, optional: a piecewise polynomial w on the spaces' grid, an
+    object with a ``space`` (a :class:`LagrangeSpace` or
+    :class:`LegendreSpace`) and its ``coefficients`` (``space.dim`` real
+    numbers), or a :class:`LegendreExpansion` of one column. Each entry is
+    then the exact integral of w u_j v_i (a Gauss rule exact for the three
+    degrees together, summed in double-double), rounded once; entries that
+    vanish for this weight are not stored. A weight on another grid is a
+    ValueError, one of another type a TypeError.
+    """
+    if weight is not None:
+        return _weighted_mass(trial, test, weight, intervals)
     return _operator(_native.time_mass_matrix, trial, test, intervals)
+
+
+def _weight_parts(weight: object) -> tuple[TimeSpace, object]:
+    """The weight's space and coefficients: an expansion on a space, or a LegendreExpansion."""
+    from ._expansion import LegendreExpansion
+
+    if isinstance(weight, LegendreExpansion):
+        return LegendreSpace(weight.degree, weight.n_t, weight.T), weight.coefficients
+    space = getattr(weight, "space", None)
+    if not isinstance(space, (LagrangeSpace, LegendreSpace)) or not hasattr(weight, "coefficients"):
+        raise TypeError(
+            "weight must be an expansion with a space and coefficients, or a LegendreExpansion, "
+            f"not {type(weight).__name__!r}"
+        )
+    return space, weight.coefficients
+
+
+def _weighted_mass(trial: TimeSpace, test: TimeSpace, weight: object, intervals: object) -> csr_array:
+    trial, test = _checked_pair(trial, test)
+    space, values = _weight_parts(weight)
+    if not same_grid(space, test):
+        raise ValueError(
+            f"the weight must be on the spaces' grid, got {grid_description(space)} and {grid_description(test)}"
+        )
+    coefficients = _float_array(values, "the weight's coefficients")
+    if coefficients.shape != (space.dim,):
+        raise ValueError(f"the weight needs {space.dim} coefficients, got shape {coefficients.shape}")
+    k_begin, k_end = checked_intervals(intervals, test.n_t)
+    # The uniform builders' step T / n_t, so that a weight of 1 gives their bits; else the grid's steps.
+    uniform = other_points(test) is None and not (_general(trial) or _general(test))
+    step = test.T / test.n_t if uniform else 0.0
+    return _csr(
+        _native.weighted_time_mass_matrix(
+            *_description(trial), *_description(test), *_description(space), coefficients, test.grid.points, step,
+            k_begin, k_end,
+        )
+    )
 
 
 def time_derivative_matrix(
@@ -216,6 +266,14 @@ _EXAMPLES: Final = {
     >>> za.time_mass_matrix(space, space).toarray()
     array([[0.25, 0.  ],
            [0.  , 0.75]])
+
+    With the weight w(t) = t = (P_0 + P_1(2 t - 1)) / 2 on [0, 1], dG(1):
+
+    >>> linear = za.LegendreSpace(1, 1)
+    >>> w = za.LegendreExpansion(1, 1, 1.0, [0.5, 0.5])
+    >>> za.time_mass_matrix(linear, linear, weight=w).toarray()
+    array([[0.5       , 0.16666667],
+           [0.16666667, 0.16666667]])
 """,
     time_derivative_matrix: """
     Continuous piecewise linears tested with piecewise constants (cG(1)):
@@ -243,7 +301,9 @@ for _builder, _examples in _EXAMPLES.items():
 
 
 @register_column_range(time_mass_matrix)
-def _mass_columns(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> tuple[int, int]:
+def _mass_columns(
+    trial: TimeSpace, test: TimeSpace, *, intervals: object = None, weight: object = None
+) -> tuple[int, int]:
     return _operator_columns(trial, test, intervals, upwind=False)
 
 
@@ -261,16 +321,24 @@ _UNSET: Final = object()
 
 
 @overload
-def time_quadrature(n_points: int, n_t: TimeGrid, T: str = ...) -> tuple[FloatArray, FloatArray]: ...
+def time_quadrature(
+    n_points: int, n_t: TimeGrid, T: str = ..., *, intervals: tuple[int, int] | range | None = ...
+) -> tuple[FloatArray, FloatArray]: ...
 @overload
-def time_quadrature(n_points: int, n_t: TimeGrid, *, rule: str) -> tuple[FloatArray, FloatArray]: ...
+def time_quadrature(
+    n_points: int, n_t: TimeGrid, *, rule: str, intervals: tuple[int, int] | range | None = ...
+) -> tuple[FloatArray, FloatArray]: ...
 @overload
-def time_quadrature(n_points: int, n_t: int, T: float, rule: str = ...) -> tuple[FloatArray, FloatArray]: ...
+def time_quadrature(
+    n_points: int, n_t: int, T: float, rule: str = ..., *, intervals: tuple[int, int] | range | None = ...
+) -> tuple[FloatArray, FloatArray]: ...
 def time_quadrature(
     n_points: int,
     n_t: int | TimeGrid,
     T: object = _UNSET,  # noqa: N803 - the grid's own name
     rule: object = _UNSET,
+    *,
+    intervals: tuple[int, int] | range | None = None,
 ) -> tuple[FloatArray, FloatArray]:
     """A quadrature rule copied onto each of the ``n_t`` sub-intervals of [0, T].
 
@@ -287,11 +355,16 @@ def time_quadrature(
     rule : {"gauss", "radau-right", "radau-left", "lobatto"}
         Gauss-Legendre (the default); Gauss-Radau with the right or the left
         end of each sub-interval; Gauss-Lobatto with both ends.
+    intervals : tuple of two ints or range, optional
+        ``(k_begin, k_end)``: only the points of sub-intervals
+        ``k_begin <= k < k_end``, bit for bit the same entries of the whole
+        result (so a distributed caller never shifts times). Default: all.
 
     Returns
     -------
     times, weights : numpy.ndarray
-        float64 arrays of ``n_t * n_points`` values, sub-interval by
+        float64 arrays of ``n_t * n_points`` values (``(k_end - k_begin) *
+        n_points`` with ``intervals``), sub-interval by
         sub-interval and ascending within each; every one within 2 ulps of
         the exact node or weight. ``weights @ f(times)``
         integrates polynomials of degree ``2 n - 1`` (Gauss), ``2 n - 2``
@@ -307,8 +380,8 @@ def time_quadrature(
         one), or ``T`` or ``rule`` is given twice.
     ValueError
         If ``rule`` is unknown, ``n_points`` or ``n_t`` too small (negative
-        included), or ``T`` not positive and finite or ``T / n_t`` not a
-        normal double.
+        included), ``T`` not positive and finite or ``T / n_t`` not a
+        normal double, or ``intervals`` out of range.
     OverflowError
         If a count exceeds 2**63 - 1, or ``n_t * n_points`` exceeds the
         address space.
@@ -330,13 +403,15 @@ def time_quadrature(
     >>> times, weights = za.time_quadrature(1, za.TimeGrid([1.0, 2.0, 4.0]))
     >>> times, weights
     (array([1.5, 3. ]), array([1., 2.]))
+    >>> za.time_quadrature(1, za.TimeGrid([1.0, 2.0, 4.0]), intervals=(1, 2))
+    (array([3.]), array([2.]))
     """
     if isinstance(n_t, TimeGrid):
         if T is not _UNSET:
             if rule is not _UNSET:
                 raise TypeError("time_quadrature takes a grid and a rule, not also T")
             rule = T
-        return _grid_quadrature(n_points, n_t, "gauss" if rule is _UNSET else rule)
+        return _grid_quadrature(n_points, n_t, "gauss" if rule is _UNSET else rule, intervals)
     if T is _UNSET:
         raise TypeError("time_quadrature needs T after n_t, or a TimeGrid in place of both")
     if rule is _UNSET:
@@ -345,15 +420,22 @@ def time_quadrature(
     n_points = _count(n_points, "n_points", minimum=2 if rule == "lobatto" else 1)
     n_t = _count(n_t, "n_t", minimum=1)
     T = _end_time(T, n_t)  # noqa: N806 - the grid's own name
-    times, weights = _native.time_quadrature(n_points, n_t, T, code)
+    k_begin, k_end = checked_intervals(intervals, n_t)
+    times, weights = _native.time_quadrature(n_points, n_t, T, code, k_begin, k_end)
     return _owned(times, np.float64), _owned(weights, np.float64)
 
 
-def _grid_quadrature(n_points: object, grid: TimeGrid, rule: object) -> tuple[FloatArray, FloatArray]:
+def _grid_quadrature(
+    n_points: object, grid: TimeGrid, rule: object, intervals: object
+) -> tuple[FloatArray, FloatArray]:
     code = rule_code(rule)
     n_points = _count(n_points, "n_points", minimum=2 if rule == "lobatto" else 1)
+    k_begin, k_end = checked_intervals(intervals, grid.n_t)
     if is_uniform_from_zero(grid):
-        times, weights = _native.time_quadrature(n_points, grid.n_t, grid.end, code)
+        times, weights = _native.time_quadrature(n_points, grid.n_t, grid.end, code, k_begin, k_end)
+    elif k_begin == k_end:
+        return np.zeros(0), np.zeros(0)
     else:
-        times, weights = _native.grid_quadrature(n_points, grid.points, code)
+        # Each sub-interval's points depend on its own two ends only.
+        times, weights = _native.grid_quadrature(n_points, grid.points[k_begin : k_end + 1], code)
     return _owned(times, np.float64), _owned(weights, np.float64)

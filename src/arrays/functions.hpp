@@ -29,6 +29,8 @@ PyObject* legendre_restriction_matrix(PyObject* module, PyObject* const* args, P
 extern const char legendre_restriction_matrix_doc[];
 PyObject* time_quadrature(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char time_quadrature_doc[];
+PyObject* load_contraction(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char load_contraction_doc[];
 PyObject* grid_quadrature(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char grid_quadrature_doc[];
 PyObject* collocation_matrices(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
@@ -39,6 +41,8 @@ PyObject* time_operator_in_layout(PyObject* module, PyObject* const* args, Py_ss
 extern const char time_operator_in_layout_doc[];
 PyObject* general_time_operator(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char general_time_operator_doc[];
+PyObject* weighted_time_mass_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char weighted_time_mass_matrix_doc[];
 PyObject* expansion_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char expansion_columns_doc[];
 PyObject* vector_levels(PyObject* module, PyObject* const* args, Py_ssize_t nargs);

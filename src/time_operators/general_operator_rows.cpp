@@ -207,6 +207,17 @@ private:
 
 }  // namespace
 
+void space_basis_values(const SpaceBasis& s, DoubleDouble x, std::vector<DoubleDouble>& values,
+                        std::vector<DoubleDouble>& derivatives)
+{
+    values_at(s, x, values, derivatives);
+}
+
+std::uint64_t space_basis_index(const SpaceBasis& s, std::uint64_t n_t, std::uint64_t k, std::uint64_t j)
+{
+    return global(s, n_t, k, j);
+}
+
 GeneralShape general_shape(TimeOperator op, const SpaceBasis& trial, const SpaceBasis& test, std::uint64_t n_t,
                            std::uint64_t k_begin, std::uint64_t k_end)
 {

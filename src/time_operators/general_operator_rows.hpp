@@ -27,6 +27,13 @@ struct SpaceBasis {
 // The reference nodes of a family: 0 equispaced, 1 + the quadrature rule's code.
 std::vector<DoubleDouble> family_nodes(std::uint64_t family, std::uint64_t count);
 
+// The basis functions and their x-derivatives at x in [-1, 1] (degree + 1 each).
+void space_basis_values(const SpaceBasis& s, DoubleDouble x, std::vector<DoubleDouble>& values,
+                        std::vector<DoubleDouble>& derivatives);
+
+// Global index of local function j on sub-interval k.
+std::uint64_t space_basis_index(const SpaceBasis& s, std::uint64_t n_t, std::uint64_t k, std::uint64_t j);
+
 struct GeneralShape {
     TimeOperator op;
     std::uint64_t n_t;
