@@ -20,6 +20,7 @@ demo: install
 	$(PY) examples/demo.py
 	$(PY) examples/space_time_heat.py
 	$(PY) examples/collocation_sdc.py
+	$(PY) examples/time_stepping.py
 
 -include mk/*.mk
 

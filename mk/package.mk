@@ -15,11 +15,13 @@ TEST_STEPS += demo-quick typecheck wheel-check release-check
 
 # Fewer grids than `make demo`; each example exits non-zero when an order
 # (or, for the space-time heat example, a multigrid factor; for the collocation
-# example, the convergence of the SDC sweeps) is off.
+# example, the convergence of the SDC sweeps; for the time-stepping example, the
+# slabs' agreement with the all-at-once solve and parareal's convergence) is off.
 demo-quick: install
 	$(PY) examples/demo.py --quick --output $(PACKAGE_BUILD)/demo
 	$(PY) examples/space_time_heat.py --quick --output $(PACKAGE_BUILD)/demo
 	$(PY) examples/collocation_sdc.py --quick
+	$(PY) examples/time_stepping.py --quick
 
 # The stubs are checked as installed, so this also proves that the install ships them.
 typecheck: install

@@ -44,3 +44,8 @@ def heat():
 @pytest.fixture(scope="module")
 def sdc():
     yield from _example("collocation_sdc.py", "zelk_collocation_sdc")
+
+
+@pytest.fixture(scope="module")
+def stepping():
+    yield from _example("time_stepping.py", "zelk_time_stepping")
