@@ -6,7 +6,6 @@ import math
 from collections.abc import Callable
 
 import numpy as np
-import numpy.typing as npt
 
 from . import _native
 from ._nodes import RULES, _choice, reference_nodes
@@ -49,7 +48,7 @@ def _default_points(degree: int, rule: str) -> int:
 
 def load_vector(
     test: LagrangeSpace | LegendreSpace,
-    f: Callable[[FloatArray], npt.ArrayLike],
+    f: Callable[[FloatArray], object],
     *,
     n_points: int | None = None,
     rule: str = "gauss",

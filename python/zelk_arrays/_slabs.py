@@ -29,13 +29,13 @@ _UNIFORM = {_MASS: _native.time_mass_matrix, _DERIVATIVE: _native.time_derivativ
 class SlabBlocks(NamedTuple):
     """The time operators' blocks on one sub-interval, and where they go in the global matrices."""
 
-    mass: FloatArray
-    derivative: FloatArray
-    jump: FloatArray
-    jump_previous: FloatArray
-    test_dofs: IndexArray
-    trial_dofs: IndexArray
-    previous_trial_dofs: IndexArray
+    mass: npt.NDArray[np.float64]
+    derivative: npt.NDArray[np.float64]
+    jump: npt.NDArray[np.float64]
+    jump_previous: npt.NDArray[np.float64]
+    test_dofs: npt.NDArray[np.int64]
+    trial_dofs: npt.NDArray[np.int64]
+    previous_trial_dofs: npt.NDArray[np.int64]
 
 
 def _dense(parts: tuple[memoryview, memoryview, memoryview, int, int, int]) -> FloatArray:
