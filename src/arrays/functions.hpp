@@ -39,6 +39,8 @@ PyObject* time_operator_in_layout(PyObject* module, PyObject* const* args, Py_ss
 extern const char time_operator_in_layout_doc[];
 PyObject* general_time_operator(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char general_time_operator_doc[];
+PyObject* space_transfer_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char space_transfer_matrix_doc[];
 PyObject* expansion_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char expansion_columns_doc[];
 PyObject* vector_levels(PyObject* module, PyObject* const* args, Py_ssize_t nargs);

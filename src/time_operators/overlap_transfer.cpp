@@ -1,0 +1,430 @@
+// Grid-to-grid transfers: one merge sweep over both point arrays; overlap integrals by Gauss rules in double-double.
+#include "time_operators/overlap_transfer.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "fault/checked_size.hpp"
+#include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
+#include "time_operators/double_double.hpp"
+#include "time_operators/general_operator_rows.hpp"
+#include "time_operators/quadrature_rules.hpp"
+#include "time_operators/reference_bases.hpp"
+#include "time_operators/reference_integrals.hpp"
+
+namespace zelk::time_operators {
+
+using linear_algebra::CsrRows;
+
+namespace {
+
+// Reference coordinates closer than this to a node or an end are on it: the
+// double-double steps err by about 2^-104, and the exact nodes of these
+// families on grids of doubles are either on a point or much farther away.
+constexpr double on_point = 0x1p-96;
+
+std::uint64_t functions(const TransferSpace& s) { return s.degree + 1; }
+
+std::uint64_t dimension(const TransferSpace& s, std::uint64_t n_t)
+{
+    if (!s.legendre && s.continuous) return checked_add(checked_mul(n_t, s.degree), 1);
+    return checked_mul(n_t, checked_add(s.degree, 1));
+}
+
+std::uint64_t column(const TransferSpace& s, std::uint64_t n_t, std::uint64_t m, std::uint64_t j)
+{
+    if (!s.legendre) return s.continuous ? m * s.degree + j : m * (s.degree + 1) + j;
+    return s.interval_major ? m * (s.degree + 1) + j : j * n_t + m;
+}
+
+// The distinct source columns of `count` consecutive sub-intervals.
+std::uint64_t reached(const TransferSpace& s, std::uint64_t count)
+{
+    if (!s.legendre && s.continuous) return count * s.degree + 1;
+    return count * (s.degree + 1);
+}
+
+// The last source sub-interval that overlaps target sub-interval [a, b),
+// starting from the first one, m: the merge step of the sweep.
+std::uint64_t last_overlapping(std::span<const double> source, std::uint64_t m, double b)
+{
+    const std::uint64_t n = source.size() - 1;
+    while (m + 1 < n && source[m + 1] < b) ++m;
+    return m;
+}
+
+// The first source sub-interval of the next target sub-interval, which starts at b.
+std::uint64_t next_first(std::span<const double> source, std::uint64_t last, double b)
+{
+    return last + 1 < source.size() - 1 && source[last + 1] <= b ? last + 1 : last;
+}
+
+// The basis functions of one side at a reference coordinate, in double-double.
+class LocalValues {
+public:
+    explicit LocalValues(const TransferSpace& s)
+        : legendre_(s.legendre), n_(functions(s)), scratch_(reserved_vector<DoubleDouble>(checked_add(n_, 1) * 2))
+    {
+        scratch_.resize((n_ + 1) * 2);
+        if (legendre_) return;
+        nodes_ = family_nodes(s.family, n_);
+        inverse_ = reserved_vector<DoubleDouble>(n_);
+        for (std::uint64_t j = 0; j < n_; ++j) {
+            DoubleDouble denominator = 1.0;
+            for (std::uint64_t m = 0; m < n_; ++m) {
+                if (m != j) denominator *= nodes_[j] - nodes_[m];
+            }
+            inverse_.push_back(DoubleDouble(1.0) / denominator);
+        }
+    }
+
+    const std::vector<DoubleDouble>& nodes() const noexcept { return nodes_; }
+
+    // out[j] = u_j(y). With `snap`, a y within on_point of a Lagrange node is that node.
+    void at(DoubleDouble y, std::span<DoubleDouble> out, bool snap)
+    {
+        if (legendre_) {
+            legendre_values(y, out, std::span<DoubleDouble>(scratch_).first(n_));
+            return;
+        }
+        std::span<DoubleDouble> prefix = std::span<DoubleDouble>(scratch_).first(n_ + 1);
+        std::span<DoubleDouble> suffix = std::span<DoubleDouble>(scratch_).subspan(n_ + 1, n_ + 1);
+        if (snap) {
+            for (std::uint64_t m = 0; m < n_; ++m) {
+                if (std::fabs((y - nodes_[m]).hi) <= on_point) {
+                    std::fill(out.begin(), out.end(), DoubleDouble(0.0));
+                    out[m] = 1.0;
+                    return;
+                }
+            }
+        }
+        // Products of the factors y - y_m before and after j: 3 products per function.
+        prefix[0] = 1.0;
+        for (std::uint64_t m = 0; m < n_; ++m) prefix[m + 1] = prefix[m] * (y - nodes_[m]);
+        suffix[n_] = 1.0;
+        for (std::uint64_t m = n_; m-- > 0;) suffix[m] = suffix[m + 1] * (y - nodes_[m]);
+        for (std::uint64_t j = 0; j < n_; ++j) out[j] = prefix[j] * suffix[j + 1] * inverse_[j];
+    }
+
+private:
+    bool legendre_;
+    std::uint64_t n_;
+    std::vector<DoubleDouble> scratch_;
+    std::vector<DoubleDouble> nodes_;
+    std::vector<DoubleDouble> inverse_;
+};
+
+// 2 (t - origin) / length - 1 for t = start + offset, all exact doubles but offset.
+DoubleDouble reference(double start, DoubleDouble offset, double origin, DoubleDouble length)
+{
+    return (DoubleDouble(start) - origin + offset) * 2.0 / length - 1.0;
+}
+
+DoubleDouble step(std::span<const double> points, std::uint64_t k) { return DoubleDouble(points[k + 1]) - points[k]; }
+
+template <class Index>
+std::uint64_t fill_interpolation(const TransferShape& shape, std::span<const double> source,
+                                 std::span<const double> target, const CsrRows<Index>& out)
+{
+    LocalValues values(shape.source);
+    const std::vector<DoubleDouble> nodes = family_nodes(shape.target.family, functions(shape.target));
+    const std::uint64_t ns = functions(shape.source);
+    const std::uint64_t p = shape.target.degree;
+    std::vector<DoubleDouble> u = reserved_vector<DoubleDouble>(ns);
+    u.resize(ns);
+    const std::uint64_t nk = shape.target_intervals;
+    const std::uint64_t nm = shape.source_intervals;
+    std::uint64_t m = 0;
+    std::uint64_t nnz = 0;
+    std::uint64_t r = 0;
+    out.offsets[0] = 0;
+    InterruptCountdown countdown;
+    for (std::uint64_t k = 0; k < nk; ++k) {
+        const DoubleDouble h = step(target, k);
+        const std::uint64_t count = shape.target.continuous && k + 1 < nk ? p : p + 1;
+        for (std::uint64_t j = 0; j < count; ++j) {
+            const DoubleDouble tau = nodes[j];
+            const bool left_end = tau.hi == -1.0 && tau.lo == 0.0;
+            const bool right_end = tau.hi == 1.0 && tau.lo == 0.0;
+            // The node's time is target[k] + offset; the ends are the grid points themselves.
+            const DoubleDouble offset = left_end ? DoubleDouble(0.0) : right_end ? h : h * (tau + 1.0) * 0.5;
+            DoubleDouble y = reference(target[k], offset, source[m], step(source, m));
+            while (m + 1 < nm && (y.hi > 1.0 + on_point || (!right_end && std::fabs((y - 1.0).hi) <= on_point))) {
+                ++m;
+                y = reference(target[k], offset, source[m], step(source, m));
+            }
+            values.at(y, u, true);
+            for (std::uint64_t l = 0; l < ns; ++l) {
+                const double value = u[l].to_double();
+                if (value == 0.0) continue;
+                out.col_indices[nnz] = static_cast<Index>(column(shape.source, nm, m, l));
+                out.values[nnz] = value;
+                ++nnz;
+            }
+            out.offsets[++r] = static_cast<Index>(nnz);
+            countdown.tick(ns * ns);
+        }
+    }
+    check_equal(r, shape.nrows, "interpolation rows miscounted");
+    return nnz;
+}
+
+class Projection {
+public:
+    Projection(const TransferShape& shape, std::span<const double> source, std::span<const double> target)
+        : shape_(shape),
+          source_(source),
+          target_(target),
+          nt_(functions(shape.target)),
+          ns_(functions(shape.source)),
+          block_(checked_mul(nt_, ns_)),
+          rule_(reference_rule(QuadratureRule::gauss, checked_add(shape.source.degree, shape.target.degree) / 2 + 1)),
+          values_(shape.source),
+          legendre_(reserved_vector<DoubleDouble>(nt_)),
+          slope_(reserved_vector<DoubleDouble>(nt_)),
+          u_(reserved_vector<DoubleDouble>(ns_)),
+          factor_(reserved_vector<DoubleDouble>(nt_))
+    {
+        legendre_.resize(nt_);
+        slope_.resize(nt_);
+        u_.resize(ns_);
+        for (std::uint64_t i = 0; i < nt_; ++i) factor_.push_back(DoubleDouble::from_u64(2 * i + 1) * 0.5);
+        if (!shape.target.legendre) {
+            // The Legendre polynomials at the target's nodes: projection, then evaluation.
+            const std::vector<DoubleDouble> nodes = family_nodes(shape.target.family, nt_);
+            at_nodes_ = reserved_vector<DoubleDouble>(checked_mul(nt_, nt_));
+            for (std::uint64_t a = 0; a < nt_; ++a) {
+                legendre_values(nodes[a], legendre_, slope_);
+                at_nodes_.insert(at_nodes_.end(), legendre_.begin(), legendre_.end());
+            }
+        }
+    }
+
+    // The block of target sub-interval k and source m, row-major (target row, source function), with
+    // the sums of the terms' absolute values that bound its rounding.
+    void overlap(std::uint64_t k, std::uint64_t m, DoubleDouble* value, double* magnitude)
+    {
+        const double lo = std::max(target_[k], source_[m]);
+        const double hi = std::min(target_[k + 1], source_[m + 1]);
+        const DoubleDouble h = step(target_, k);
+        const DoubleDouble length = step(source_, m);
+        const DoubleDouble x0 = reference(lo, 0.0, target_[k], h);
+        const DoubleDouble x1 = reference(hi, 0.0, target_[k], h);
+        const DoubleDouble y0 = reference(lo, 0.0, source_[m], length);
+        const DoubleDouble y1 = reference(hi, 0.0, source_[m], length);
+        const DoubleDouble x_half = (x1 - x0) * 0.5;
+        const DoubleDouble x_mid = (x1 + x0) * 0.5;
+        const DoubleDouble y_half = (y1 - y0) * 0.5;
+        const DoubleDouble y_mid = (y1 + y0) * 0.5;
+        std::fill(block_.value.begin(), block_.value.end(), DoubleDouble(0.0));
+        std::fill(block_.magnitude.begin(), block_.magnitude.end(), 0.0);
+        for (std::uint64_t q = 0; q < rule_.nodes.size(); ++q) {
+            const DoubleDouble g = rule_.nodes[q];
+            legendre_values(x_mid + x_half * g, legendre_, slope_);
+            values_.at(y_mid + y_half * g, u_, false);
+            const DoubleDouble w = rule_.weights[q] * x_half;
+            for (std::uint64_t i = 0; i < nt_; ++i) {
+                const DoubleDouble wv = w * legendre_[i] * factor_[i];
+                // The basis values err by about 2^-104 absolutely, not relatively (the Gauss
+                // nodes are the roots of a Legendre polynomial), hence the 1 + |value|.
+                const double bound = std::fabs(w.hi) * factor_[i].hi * (1.0 + std::fabs(legendre_[i].hi));
+                DoubleDouble* row = block_.value.data() + i * ns_;
+                double* row_magnitude = block_.magnitude.data() + i * ns_;
+                for (std::uint64_t j = 0; j < ns_; ++j) {
+                    row[j] += wv * u_[j];
+                    row_magnitude[j] += bound * (1.0 + std::fabs(u_[j].hi));
+                }
+            }
+        }
+        if (shape_.target.legendre) {
+            std::copy(block_.value.begin(), block_.value.end(), value);
+            std::copy(block_.magnitude.begin(), block_.magnitude.end(), magnitude);
+            return;
+        }
+        for (std::uint64_t a = 0; a < nt_; ++a) {
+            for (std::uint64_t j = 0; j < ns_; ++j) {
+                DoubleDouble sum = 0.0;
+                double bound = 0.0;
+                for (std::uint64_t i = 0; i < nt_; ++i) {
+                    const DoubleDouble p = at_nodes_[a * nt_ + i];
+                    sum += p * block_.value[i * ns_ + j];
+                    bound += std::fabs(p.hi) * block_.magnitude[i * ns_ + j];
+                }
+                value[a * ns_ + j] = sum;
+                magnitude[a * ns_ + j] = bound;
+            }
+        }
+    }
+
+private:
+    struct Block {
+        explicit Block(std::uint64_t entries)
+            : value(reserved_vector<DoubleDouble>(entries)), magnitude(reserved_vector<double>(entries))
+        {
+            value.resize(entries);
+            magnitude.resize(entries);
+        }
+        std::vector<DoubleDouble> value;
+        std::vector<double> magnitude;
+    };
+
+    const TransferShape& shape_;
+    std::span<const double> source_;
+    std::span<const double> target_;
+    std::uint64_t nt_;
+    std::uint64_t ns_;
+    Block block_;
+    ReferenceRule rule_;
+    LocalValues values_;
+    std::vector<DoubleDouble> legendre_;
+    std::vector<DoubleDouble> slope_;
+    std::vector<DoubleDouble> u_;
+    std::vector<DoubleDouble> factor_;
+    std::vector<DoubleDouble> at_nodes_;
+};
+
+// Each row is written into a slot as long as the columns its sub-interval
+// reaches (exact zeros included, as 0.0); consecutive rows in the output
+// order have consecutive slots whatever the layout. One pass at the end
+// drops the zeros.
+template <class Index>
+std::uint64_t fill_projection(const TransferShape& shape, std::span<const double> source,
+                              std::span<const double> target, const CsrRows<Index>& out)
+{
+    Projection projection(shape, source, target);
+    const std::uint64_t nt = functions(shape.target);
+    const std::uint64_t ns = functions(shape.source);
+    const std::uint64_t nk = shape.target_intervals;
+    const std::uint64_t nm = shape.source_intervals;
+    const bool polynomial_major = shape.target.legendre && !shape.target.interval_major;
+    const bool legendre_columns = shape.source.legendre && !shape.source.interval_major;
+    const bool shared = !shape.source.legendre && shape.source.continuous;
+    const std::uint64_t block = nt * ns;
+    std::vector<DoubleDouble> values = reserved_vector<DoubleDouble>(block);
+    std::vector<double> magnitudes = reserved_vector<double>(block);
+    std::uint64_t reached_before = 0;  // P_k: the slots of the sub-intervals before k, per row
+    std::uint64_t first = 0;
+    InterruptCountdown countdown;
+    for (std::uint64_t k = 0; k < nk; ++k) {
+        const std::uint64_t last = last_overlapping(source, first, target[k + 1]);
+        const std::uint64_t count = last - first + 1;
+        values.resize(checked_mul(count, block));
+        magnitudes.resize(count * block);
+        for (std::uint64_t m = first; m <= last; ++m) {
+            projection.overlap(k, m, values.data() + (m - first) * block, magnitudes.data() + (m - first) * block);
+            countdown.tick(block * 4);
+        }
+        const std::uint64_t width = reached(shape.source, count);
+        for (std::uint64_t i = 0; i < nt; ++i) {
+            const std::uint64_t row = polynomial_major ? i * nk + k : k * nt + i;
+            std::uint64_t slot = polynomial_major ? i * shape.reached_columns + reached_before
+                                                  : nt * reached_before + i * width;
+            out.offsets[row + 1] = static_cast<Index>(slot + width);
+            const auto put = [&](std::uint64_t col, DoubleDouble value, double magnitude) {
+                out.col_indices[slot] = static_cast<Index>(col);
+                out.values[slot] = rounded_integral(value, magnitude);
+                ++slot;
+            };
+            if (legendre_columns) {
+                for (std::uint64_t j = 0; j < ns; ++j) {
+                    for (std::uint64_t m = first; m <= last; ++m) {
+                        const std::uint64_t e = (m - first) * block + i * ns + j;
+                        put(j * nm + m, values[e], magnitudes[e]);
+                    }
+                }
+            } else {
+                for (std::uint64_t m = first; m <= last; ++m) {
+                    for (std::uint64_t j = 0; j < ns; ++j) {
+                        std::uint64_t e = (m - first) * block + i * ns + j;
+                        if (shared && j + 1 == ns && m < last) {
+                            // The node shared with the next sub-interval: both shares, rounded once.
+                            const std::uint64_t next = e + block - j;
+                            put(column(shape.source, nm, m, j), values[e] + values[next],
+                                magnitudes[e] + magnitudes[next]);
+                            continue;
+                        }
+                        if (shared && j == 0 && m > first) continue;
+                        put(column(shape.source, nm, m, j), values[e], magnitudes[e]);
+                    }
+                }
+            }
+        }
+        reached_before += width;
+        first = next_first(source, last, target[k + 1]);
+    }
+    // Drop the zeros, row by row in order; the slots are contiguous, so offsets[r + 1] is the end of slot r.
+    out.offsets[0] = 0;
+    std::uint64_t nnz = 0;
+    std::uint64_t start = 0;
+    for (std::uint64_t r = 0; r < shape.nrows; ++r) {
+        const std::uint64_t end = static_cast<std::uint64_t>(out.offsets[r + 1]);
+        countdown.tick(end - start + 1);
+        for (std::uint64_t e = start; e < end; ++e) {
+            if (out.values[e] == 0.0) continue;
+            out.col_indices[nnz] = out.col_indices[e];
+            out.values[nnz] = out.values[e];
+            ++nnz;
+        }
+        start = end;
+        out.offsets[r + 1] = static_cast<Index>(nnz);
+    }
+    check_equal(start, nt * shape.reached_columns, "projection slots miscounted");
+    return nnz;
+}
+
+}  // namespace
+
+TransferShape transfer_shape(Transfer kind, const TransferSpace& source, const TransferSpace& target,
+                             std::span<const double> source_points, std::span<const double> target_points)
+{
+    if (source_points.size() < 2 || target_points.size() < 2) fail("time grid requires at least one interval");
+    if (source_points.front() != target_points.front() || source_points.back() != target_points.back())
+        fail("the two grids must cover the same span");
+    for (const TransferSpace* s : {&source, &target}) {
+        if (s->legendre) continue;
+        if (s->family > 4) fail("unknown node family");
+        if (s->continuous && (s->degree == 0 || !(s->family == 0 || s->family == 4)))
+            fail("continuous Lagrange spaces need both ends among their nodes");
+        if (s->family == 0 && s->degree == 0) fail("equispaced nodes need at least two");
+    }
+    const std::uint64_t nm = source_points.size() - 1;
+    const std::uint64_t nk = target_points.size() - 1;
+    TransferShape shape{kind, source, target, nm, nk, dimension(target, nk), dimension(source, nm), 0, 0};
+    if (kind == Transfer::interpolation) {
+        if (target.legendre) fail("interpolation needs a Lagrange target");
+        shape.max_nnz = checked_mul(shape.nrows, functions(source));
+        return shape;
+    }
+    if (!target.legendre && target.continuous) fail("projection onto a continuous Lagrange space needs a global solve");
+    // One merge sweep to count the columns each target sub-interval reaches.
+    std::uint64_t first = 0;
+    std::uint64_t total = 0;
+    for (std::uint64_t k = 0; k < nk; ++k) {
+        const std::uint64_t last = last_overlapping(source_points, first, target_points[k + 1]);
+        total = checked_add(total, reached(source, last - first + 1));
+        first = next_first(source_points, last, target_points[k + 1]);
+    }
+    shape.reached_columns = total;
+    shape.max_nnz = checked_mul(total, functions(target));
+    return shape;
+}
+
+template <class Index>
+std::uint64_t fill_transfer_rows(const TransferShape& shape, std::span<const double> source_points,
+                                 std::span<const double> target_points, const CsrRows<Index>& out)
+{
+    check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
+    check_equal(source_points.size(), shape.source_intervals + 1, "source points do not match the shape");
+    check_equal(target_points.size(), shape.target_intervals + 1, "target points do not match the shape");
+    if (shape.kind == Transfer::interpolation) return fill_interpolation(shape, source_points, target_points, out);
+    return fill_projection(shape, source_points, target_points, out);
+}
+
+template std::uint64_t fill_transfer_rows(const TransferShape&, std::span<const double>, std::span<const double>,
+                                          const CsrRows<std::int32_t>&);
+template std::uint64_t fill_transfer_rows(const TransferShape&, std::span<const double>, std::span<const double>,
+                                          const CsrRows<std::int64_t>&);
+
+}  // namespace zelk::time_operators
