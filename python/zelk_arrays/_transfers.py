@@ -160,13 +160,14 @@ def projection_matrix(source: TimeSpace, target: TimeSpace) -> csr_array:
     -------
     scipy.sparse.csr_array
         float64, shape ``(target.dim, source.dim)``. Exact zeros are not
-        stored. On the ``(n_t, T)`` grids of equal sub-intervals from 0 in
-        the polynomial-major layout and the same degree, it is
+        stored. Between Legendre spaces of one degree in the
+        polynomial-major layout on nested ``(n_t, T)`` grids (equal
+        sub-intervals from 0, one count a multiple of the other), it is
         :func:`legendre_prolongation_matrix` (or
         :func:`legendre_restriction_matrix` where the target grid is the
-        coarser) and, from the equispaced continuous space on the same
-        grid, :func:`lagrange_to_legendre_basis_transformation`, bit for
-        bit.
+        coarser), and from the equispaced continuous space onto the
+        Legendre space of its degree on the same such grid,
+        :func:`lagrange_to_legendre_basis_transformation`, bit for bit.
 
     Raises
     ------
@@ -222,10 +223,12 @@ def projection_matrix(source: TimeSpace, target: TimeSpace) -> csr_array:
         and _uniform_from_zero(source)
         and _uniform_from_zero(target)
     ):
-        if _modal(source):
-            n_s, n_t, degree = source.n_t, target.n_t, target.degree
-            if n_t >= n_s:
-                return _csr(_native.legendre_prolongation_matrix(n_s, n_t, degree, 0, n_t))
+        n_s, n_t, degree = source.n_t, target.n_t, target.degree
+        # Nested grids only: the uniform builders tabulate few overlaps there, but on grids that do not
+        # nest the sweep is the faster.
+        if _modal(source) and n_t % n_s == 0:
+            return _csr(_native.legendre_prolongation_matrix(n_s, n_t, degree, 0, n_t))
+        if _modal(source) and n_s % n_t == 0:
             return _csr(_native.legendre_restriction_matrix(n_t, n_s, degree, 0, n_t))
         if _nodal(source) and source.n_t == target.n_t:
             return _csr(_native.transformation_matrix(target.degree, target.n_t, 0, target.n_t))

@@ -61,11 +61,41 @@ std::uint64_t next_first(std::span<const double> source, std::uint64_t last, dou
     return last + 1 < source.size() - 1 && source[last + 1] <= b ? last + 1 : last;
 }
 
+// P_0 ... P_{n-1} at x by (n + 1) P_{n+1} = (2n + 1) x P_n - n P_{n-1}, with the two quotients
+// precomputed: no derivatives and no division in the sweep's innermost loops.
+class LegendreRecurrence {
+public:
+    explicit LegendreRecurrence(std::uint64_t count)
+        : odd_(reserved_vector<DoubleDouble>(count)), even_(reserved_vector<DoubleDouble>(count))
+    {
+        for (std::uint64_t n = 0; n < count; ++n) {
+            const DoubleDouble next = DoubleDouble::from_u64(n + 1);
+            odd_.push_back(DoubleDouble::from_u64(2 * n + 1) / next);
+            even_.push_back(DoubleDouble::from_u64(n) / next);
+        }
+    }
+
+    void at(DoubleDouble x, std::span<DoubleDouble> out) const
+    {
+        out[0] = 1.0;
+        if (out.size() == 1) return;
+        out[1] = x;
+        for (std::size_t n = 1; n + 1 < out.size(); ++n) out[n + 1] = odd_[n] * (x * out[n]) - even_[n] * out[n - 1];
+    }
+
+private:
+    std::vector<DoubleDouble> odd_;
+    std::vector<DoubleDouble> even_;
+};
+
 // The basis functions of one side at a reference coordinate, in double-double.
 class LocalValues {
 public:
     explicit LocalValues(const TransferSpace& s)
-        : legendre_(s.legendre), n_(functions(s)), scratch_(reserved_vector<DoubleDouble>(checked_add(n_, 1) * 2))
+        : legendre_(s.legendre),
+          n_(functions(s)),
+          scratch_(reserved_vector<DoubleDouble>(checked_add(n_, 1) * 2)),
+          recurrence_(s.legendre ? n_ : 0)
     {
         scratch_.resize((n_ + 1) * 2);
         if (legendre_) return;
@@ -86,7 +116,7 @@ public:
     void at(DoubleDouble y, std::span<DoubleDouble> out, bool snap)
     {
         if (legendre_) {
-            legendre_values(y, out, std::span<DoubleDouble>(scratch_).first(n_));
+            recurrence_.at(y, out);
             return;
         }
         std::span<DoubleDouble> prefix = std::span<DoubleDouble>(scratch_).first(n_ + 1);
@@ -112,6 +142,7 @@ private:
     bool legendre_;
     std::uint64_t n_;
     std::vector<DoubleDouble> scratch_;
+    LegendreRecurrence recurrence_;
     std::vector<DoubleDouble> nodes_;
     std::vector<DoubleDouble> inverse_;
 };
@@ -123,6 +154,63 @@ DoubleDouble reference(double start, DoubleDouble offset, double origin, DoubleD
 }
 
 DoubleDouble step(std::span<const double> points, std::uint64_t k) { return DoubleDouble(points[k + 1]) - points[k]; }
+
+// The reference coordinate of t on [a, b], exactly -1 and 1 at the ends.
+DoubleDouble coordinate(double t, double a, double b, DoubleDouble length)
+{
+    if (t == a) return -1.0;
+    if (t == b) return 1.0;
+    return reference(t, 0.0, a, length);
+}
+
+// hi + lo accumulated by error-free sums of the high parts, the errors and low parts gathered in lo:
+// as accurate as a double-double sum, for half its operations.
+struct Accumulator {
+    double hi = 0.0;
+    double lo = 0.0;
+
+    void add(DoubleDouble term) noexcept { add(term.hi, term.lo); }
+
+    void add(double term_hi, double term_lo) noexcept
+    {
+        const double s = hi + term_hi;
+        const double bb = s - hi;
+        lo += ((hi - (s - bb)) + (term_hi - bb)) + term_lo;
+        hi = s;
+    }
+
+    DoubleDouble value() const noexcept { return DoubleDouble(hi) + DoubleDouble(lo); }
+};
+
+// A double-double factor with its high part split once (Veltkamp), for the products of the innermost loop.
+struct SplitFactor {
+    double hi;
+    double lo;
+    double big;
+    double small;
+    bool dekker;  // within [2^-480, 2^480] or zero: Dekker's product is exact, as in two_product
+
+    explicit SplitFactor(DoubleDouble a) noexcept : hi(a.hi), lo(a.lo)
+    {
+        const double c = 134217729.0 * hi;  // 2^27 + 1
+        big = c - (c - hi);
+        small = hi - big;
+        const double f = std::fabs(hi);
+        dekker = f == 0.0 || (f >= 0x1p-480 && f <= 0x1p+480);
+    }
+};
+
+// acc += a * b: the double-double product's terms, unnormalised, straight into the accumulator.
+inline void add_product(Accumulator& acc, const SplitFactor& a, const SplitFactor& b) noexcept
+{
+    if (!(a.dekker && b.dekker)) {
+        acc.add(DoubleDouble(a.hi, a.lo) * DoubleDouble(b.hi, b.lo));
+        return;
+    }
+    const double p = a.hi * b.hi;
+    const double error = ((a.big * b.big - p) + a.big * b.small + a.small * b.big) + a.small * b.small;
+    acc.add(p, error + (a.hi * b.lo + a.lo * b.hi));
+}
 
 template <class Index>
 std::uint64_t fill_interpolation(const TransferShape& shape, std::span<const double> source,
@@ -181,22 +269,23 @@ public:
           ns_(functions(shape.source)),
           block_(checked_mul(nt_, ns_)),
           rule_(reference_rule(QuadratureRule::gauss, checked_add(shape.source.degree, shape.target.degree) / 2 + 1)),
+          target_values_(nt_),
           values_(shape.source),
           legendre_(reserved_vector<DoubleDouble>(nt_)),
-          slope_(reserved_vector<DoubleDouble>(nt_)),
           u_(reserved_vector<DoubleDouble>(ns_)),
           factor_(reserved_vector<DoubleDouble>(nt_))
     {
         legendre_.resize(nt_);
-        slope_.resize(nt_);
         u_.resize(ns_);
+        split_u_ = reserved_vector<SplitFactor>(ns_);
+        split_u_.resize(ns_, SplitFactor(DoubleDouble(0.0)));
         for (std::uint64_t i = 0; i < nt_; ++i) factor_.push_back(DoubleDouble::from_u64(2 * i + 1) * 0.5);
         if (!shape.target.legendre) {
             // The Legendre polynomials at the target's nodes: projection, then evaluation.
             const std::vector<DoubleDouble> nodes = family_nodes(shape.target.family, nt_);
             at_nodes_ = reserved_vector<DoubleDouble>(checked_mul(nt_, nt_));
             for (std::uint64_t a = 0; a < nt_; ++a) {
-                legendre_values(nodes[a], legendre_, slope_);
+                target_values_.at(nodes[a], legendre_);
                 at_nodes_.insert(at_nodes_.end(), legendre_.begin(), legendre_.end());
             }
         }
@@ -210,36 +299,38 @@ public:
         const double hi = std::min(target_[k + 1], source_[m + 1]);
         const DoubleDouble h = step(target_, k);
         const DoubleDouble length = step(source_, m);
-        const DoubleDouble x0 = reference(lo, 0.0, target_[k], h);
-        const DoubleDouble x1 = reference(hi, 0.0, target_[k], h);
-        const DoubleDouble y0 = reference(lo, 0.0, source_[m], length);
-        const DoubleDouble y1 = reference(hi, 0.0, source_[m], length);
+        const DoubleDouble x0 = coordinate(lo, target_[k], target_[k + 1], h);
+        const DoubleDouble x1 = coordinate(hi, target_[k], target_[k + 1], h);
+        const DoubleDouble y0 = coordinate(lo, source_[m], source_[m + 1], length);
+        const DoubleDouble y1 = coordinate(hi, source_[m], source_[m + 1], length);
         const DoubleDouble x_half = (x1 - x0) * 0.5;
         const DoubleDouble x_mid = (x1 + x0) * 0.5;
         const DoubleDouble y_half = (y1 - y0) * 0.5;
         const DoubleDouble y_mid = (y1 + y0) * 0.5;
-        std::fill(block_.value.begin(), block_.value.end(), DoubleDouble(0.0));
+        std::fill(block_.value.begin(), block_.value.end(), Accumulator{});
         std::fill(block_.magnitude.begin(), block_.magnitude.end(), 0.0);
         for (std::uint64_t q = 0; q < rule_.nodes.size(); ++q) {
             const DoubleDouble g = rule_.nodes[q];
-            legendre_values(x_mid + x_half * g, legendre_, slope_);
+            target_values_.at(x_mid + x_half * g, legendre_);
             values_.at(y_mid + y_half * g, u_, false);
+            for (std::uint64_t j = 0; j < ns_; ++j) split_u_[j] = SplitFactor(u_[j]);
             const DoubleDouble w = rule_.weights[q] * x_half;
             for (std::uint64_t i = 0; i < nt_; ++i) {
                 const DoubleDouble wv = w * legendre_[i] * factor_[i];
                 // The basis values err by about 2^-104 absolutely, not relatively (the Gauss
                 // nodes are the roots of a Legendre polynomial), hence the 1 + |value|.
                 const double bound = std::fabs(w.hi) * factor_[i].hi * (1.0 + std::fabs(legendre_[i].hi));
-                DoubleDouble* row = block_.value.data() + i * ns_;
+                Accumulator* row = block_.value.data() + i * ns_;
                 double* row_magnitude = block_.magnitude.data() + i * ns_;
+                const SplitFactor split_wv(wv);
                 for (std::uint64_t j = 0; j < ns_; ++j) {
-                    row[j] += wv * u_[j];
+                    add_product(row[j], split_wv, split_u_[j]);
                     row_magnitude[j] += bound * (1.0 + std::fabs(u_[j].hi));
                 }
             }
         }
         if (shape_.target.legendre) {
-            std::copy(block_.value.begin(), block_.value.end(), value);
+            for (std::uint64_t e = 0; e < block_.value.size(); ++e) value[e] = block_.value[e].value();
             std::copy(block_.magnitude.begin(), block_.magnitude.end(), magnitude);
             return;
         }
@@ -249,7 +340,7 @@ public:
                 double bound = 0.0;
                 for (std::uint64_t i = 0; i < nt_; ++i) {
                     const DoubleDouble p = at_nodes_[a * nt_ + i];
-                    sum += p * block_.value[i * ns_ + j];
+                    sum += p * block_.value[i * ns_ + j].value();
                     bound += std::fabs(p.hi) * block_.magnitude[i * ns_ + j];
                 }
                 value[a * ns_ + j] = sum;
@@ -261,12 +352,12 @@ public:
 private:
     struct Block {
         explicit Block(std::uint64_t entries)
-            : value(reserved_vector<DoubleDouble>(entries)), magnitude(reserved_vector<double>(entries))
+            : value(reserved_vector<Accumulator>(entries)), magnitude(reserved_vector<double>(entries))
         {
             value.resize(entries);
             magnitude.resize(entries);
         }
-        std::vector<DoubleDouble> value;
+        std::vector<Accumulator> value;
         std::vector<double> magnitude;
     };
 
@@ -277,10 +368,11 @@ private:
     std::uint64_t ns_;
     Block block_;
     ReferenceRule rule_;
+    LegendreRecurrence target_values_;
     LocalValues values_;
     std::vector<DoubleDouble> legendre_;
-    std::vector<DoubleDouble> slope_;
     std::vector<DoubleDouble> u_;
+    std::vector<SplitFactor> split_u_;
     std::vector<DoubleDouble> factor_;
     std::vector<DoubleDouble> at_nodes_;
 };

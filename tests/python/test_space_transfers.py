@@ -140,8 +140,8 @@ def test_uniform_spaces_give_the_legacy_bits(nt_coarse, nt_fine, degree):
     coarse, fine = za.LagrangeSpace(degree, nt_coarse, 2.0), za.LagrangeSpace(degree, nt_fine, 2.0)
     assert same_bits(za.interpolation_matrix(coarse, fine), za.lagrange_prolongation_matrix(nt_coarse, nt_fine, degree))
     lc, lf = za.LegendreSpace(degree, nt_coarse, 2.0), za.LegendreSpace(degree, nt_fine, 2.0)
-    assert same_bits(za.projection_matrix(lc, lf), za.legendre_prolongation_matrix(nt_coarse, nt_fine, degree))
     if nt_fine % nt_coarse == 0:
+        assert same_bits(za.projection_matrix(lc, lf), za.legendre_prolongation_matrix(nt_coarse, nt_fine, degree))
         restriction = za.legendre_restriction_matrix(nt_coarse=nt_coarse, nt_fine=nt_fine, degree=degree)
         assert same_bits(za.projection_matrix(lf, lc), restriction)
     transformation = za.lagrange_to_legendre_basis_transformation(degree, nt_fine)
