@@ -49,7 +49,7 @@ def _general(projection: bool, source: TimeSpace, target: TimeSpace) -> csr_arra
     )
 
 
-def interpolation_matrix(source: TimeSpace, target: LagrangeSpace) -> csr_array:
+def interpolation_matrix(source: LagrangeSpace | LegendreSpace, target: LagrangeSpace) -> csr_array:
     """The source's basis functions at the target's nodes: nodal values on another grid.
 
     Row r holds the values of the source functions at node r of ``target``
@@ -116,9 +116,10 @@ def interpolation_matrix(source: TimeSpace, target: LagrangeSpace) -> csr_array:
            [0.75, 0.25],
            [0.  , 1.  ]])
     """
-    source, target = _checked_spaces(source, target)
-    if not isinstance(target, LagrangeSpace):
+    source, space = _checked_spaces(source, target)
+    if not isinstance(space, LagrangeSpace):
         raise TypeError("interpolation_matrix needs a LagrangeSpace target: for a LegendreSpace use projection_matrix")
+    target = space
     if (
         _nodal(source)
         and _nodal(target)
@@ -130,7 +131,9 @@ def interpolation_matrix(source: TimeSpace, target: LagrangeSpace) -> csr_array:
     return _general(False, source, target)
 
 
-def projection_matrix(source: TimeSpace, target: TimeSpace) -> csr_array:
+def projection_matrix(
+    source: LagrangeSpace | LegendreSpace, target: LagrangeSpace | LegendreSpace
+) -> csr_array:
     """The L2 projection onto ``target``: a function of ``source`` mapped to the nearest one of ``target``.
 
     For a :class:`LegendreSpace` target (either layout) the row of P_i on
@@ -200,8 +203,8 @@ def projection_matrix(source: TimeSpace, target: TimeSpace) -> csr_array:
     >>> hat = za.LagrangeSpace(1, za.TimeGrid([0.0, 0.5, 1.0]))
     >>> line = za.LegendreSpace(1, za.TimeGrid([0.0, 1.0]))
     >>> za.projection_matrix(hat, line).toarray()
-    array([[ 0.25 ,  0.5  ,  0.25 ],
-           [-0.375,  0.   ,  0.375]])
+    array([[ 0.25,  0.5 ,  0.25],
+           [-0.5 ,  0.  ,  0.5 ]])
 
     Projecting back onto a polynomial space that contains the function
     changes nothing:

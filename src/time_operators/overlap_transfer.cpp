@@ -280,6 +280,7 @@ public:
         split_u_ = reserved_vector<SplitFactor>(ns_);
         split_u_.resize(ns_, SplitFactor(DoubleDouble(0.0)));
         for (std::uint64_t i = 0; i < nt_; ++i) factor_.push_back(DoubleDouble::from_u64(2 * i + 1) * 0.5);
+        prepare_taylor();
         if (!shape.target.legendre) {
             // The Legendre polynomials at the target's nodes: projection, then evaluation.
             const std::vector<DoubleDouble> nodes = family_nodes(shape.target.family, nt_);
@@ -287,6 +288,141 @@ public:
             for (std::uint64_t a = 0; a < nt_; ++a) {
                 target_values_.at(nodes[a], legendre_);
                 at_nodes_.insert(at_nodes_.end(), legendre_.begin(), legendre_.end());
+            }
+        }
+    }
+
+    void prepare_taylor()
+    {
+        const std::uint64_t n = ns_;
+        const std::uint64_t square = checked_mul(n, n);
+        for (std::vector<DoubleDouble>* v : {&tau_, &power_legendre_}) {
+            *v = reserved_vector<DoubleDouble>(square);
+            v->resize(square);
+        }
+        tau_bound_ = reserved_vector<double>(square);
+        tau_bound_.resize(square);
+        for (std::vector<DoubleDouble>* v : {&powers_, &g_, &odd_, &even_}) {
+            *v = reserved_vector<DoubleDouble>(n);
+            v->resize(n);
+        }
+        g_bound_ = reserved_vector<double>(n);
+        g_bound_.resize(n);
+        for (std::uint64_t a = 0; a < n; ++a) {
+            odd_[a] = DoubleDouble::from_u64(2 * a + 1) / DoubleDouble::from_u64(a + 1);
+            even_[a] = DoubleDouble::from_u64(a) / DoubleDouble::from_u64(a + 1);
+        }
+        // L[m][i] by x P_i = ((i + 1) P_{i+1} + i P_{i-1}) / (2i + 1).
+        power_legendre_[0] = 1.0;
+        for (std::uint64_t m = 0; m + 1 < n; ++m) {
+            for (std::uint64_t i = 0; i <= m; ++i) {
+                const DoubleDouble l = power_legendre_[m * n + i];
+                if (l.hi == 0.0) continue;
+                const DoubleDouble odd = DoubleDouble::from_u64(2 * i + 1);
+                power_legendre_[(m + 1) * n + i + 1] += l * DoubleDouble::from_u64(i + 1) / odd;
+                if (i > 0) power_legendre_[(m + 1) * n + i - 1] += l * DoubleDouble::from_u64(i) / odd;
+            }
+        }
+        if (shape_.source.legendre) return;
+        // C[a][j], the Legendre coefficients of the source's Lagrange polynomials, by an exact Gauss rule.
+        const ReferenceRule rule = reference_rule(QuadratureRule::gauss, n);
+        const LegendreRecurrence recurrence(n);
+        std::vector<DoubleDouble> p = reserved_vector<DoubleDouble>(n);
+        p.resize(n);
+        source_legendre_ = reserved_vector<DoubleDouble>(square);
+        source_legendre_.resize(square);
+        for (std::uint64_t q = 0; q < n; ++q) {
+            recurrence.at(rule.nodes[q], p);
+            values_.at(rule.nodes[q], u_, false);
+            for (std::uint64_t a = 0; a < n; ++a) {
+                const DoubleDouble wp = rule.weights[q] * p[a] * DoubleDouble::from_u64(2 * a + 1) * 0.5;
+                for (std::uint64_t j = 0; j < n; ++j) source_legendre_[a * n + j] += wp * u_[j];
+            }
+        }
+    }
+
+    // The block by a Gauss rule on the overlap, x = x_mid + x_half g in the target, y alike in the source.
+    void gauss(DoubleDouble x_mid, DoubleDouble x_half, DoubleDouble y_mid, DoubleDouble y_half)
+    {
+        for (std::uint64_t q = 0; q < rule_.nodes.size(); ++q) {
+            const DoubleDouble g = rule_.nodes[q];
+            target_values_.at(x_mid + x_half * g, legendre_);
+            values_.at(y_mid + y_half * g, u_, false);
+            for (std::uint64_t j = 0; j < ns_; ++j) split_u_[j] = SplitFactor(u_[j]);
+            const DoubleDouble w = rule_.weights[q] * x_half;
+            for (std::uint64_t i = 0; i < nt_; ++i) {
+                const DoubleDouble wv = w * legendre_[i] * factor_[i];
+                // The basis values err by about 2^-104 absolutely, not relatively (the Gauss
+                // nodes are the roots of a Legendre polynomial), hence the 1 + |value|.
+                const double bound = std::fabs(w.hi) * factor_[i].hi * (1.0 + std::fabs(legendre_[i].hi));
+                Accumulator* row = block_.value.data() + i * ns_;
+                double* row_magnitude = block_.magnitude.data() + i * ns_;
+                const SplitFactor split_wv(wv);
+                for (std::uint64_t j = 0; j < ns_; ++j) {
+                    add_product(row[j], split_wv, split_u_[j]);
+                    row_magnitude[j] += bound * (1.0 + std::fabs(u_[j].hi));
+                }
+            }
+        }
+    }
+
+    // The block of a target sub-interval at y = centre + slope x in the source, as in the modal
+    // prolongation: the coefficient of P_i in P_a(centre + slope x) is
+    //   G[i][a] = sum over m = i, i + 2, ... <= a of tau_a[m] slope^m L[m][i],
+    // tau_a[m] = P_a^(m)(centre) / m!, L[m][i] the coefficient of P_i in x^m; all small like
+    // slope^i, each to its own relative accuracy. The source functions are sum_a C[a][j] P_a.
+    void taylor(DoubleDouble centre, DoubleDouble slope)
+    {
+        const std::uint64_t n = ns_;
+        std::fill(tau_.begin(), tau_.end(), DoubleDouble(0.0));
+        std::fill(tau_bound_.begin(), tau_bound_.end(), 0.0);
+        tau_[0] = 1.0;
+        tau_bound_[0] = 1.0;
+        if (n > 1) {
+            tau_[n] = centre;
+            tau_[n + 1] = 1.0;
+            tau_bound_[n] = std::fabs(centre.hi);
+            tau_bound_[n + 1] = 1.0;
+        }
+        // (a + 1) Q_{a+1}(t) = (2a + 1)(centre + t) Q_a(t) - a Q_{a-1}(t) for Q_a(t) = P_a(centre + t).
+        for (std::uint64_t a = 1; a + 1 < n; ++a) {
+            for (std::uint64_t m = 0; m <= a + 1; ++m) {
+                const DoubleDouble shifted = m > 0 ? tau_[a * n + m - 1] : DoubleDouble(0.0);
+                const double shifted_bound = m > 0 ? tau_bound_[a * n + m - 1] : 0.0;
+                tau_[(a + 1) * n + m] = odd_[a] * (centre * tau_[a * n + m] + shifted) - even_[a] * tau_[(a - 1) * n + m];
+                tau_bound_[(a + 1) * n + m] =
+                    odd_[a].hi * (std::fabs(centre.hi) * tau_bound_[a * n + m] + shifted_bound) +
+                    even_[a].hi * tau_bound_[(a - 1) * n + m];
+            }
+        }
+        DoubleDouble power = 1.0;
+        for (std::uint64_t m = 0; m < n; ++m) {
+            powers_[m] = power;
+            power = power * slope;
+        }
+        for (std::uint64_t i = 0; i < nt_; ++i) {
+            for (std::uint64_t a = 0; a < n; ++a) {
+                DoubleDouble g = 0.0;
+                double g_bound = 0.0;
+                for (std::uint64_t m = i; m <= a; m += 2) {
+                    const DoubleDouble scale = powers_[m] * power_legendre_[m * n + i];
+                    g += tau_[a * n + m] * scale;
+                    g_bound += tau_bound_[a * n + m] * std::fabs(scale.hi);
+                }
+                g_[a] = g;
+                g_bound_[a] = g_bound;
+            }
+            for (std::uint64_t j = 0; j < n; ++j) {
+                Accumulator sum;
+                double bound = 0.0;
+                for (std::uint64_t a = i; a < n; ++a) {
+                    const DoubleDouble c = source_legendre_.empty() ? DoubleDouble(a == j ? 1.0 : 0.0)
+                                                                    : source_legendre_[a * n + j];
+                    sum.add(g_[a] * c);
+                    bound += g_bound_[a] * std::fabs(c.hi);
+                }
+                block_.value[i * n + j] = sum;
+                block_.magnitude[i * n + j] = bound;
             }
         }
     }
@@ -309,25 +445,13 @@ public:
         const DoubleDouble y_mid = (y1 + y0) * 0.5;
         std::fill(block_.value.begin(), block_.value.end(), Accumulator{});
         std::fill(block_.magnitude.begin(), block_.magnitude.end(), 0.0);
-        for (std::uint64_t q = 0; q < rule_.nodes.size(); ++q) {
-            const DoubleDouble g = rule_.nodes[q];
-            target_values_.at(x_mid + x_half * g, legendre_);
-            values_.at(y_mid + y_half * g, u_, false);
-            for (std::uint64_t j = 0; j < ns_; ++j) split_u_[j] = SplitFactor(u_[j]);
-            const DoubleDouble w = rule_.weights[q] * x_half;
-            for (std::uint64_t i = 0; i < nt_; ++i) {
-                const DoubleDouble wv = w * legendre_[i] * factor_[i];
-                // The basis values err by about 2^-104 absolutely, not relatively (the Gauss
-                // nodes are the roots of a Legendre polynomial), hence the 1 + |value|.
-                const double bound = std::fabs(w.hi) * factor_[i].hi * (1.0 + std::fabs(legendre_[i].hi));
-                Accumulator* row = block_.value.data() + i * ns_;
-                double* row_magnitude = block_.magnitude.data() + i * ns_;
-                const SplitFactor split_wv(wv);
-                for (std::uint64_t j = 0; j < ns_; ++j) {
-                    add_product(row[j], split_wv, split_u_[j]);
-                    row_magnitude[j] += bound * (1.0 + std::fabs(u_[j].hi));
-                }
-            }
+        // A target sub-interval inside a much longer source one: its higher coefficients are
+        // small like slope^i, below what a Gauss sum resolves against its terms of order 1.
+        if (lo == target_[k] && hi == target_[k + 1] && nt_ > 1 &&
+            std::pow(y_half.hi, static_cast<double>(nt_ - 1)) < 0x1p-40) {
+            taylor(y_mid, y_half);
+        } else {
+            gauss(x_mid, x_half, y_mid, y_half);
         }
         if (shape_.target.legendre) {
             for (std::uint64_t e = 0; e < block_.value.size(); ++e) value[e] = block_.value[e].value();
@@ -375,6 +499,16 @@ private:
     std::vector<SplitFactor> split_u_;
     std::vector<DoubleDouble> factor_;
     std::vector<DoubleDouble> at_nodes_;
+    // The Taylor path's tables and scratch.
+    std::vector<DoubleDouble> tau_;
+    std::vector<double> tau_bound_;
+    std::vector<DoubleDouble> power_legendre_;
+    std::vector<DoubleDouble> powers_;
+    std::vector<DoubleDouble> g_;
+    std::vector<double> g_bound_;
+    std::vector<DoubleDouble> odd_;
+    std::vector<DoubleDouble> even_;
+    std::vector<DoubleDouble> source_legendre_;
 };
 
 // Each row is written into a slot as long as the columns its sub-interval
