@@ -39,6 +39,7 @@ from ._ranges import column_range
 from ._slabs import SlabBlocks, reference_blocks, slab_blocks
 from ._spaces import LagrangeSpace, LegendreSpace
 from ._time_operators import time_derivative_matrix, time_jump_matrix, time_mass_matrix, time_quadrature
+from ._transfers import interpolation_matrix, projection_matrix
 from ._version import __version__ as __version__
 
 __all__ = [
@@ -51,12 +52,14 @@ __all__ = [
     "collocation_matrices",
     "column_range",
     "get_lagrange_points",
+    "interpolation_matrix",
     "lagrange_prolongation_matrix",
     "lagrange_to_legendre_basis_transformation",
     "legendre_basis_matrix",
     "legendre_prolongation_matrix",
     "legendre_restriction_matrix",
     "load_vector",
+    "projection_matrix",
     "q_delta",
     "reference_blocks",
     "reference_nodes",

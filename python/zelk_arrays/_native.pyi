@@ -153,6 +153,22 @@ def weighted_time_mass_matrix(
     /,
 ) -> _CsrParts: ...
 def collocation_matrices(n: int, rule: int, /) -> tuple[memoryview, memoryview, memoryview, memoryview]: ...
+def space_transfer_matrix(
+    projection: bool,
+    source_is_legendre: bool,
+    source_degree: int,
+    source_family: int,
+    source_continuous: bool,
+    source_interval_major: bool,
+    target_is_legendre: bool,
+    target_degree: int,
+    target_family: int,
+    target_continuous: bool,
+    target_interval_major: bool,
+    source_points: npt.NDArray[np.float64],
+    target_points: npt.NDArray[np.float64],
+    /,
+) -> _CsrParts: ...
 def expansion_columns(
     degree: int,
     n_t: int,

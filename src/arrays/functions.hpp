@@ -43,6 +43,8 @@ PyObject* general_time_operator(PyObject* module, PyObject* const* args, Py_ssiz
 extern const char general_time_operator_doc[];
 PyObject* weighted_time_mass_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char weighted_time_mass_matrix_doc[];
+PyObject* space_transfer_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char space_transfer_matrix_doc[];
 PyObject* expansion_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char expansion_columns_doc[];
 PyObject* vector_levels(PyObject* module, PyObject* const* args, Py_ssize_t nargs);

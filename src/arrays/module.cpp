@@ -34,6 +34,7 @@ PyMethodDef methods[] = {
     {"time_operator_in_layout", as_method(time_operator_in_layout), METH_FASTCALL, time_operator_in_layout_doc},
     {"general_time_operator", as_method(general_time_operator), METH_FASTCALL, general_time_operator_doc},
     {"weighted_time_mass_matrix", as_method(weighted_time_mass_matrix), METH_FASTCALL, weighted_time_mass_matrix_doc},
+    {"space_transfer_matrix", as_method(space_transfer_matrix), METH_FASTCALL, space_transfer_matrix_doc},
     {"expansion_columns", as_method(expansion_columns), METH_FASTCALL, expansion_columns_doc},
     {"vector_levels", as_method(vector_levels), METH_FASTCALL, vector_levels_doc},
     {nullptr, nullptr, 0, nullptr},
