@@ -28,23 +28,26 @@ except ImportError:  # pragma: no cover - depends on the environment
     raise ImportError("zelk_arrays needs numpy: pip install numpy") from None
 
 from ._collocation import Collocation, collocation_matrices, q_delta
-from ._expansion import LegendreExpansion
+from ._expansion import Expansion, LegendreExpansion
 from ._grid import TimeGrid
 from ._legendre_transfers import legendre_prolongation_matrix, legendre_restriction_matrix
 from ._matrices import lagrange_prolongation_matrix, lagrange_to_legendre_basis_transformation, legendre_basis_matrix
 from ._nodes import reference_nodes
 from ._points import get_lagrange_points
 from ._ranges import column_range
+from ._space_functions import basis_matrix, trace_vector
 from ._spaces import LagrangeSpace, LegendreSpace
 from ._time_operators import time_derivative_matrix, time_jump_matrix, time_mass_matrix, time_quadrature
 from ._version import __version__ as __version__
 
 __all__ = [
     "Collocation",
+    "Expansion",
     "LagrangeSpace",
     "LegendreExpansion",
     "LegendreSpace",
     "TimeGrid",
+    "basis_matrix",
     "collocation_matrices",
     "column_range",
     "get_lagrange_points",
@@ -59,6 +62,7 @@ __all__ = [
     "time_jump_matrix",
     "time_mass_matrix",
     "time_quadrature",
+    "trace_vector",
 ]
 
 # Documented, pickled and shown under the package's own name, not the private module's.

@@ -33,6 +33,8 @@ PyMethodDef methods[] = {
     {"time_operator_in_layout", as_method(time_operator_in_layout), METH_FASTCALL, time_operator_in_layout_doc},
     {"general_time_operator", as_method(general_time_operator), METH_FASTCALL, general_time_operator_doc},
     {"expansion_columns", as_method(expansion_columns), METH_FASTCALL, expansion_columns_doc},
+    {"space_basis_matrix", as_method(space_basis_matrix), METH_FASTCALL, space_basis_matrix_doc},
+    {"space_expansion_values", as_method(space_expansion_values), METH_FASTCALL, space_expansion_values_doc},
     {"vector_levels", as_method(vector_levels), METH_FASTCALL, vector_levels_doc},
     {nullptr, nullptr, 0, nullptr},
 };

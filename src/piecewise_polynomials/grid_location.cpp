@@ -1,0 +1,101 @@
+// GridLocator: sub-interval and local coordinate of a time, for both one-sided limits.
+#include "piecewise_polynomials/grid_location.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "fault/fault.hpp"
+#include "piecewise_polynomials/time_grid_location.hpp"
+
+namespace zelk::piecewise_polynomials {
+
+namespace {
+
+double clamped(double x) noexcept
+{
+    if (x < -1.0) return -1.0;
+    if (x > 1.0) return 1.0;
+    return x;  // NaN passes unchanged
+}
+
+// The local coordinate of t on [left, right], in locate_time_with_length's
+// operand order; where left + right overflows, from halves.
+double local_coordinate(double left, double right, double t) noexcept
+{
+    const double s = left + right;
+    if (std::isinf(s)) [[unlikely]] {
+        const double half_left = left * 0.5;
+        const double half_right = right * 0.5;
+        const double d = t - (half_left + half_right);
+        return clamped(d / (half_right - half_left));
+    }
+    const double d = t - s / 2.0;
+    return clamped((d + d) / (right - left));
+}
+
+}  // namespace
+
+GridLocator::GridLocator(std::uint64_t n_t, double T, std::span<const double> points) noexcept
+    : n_t_(n_t), T_(T), h_(T / static_cast<double>(n_t)), points_(points)
+{
+}
+
+GridLocator GridLocator::uniform(std::uint64_t n_t, double T)
+{
+    if (n_t == 0) fail("a grid needs at least one sub-interval");
+    return GridLocator(n_t, T, {});
+}
+
+GridLocator GridLocator::from_points(std::span<const double> points)
+{
+    if (points.size() < 2) fail("a grid needs at least two points");
+    return GridLocator(points.size() - 1, points.back(), points);
+}
+
+double GridLocator::start() const noexcept
+{
+    return points_.empty() ? 0.0 : points_.front();
+}
+
+double GridLocator::end() const noexcept
+{
+    return points_.empty() ? T_ : points_.back();
+}
+
+double GridLocator::coordinate(std::uint64_t k, double t) const noexcept
+{
+    if (points_.empty()) {
+        const double left = h_ * static_cast<double>(k);
+        return local_coordinate(left, h_ + left, t);  // not h * (k + 1), as LegendreBasis
+    }
+    return local_coordinate(points_[k], points_[k + 1], t);
+}
+
+std::optional<Placement> GridLocator::locate(double t, Side side, std::uint64_t hint) const noexcept
+{
+    if (!(t >= start() && t <= end())) return std::nullopt;  // NaN too
+    if (side == Side::left && t == start()) return std::nullopt;
+    if (points_.empty()) {
+        // LegendreBasis's sub-interval; a left limit moves back from its left end.
+        const GridLocation at = locate_time_unbounded(h_, n_t_, t);
+        std::uint64_t k = at.k;
+        if (side == Side::left && k > 0 && t <= h_ * static_cast<double>(k)) --k;
+        const double x = k == at.k ? at.x : coordinate(k, t);
+        return Placement{k, x, h_};
+    }
+    const auto holds = [&](std::uint64_t k) {
+        if (side == Side::right) return points_[k] <= t && (t < points_[k + 1] || k + 1 == n_t_);
+        return points_[k] < t && t <= points_[k + 1];
+    };
+    std::uint64_t k = hint;
+    if (k >= n_t_ || !holds(k)) {
+        const auto first = points_.begin();
+        const auto bound = side == Side::right ? std::upper_bound(first, points_.end(), t)
+                                               : std::lower_bound(first, points_.end(), t);
+        k = static_cast<std::uint64_t>(bound - first) - 1;
+        if (k >= n_t_) k = n_t_ - 1;  // the end point, for side right
+    }
+    return Placement{k, coordinate(k, t), points_[k + 1] - points_[k]};
+}
+
+}  // namespace zelk::piecewise_polynomials
