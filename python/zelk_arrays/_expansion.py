@@ -10,7 +10,7 @@ import numpy.typing as npt
 
 from . import _native
 from ._results import _owned
-from ._space_functions import checked_space, is_left, native_space
+from ._space_functions import checked_space, is_left, is_uniform_legendre, native_space, within
 from ._spaces import LagrangeSpace, TimeSpace
 from ._validation import FloatArray, _count, _end_time, _float_array, _intervals, _unmasked
 
@@ -326,7 +326,7 @@ class Expansion:
     array([5., 5.])
     """
 
-    __slots__ = ("_arguments", "_coefficients", "_columns", "_flat", "_intervals", "_space", "_trailing")
+    __slots__ = ("_arguments", "_coefficients", "_columns", "_flat", "_intervals", "_space", "_trailing", "_uniform")
 
     def __init__(
         self, space: TimeSpace, coefficients: npt.ArrayLike, *, intervals: tuple[int, int] | range | None = None
@@ -350,6 +350,8 @@ class Expansion:
         self._trailing = values.shape[1:]
         self._columns = math.prod(self._trailing)
         self._arguments = native_space(space, k_begin, k_end)
+        # LegendreExpansion's own grid and layout: its kernels serve the right limits there, with the same bits.
+        self._uniform = is_uniform_legendre(space) and (k_begin, k_end) == (0, space.n_t)
 
     @property
     def space(self) -> TimeSpace:
@@ -382,6 +384,16 @@ class Expansion:
         if isinstance(times, _MaskedArray):
             return self._evaluate_masked(times, side, derivative)
         array = _float_array(times, "times")
+        flat = array.reshape(-1)
+        space = self._space
+        if self._uniform and not left and within(flat, space.T):
+            if self._columns == 1:
+                values = _native.expansion_values(space.degree, space.n_t, space.T, self._flat, flat, derivative)
+            else:
+                values = _native.expansion_columns(
+                    space.degree, space.n_t, space.T, self._flat, self._columns, flat, derivative
+                )
+            return _owned(values, np.float64).reshape(array.shape + self._trailing)
         k_begin, k_end = self._intervals
         values = _native.space_expansion_values(
             *self._arguments, k_begin, k_end, self._flat, self._columns, array.reshape(-1), left, derivative

@@ -102,6 +102,16 @@ def node_times(space: LagrangeSpace, k_begin: int, k_end: int) -> FloatArray:
     return inner.reshape(-1)
 
 
+def is_uniform_legendre(space: TimeSpace) -> bool:
+    """Whether the space is the uniform Legendre space that legendre_basis_matrix and LegendreExpansion serve."""
+    return isinstance(space, LegendreSpace) and space.layout != INTERVAL_MAJOR and other_points(space) is None
+
+
+def within(times: FloatArray, end: float) -> bool:
+    """Whether every time lies in [0, end] (NaN does not); the native side names the first that does not."""
+    return times.size > 0 and bool(times.min() >= 0.0) and bool(times.max() <= end)
+
+
 def native_space(space: TimeSpace, k_begin: int = 0, k_end: int | None = None) -> NativeSpace:
     """The nine leading native arguments of ``space`` on sub-intervals ``[k_begin, k_end)``."""
     if k_end is None:
@@ -215,6 +225,9 @@ def basis_matrix(space: TimeSpace, times: ArrayLike, *, derivative: bool = False
         array = array.reshape(1)
     if array.ndim != 1:
         raise ValueError(f"times must be a number or one-dimensional, got {array.ndim} dimensions")
+    if not left and is_uniform_legendre(space) and within(array, space.T):
+        # The uniform builder itself: the same bits, vectorised.
+        return _csr(_native.basis_matrix(space.degree, space.n_t, space.T, array, flag))
     return _csr(_native.space_basis_matrix(*native_space(space), array, left, flag))
 
 

@@ -1,7 +1,7 @@
 // GridLocator: sub-interval and local coordinate of a time, for both one-sided limits.
 #include "piecewise_polynomials/grid_location.hpp"
 
-#include <algorithm>
+#include <cstddef>
 #include <cmath>
 
 #include "fault/fault.hpp"
@@ -31,6 +31,33 @@ double local_coordinate(double left, double right, double t) noexcept
     }
     const double d = t - s / 2.0;
     return clamped((d + d) / (right - left));
+}
+
+// The last index i with points[i] <= t (points[0] <= t), or with points[i] < t
+// (points[0] < t): a search whose steps compile to conditional moves, since for
+// times in random order the branches of a plain binary search are guesses.
+std::uint64_t last_at_most(std::span<const double> points, double t) noexcept
+{
+    const double* base = points.data();
+    std::size_t n = points.size();
+    while (n > 1) {
+        const std::size_t half = n / 2;
+        base = base[half] <= t ? base + half : base;
+        n -= half;
+    }
+    return static_cast<std::uint64_t>(base - points.data());
+}
+
+std::uint64_t last_below(std::span<const double> points, double t) noexcept
+{
+    const double* base = points.data();
+    std::size_t n = points.size();
+    while (n > 1) {
+        const std::size_t half = n / 2;
+        base = base[half] < t ? base + half : base;
+        n -= half;
+    }
+    return static_cast<std::uint64_t>(base - points.data());
 }
 
 }  // namespace
@@ -89,10 +116,7 @@ std::optional<Placement> GridLocator::locate(double t, Side side, std::uint64_t 
     };
     std::uint64_t k = hint;
     if (k >= n_t_ || !holds(k)) {
-        const auto first = points_.begin();
-        const auto bound = side == Side::right ? std::upper_bound(first, points_.end(), t)
-                                               : std::lower_bound(first, points_.end(), t);
-        k = static_cast<std::uint64_t>(bound - first) - 1;
+        k = side == Side::right ? last_at_most(points_, t) : last_below(points_, t);
         if (k >= n_t_) k = n_t_ - 1;  // the end point, for side right
     }
     return Placement{k, coordinate(k, t), points_[k + 1] - points_[k]};
