@@ -204,15 +204,17 @@ def basis_matrix(space: TimeSpace, times: ArrayLike, *, derivative: bool = False
     --------
     >>> import zelk_arrays as za
     >>> space = za.LagrangeSpace(1, za.TimeGrid([0.0, 0.5, 2.0]), nodes="radau-right")
+    >>> space.points
+    array([0.16666667, 0.5       , 1.        , 2.        ])
     >>> za.basis_matrix(space, [0.25, 0.5, 2.0]).toarray()
-    array([[0., 1., 0., 0.],
-           [0., 1., 0., 0.],
-           [0., 0., 0., 1.]])
-    >>> za.basis_matrix(space, [0.5], side="left").toarray()
+    array([[ 0.75,  0.25,  0.  ,  0.  ],
+           [ 0.  ,  0.  ,  1.5 , -0.5 ],
+           [ 0.  ,  0.  ,  0.  ,  1.  ]])
+    >>> za.basis_matrix(space, [0.5], side="left").toarray()    # the node at 0.5 of sub-interval 0
     array([[0., 1., 0., 0.]])
     >>> legendre = za.LegendreSpace(1, za.TimeGrid([0.0, 0.5, 2.0]), layout="interval-major")
     >>> za.basis_matrix(legendre, [0.5, 2.0], side="left").toarray()
-    array([[0., 0., 1., 1.],
+    array([[1., 1., 0., 0.],
            [0., 0., 1., 1.]])
     >>> za.basis_matrix(legendre, [1.25], derivative=True).toarray()
     array([[0.        , 0.        , 0.        , 1.33333333]])

@@ -17,7 +17,7 @@ PyObject* space_basis_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
     return guarded("the matrix of basis_matrix(space, times)", [&] {
         expect_arguments("space_basis_matrix", nargs, 12);
-        const SpaceArguments space(args);
+        SpaceArguments space(args);
         const FloatInput times(args[9], "times");
         const Side side = side_arg(args[10]);
         const bool derivative = flag_arg(args[11]);
@@ -25,6 +25,7 @@ PyObject* space_basis_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
         const std::uint64_t nnz = checked_mul(count, checked_add(space.basis.degree, 1));
         CsrResult result(count, space.basis.columns(), nnz);
         const std::optional<TimeFault> fault = result.fill([&](const auto& rows) {
+            space.grid.prepare_for(count);
             return fill_space_basis_rows(space.basis, space.grid, times.values(), side, derivative, rows);
         });
         if (fault) raise_time_fault(*fault, times.values(), space, side);

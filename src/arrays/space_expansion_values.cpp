@@ -31,6 +31,7 @@ PyObject* space_expansion_values(PyObject*, PyObject* const* args, Py_ssize_t na
         std::optional<TimeFault> fault;
         {
             WithoutGil released;
+            space.grid.prepare_for(times.values().size());
             fault = evaluate_space_expansion(space.basis, space.grid, times.values(), side, derivative,
                                              coefficients.values(), columns, out.as<double>());
         }

@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cmath>
 
+#include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
+#include "fault/interrupt.hpp"
 #include "piecewise_polynomials/time_grid_location.hpp"
 
 namespace zelk::piecewise_polynomials {
@@ -89,6 +91,28 @@ double GridLocator::end() const noexcept
     return points_.empty() ? T_ : points_.back();
 }
 
+std::uint64_t GridLocator::bucket(double t) const noexcept
+{
+    const std::uint64_t b = saturating_floor_to_u64((t - points_.front()) * scale_);
+    return b < n_t_ ? b : n_t_ - 1;
+}
+
+void GridLocator::prepare_for(std::uint64_t count)
+{
+    // Below a quarter of a time per sub-interval the table would cost more than it saves.
+    if (points_.empty() || n_t_ < 64 || count < n_t_ / 4 || !last_in_.empty()) return;
+    last_in_ = reserved_vector<std::uint64_t>(n_t_);
+    // A span too wide for a double (inf) gives scale 0: one bucket, the whole grid.
+    scale_ = static_cast<double>(n_t_) / (points_.back() - points_.front());
+    std::uint64_t k = 0;
+    InterruptCountdown countdown;
+    for (std::uint64_t b = 0; b < n_t_; ++b) {
+        while (k + 1 < n_t_ && bucket(points_[k + 1]) <= b) ++k;
+        last_in_.push_back(k);
+        countdown.tick(1);
+    }
+}
+
 double GridLocator::coordinate(std::uint64_t k, double t) const noexcept
 {
     if (points_.empty()) {
@@ -116,7 +140,17 @@ std::optional<Placement> GridLocator::locate(double t, Side side, std::uint64_t 
     };
     std::uint64_t k = hint;
     if (k >= n_t_ || !holds(k)) {
-        k = side == Side::right ? last_at_most(points_, t) : last_below(points_, t);
+        // t's sub-interval k has t_k in t's bucket or an earlier one, and
+        // t_{k+1} in t's bucket or a later one (the bucket is monotone in t):
+        // so k lies between the last sub-intervals of the bucket before and of its own.
+        std::span<const double> candidates = points_;
+        std::uint64_t first = 0;
+        if (!last_in_.empty()) {
+            const std::uint64_t b = bucket(t);
+            first = b == 0 ? 0 : last_in_[b - 1];
+            candidates = points_.subspan(first, last_in_[b] - first + 1);
+        }
+        k = first + (side == Side::right ? last_at_most(candidates, t) : last_below(candidates, t));
         if (k >= n_t_) k = n_t_ - 1;  // the end point, for side right
     }
     return Placement{k, coordinate(k, t), points_[k + 1] - points_[k]};

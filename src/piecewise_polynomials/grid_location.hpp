@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace zelk::piecewise_polynomials {
 
@@ -30,6 +31,13 @@ public:
     // search, starting from the previous time's sub-interval.
     static GridLocator from_points(std::span<const double> points);
 
+    // For a batch of `count` times on a grid given by its points: when the
+    // batch is large against the grid, a table of n_t equal buckets of
+    // [start, end], each with the sub-intervals it can meet, so that a time in
+    // random order is found by a search over a bucket instead of the grid.
+    // Changes no placement. Polls for interrupts.
+    void prepare_for(std::uint64_t count);
+
     std::uint64_t n_t() const noexcept { return n_t_; }
     double start() const noexcept;
     double end() const noexcept;
@@ -42,11 +50,17 @@ public:
 private:
     GridLocator(std::uint64_t n_t, double T, std::span<const double> points) noexcept;
     double coordinate(std::uint64_t k, double t) const noexcept;
+    std::uint64_t bucket(double t) const noexcept;
 
     std::uint64_t n_t_;
     double T_;
     double h_;
     std::span<const double> points_;  // empty for the uniform grid
+    // Bucket b holds the times t with floor((t - start) * scale) = b (the
+    // last bucket also those beyond); last_in_[b] is the last sub-interval k
+    // whose point t_k falls in bucket b or an earlier one. Empty until prepared.
+    std::vector<std::uint64_t> last_in_;
+    double scale_ = 0.0;
 };
 
 }  // namespace zelk::piecewise_polynomials

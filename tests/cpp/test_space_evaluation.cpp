@@ -78,3 +78,30 @@ TEST(SpaceBasis, ChecksItsSizes)
     EXPECT_EQ(GridLocator::uniform(3, 1.0).n_t(), 3u);
     EXPECT_EQ(fault_message([] { GridLocator::from_points(std::vector<double>{1.0}); }), "a grid needs at least two points");
 }
+
+TEST(GridLocator, BucketsPlaceEveryTimeAsTheSearchDoes)
+{
+    // A graded grid with a far outlier: most buckets are empty, one holds most points.
+    std::vector<double> points;
+    for (int k = 0; k <= 300; ++k) points.push_back(k * k * 1e-4);
+    points.push_back(1e6);
+    GridLocator plain = GridLocator::from_points(points);
+    GridLocator prepared = GridLocator::from_points(points);
+    prepared.prepare_for(points.size());
+    std::mt19937_64 random(3);
+    std::uniform_real_distribution<double> time(0.0, 10.0);
+    for (int r = 0; r < 3000; ++r) {
+        const double t = r < static_cast<int>(points.size()) ? points[static_cast<std::size_t>(r)] : time(random);
+        for (Side side : {Side::right, Side::left}) {
+            const auto expected = plain.locate(t, side);
+            const auto got = prepared.locate(t, side, 5);
+            ASSERT_EQ(expected.has_value(), got.has_value());
+            if (!expected) continue;
+            EXPECT_EQ(got->k, expected->k);
+            EXPECT_EQ(got->x, expected->x);
+            EXPECT_TRUE(side == Side::right ? points[got->k] <= t : points[got->k] < t);
+            EXPECT_TRUE(side == Side::right ? (t < points[got->k + 1] || got->k + 1 == points.size() - 1)
+                                            : t <= points[got->k + 1]);
+        }
+    }
+}
