@@ -11,7 +11,7 @@ import numpy.typing as npt
 from . import _native
 from ._results import _owned
 from ._space_functions import checked_space, is_left, is_uniform_legendre, native_space, within
-from ._spaces import LagrangeSpace, TimeSpace
+from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace
 from ._validation import FloatArray, _count, _end_time, _float_array, _intervals, _unmasked
 
 _MaskedArray = np.ma.MaskedArray
@@ -274,15 +274,6 @@ class Expansion:
         The sub-intervals ``[k_begin, k_end)`` held, as a pair or a range of
         step 1, at least one; all by default.
 
-    Attributes
-    ----------
-    space : LagrangeSpace or LegendreSpace
-        The space.
-    coefficients : numpy.ndarray
-        The read-only float64 coefficients, of the shape given.
-    intervals : tuple of two ints
-        ``(k_begin, k_end)``, the sub-intervals held; ``(0, n_t)`` for the whole grid.
-
     Raises
     ------
     TypeError
@@ -329,7 +320,7 @@ class Expansion:
     __slots__ = ("_arguments", "_coefficients", "_columns", "_flat", "_intervals", "_space", "_trailing", "_uniform")
 
     def __init__(
-        self, space: TimeSpace, coefficients: npt.ArrayLike, *, intervals: tuple[int, int] | range | None = None
+        self, space: LagrangeSpace | LegendreSpace, coefficients: npt.ArrayLike, *, intervals: tuple[int, int] | range | None = None
     ) -> None:
         self._space = checked_space(space)
         k_begin, k_end = _intervals(intervals, space.n_t)
@@ -354,7 +345,7 @@ class Expansion:
         self._uniform = is_uniform_legendre(space) and (k_begin, k_end) == (0, space.n_t)
 
     @property
-    def space(self) -> TimeSpace:
+    def space(self) -> LagrangeSpace | LegendreSpace:
         """The space whose basis the coefficients are in."""
         return self._space
 

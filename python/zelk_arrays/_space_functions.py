@@ -131,7 +131,7 @@ def native_space(space: TimeSpace, k_begin: int = 0, k_end: int | None = None) -
     )  # fmt: skip
 
 
-def basis_matrix(space: TimeSpace, times: ArrayLike, *, derivative: bool = False, side: str = "right") -> csr_array:
+def basis_matrix(space: LagrangeSpace | LegendreSpace, times: ArrayLike, *, derivative: bool = False, side: str = "right") -> csr_array:
     """A space's basis functions (or their time derivatives) at many times.
 
     Works for every space on every grid: :class:`LegendreSpace` in either
@@ -233,7 +233,7 @@ def basis_matrix(space: TimeSpace, times: ArrayLike, *, derivative: bool = False
     return _csr(_native.space_basis_matrix(*native_space(space), array, left, flag))
 
 
-def trace_vector(space: TimeSpace, t: float, side: str = "right") -> FloatArray:
+def trace_vector(space: LagrangeSpace | LegendreSpace, t: float, side: str = "right") -> FloatArray:
     """The values of all of a space's basis functions at one time t.
 
     ``trace_vector(space, 0.0)`` holds v_i(0+), the vector of an initial
