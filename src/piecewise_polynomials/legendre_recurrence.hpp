@@ -11,6 +11,16 @@ namespace zelk::piecewise_polynomials {
 // (legendre_basis.cpp), operand for operand, so an expansion formed from these
 // values has the same bits as LegendreBasis gives on its uniform grid.
 
+// v / (j + 1), the recurrence's division: by the exact reciprocal where j + 1 is
+// a power of two, which rounds the same exact quotient once (the same bits),
+// and by division elsewhere.
+inline double divide_by_successor(double v, std::size_t j) noexcept
+{
+    const double divisor = static_cast<double>(j) + 1.0;
+    if (((j + 1) & j) == 0) return v * (1.0 / divisor);
+    return v / divisor;
+}
+
 // Beyond this |x| the derivatives come from the recurrence that is exact at +-1.
 inline constexpr double legendre_near_end = 1.0 - 0x1p-6;
 
@@ -27,7 +37,7 @@ inline void legendre_values(double x, std::span<double> values) noexcept
     for (std::size_t j = 1; j + 1 < n; ++j) {
         const double jd = static_cast<double>(j);
         const double two_j_plus_one = (jd + jd) + 1.0;
-        const double next = ((two_j_plus_one * x) * cur - prev * jd) / (jd + 1.0);
+        const double next = divide_by_successor((two_j_plus_one * x) * cur - prev * jd, j);
         values[j + 1] = next;
         prev = cur;
         cur = next;
@@ -52,7 +62,7 @@ inline void legendre_derivatives(double x, std::span<double> values) noexcept
             const double two_j_plus_one = (jd + jd) + 1.0;
             const double d_next = d_prev + two_j_plus_one * cur;
             values[j + 1] = d_next;
-            const double next = ((two_j_plus_one * x) * cur - prev * jd) / (jd + 1.0);
+            const double next = divide_by_successor((two_j_plus_one * x) * cur - prev * jd, j);
             prev = cur;
             cur = next;
             d_prev = d_cur;
@@ -65,7 +75,7 @@ inline void legendre_derivatives(double x, std::span<double> values) noexcept
     for (std::size_t j = 1; j + 1 < n; ++j) {
         const double jd = static_cast<double>(j);
         const double two_j_plus_one = (jd + jd) + 1.0;
-        const double next = ((two_j_plus_one * x) * cur - prev * jd) / (jd + 1.0);
+        const double next = divide_by_successor((two_j_plus_one * x) * cur - prev * jd, j);
         values[j + 1] = ((x * next - cur) * static_cast<double>(j + 1)) / denominator;
         prev = cur;
         cur = next;

@@ -152,8 +152,11 @@ std::optional<TimeFault> fill_space_basis_rows(const SpaceBasis& basis, const Gr
         values.fill(at, t, derivative);
         const std::span<const double> v = values.values();
         const std::uint64_t first = r * local;
+        // Columns run at a fixed step within a row: c apart polynomial-major, adjacent otherwise.
+        const std::uint64_t column = basis.column(at.k, 0);
+        const std::uint64_t step = basis.column(at.k, local > 1 ? 1 : 0) - column;
         for (std::uint64_t i = 0; i < local; ++i) {
-            out.col_indices[first + i] = static_cast<Index>(basis.column(at.k, i));
+            out.col_indices[first + i] = static_cast<Index>(column + i * step);
             // Each Legendre derivative scaled on its own, as LegendreBasis's rows are.
             out.values[first + i] = scaled ? (v[i] + v[i]) / at.width : v[i];
         }
@@ -193,8 +196,10 @@ std::optional<TimeFault> evaluate_space_expansion(const SpaceBasis& basis, const
             return;
         }
         for (std::uint64_t c = 0; c < columns; ++c) sums[c] = -0.0;
+        const std::uint64_t column = basis.column(at.k, 0);
+        const std::uint64_t step = basis.column(at.k, local > 1 ? 1 : 0) - column;
         for (std::uint64_t i = 0; i < local; ++i) {
-            const double* row = coefficients.data() + basis.column(at.k, i) * columns;
+            const double* row = coefficients.data() + (column + i * step) * columns;
             for (std::uint64_t c = 0; c < columns; ++c) sums[c] = sums[c] + v[i] * row[c];
         }
         if (scaled) {
