@@ -28,7 +28,7 @@ except ImportError:  # pragma: no cover - depends on the environment
     raise ImportError("zelk_arrays needs numpy: pip install numpy") from None
 
 from ._collocation import Collocation, collocation_matrices, q_delta
-from ._expansion import LegendreExpansion
+from ._expansion import Expansion, LegendreExpansion
 from ._grid import TimeGrid
 from ._loads import load_vector
 from ._legendre_transfers import legendre_prolongation_matrix, legendre_restriction_matrix
@@ -37,6 +37,7 @@ from ._nodes import reference_nodes
 from ._points import get_lagrange_points
 from ._ranges import column_range
 from ._slabs import SlabBlocks, reference_blocks, slab_blocks
+from ._space_functions import basis_matrix, trace_vector
 from ._spaces import LagrangeSpace, LegendreSpace
 from ._time_operators import time_derivative_matrix, time_jump_matrix, time_mass_matrix, time_quadrature
 from ._transfers import interpolation_matrix, projection_matrix
@@ -44,11 +45,13 @@ from ._version import __version__ as __version__
 
 __all__ = [
     "Collocation",
+    "Expansion",
     "LagrangeSpace",
     "LegendreExpansion",
     "LegendreSpace",
     "SlabBlocks",
     "TimeGrid",
+    "basis_matrix",
     "collocation_matrices",
     "column_range",
     "get_lagrange_points",
@@ -68,6 +71,7 @@ __all__ = [
     "time_jump_matrix",
     "time_mass_matrix",
     "time_quadrature",
+    "trace_vector",
 ]
 
 # Documented, pickled and shown under the package's own name, not the private module's.

@@ -179,4 +179,38 @@ def expansion_columns(
     derivative: bool,
     /,
 ) -> memoryview: ...
+def space_basis_matrix(
+    kind: int,
+    degree: int,
+    n_t: int,
+    T: float,
+    points: npt.NDArray[np.float64],
+    nodes: npt.NDArray[np.float64],
+    weights: npt.NDArray[np.float64],
+    differentiation: npt.NDArray[np.float64],
+    stride: int,
+    times: npt.NDArray[np.float64],
+    left: bool,
+    derivative: bool,
+    /,
+) -> _CsrParts: ...
+def space_expansion_values(
+    kind: int,
+    degree: int,
+    n_t: int,
+    T: float,
+    points: npt.NDArray[np.float64],
+    nodes: npt.NDArray[np.float64],
+    weights: npt.NDArray[np.float64],
+    differentiation: npt.NDArray[np.float64],
+    stride: int,
+    k_begin: int,
+    k_end: int,
+    coefficients: npt.NDArray[np.float64],
+    columns: int,
+    times: npt.NDArray[np.float64],
+    left: bool,
+    derivative: bool,
+    /,
+) -> memoryview: ...
 def vector_levels() -> tuple[str, list[str]]: ...

@@ -47,6 +47,10 @@ PyObject* space_transfer_matrix(PyObject* module, PyObject* const* args, Py_ssiz
 extern const char space_transfer_matrix_doc[];
 PyObject* expansion_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char expansion_columns_doc[];
+PyObject* space_basis_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char space_basis_matrix_doc[];
+PyObject* space_expansion_values(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char space_expansion_values_doc[];
 PyObject* vector_levels(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char vector_levels_doc[];
 

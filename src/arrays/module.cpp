@@ -36,6 +36,8 @@ PyMethodDef methods[] = {
     {"weighted_time_mass_matrix", as_method(weighted_time_mass_matrix), METH_FASTCALL, weighted_time_mass_matrix_doc},
     {"space_transfer_matrix", as_method(space_transfer_matrix), METH_FASTCALL, space_transfer_matrix_doc},
     {"expansion_columns", as_method(expansion_columns), METH_FASTCALL, expansion_columns_doc},
+    {"space_basis_matrix", as_method(space_basis_matrix), METH_FASTCALL, space_basis_matrix_doc},
+    {"space_expansion_values", as_method(space_expansion_values), METH_FASTCALL, space_expansion_values_doc},
     {"vector_levels", as_method(vector_levels), METH_FASTCALL, vector_levels_doc},
     {nullptr, nullptr, 0, nullptr},
 };
