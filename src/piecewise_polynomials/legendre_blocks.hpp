@@ -38,32 +38,43 @@ inline void check_table(const linear_algebra::DenseMatrixView& table, std::uint6
     }
 }
 
-// k and x of locate_time_unbounded for each time, in arithmetic that
+// k and x of locate_time_unbounded for one time, in arithmetic that
 // vectorises: the saturating floor and the clamp to n_t - 1 become a clamp of
 // q = t / h to [0, n_t - 1] (NaN to 0) and a truncation, which pick the same
 // k whenever n_t - 1 is a double exactly. Index is wide enough for n_t - 1.
+// Exact only where h * n_t < 2^1022 (see no_overflow); locate_block mends the rest.
+template <class Index>
+ZELK_KERNEL void locate_lane(double h, double last, double t, Index& k, double& x)
+{
+    const double q = t / h;
+    double clamped = q >= 0.0 ? q : 0.0;
+    clamped = clamped < last ? clamped : last;
+    const Index kr = static_cast<Index>(clamped);
+    const double left = h * static_cast<double>(kr);
+    const double right = h + left;  // not h * (k + 1): they can differ in the last bit
+    const double s = left + right;
+    const double d = t - s / 2.0;
+    double xr = (d + d) / (right - left);  // the computed width, not h
+    xr = xr < -1.0 ? -1.0 : xr;
+    xr = xr > 1.0 ? 1.0 : xr;  // NaN passes unchanged
+    k = kr;
+    x = xr;
+}
+
+// Whether no midpoint left + right of the grid overflows.
+inline bool no_overflow(double h, double last)
+{
+    return std::fabs(h) * (last + 1.0) < 0x1p1022;
+}
+
+// locate_lane for each time of a block.
 template <class Index>
 ZELK_KERNEL void locate_block(double h, double last, const double* times, std::size_t n, Index* k, double* x)
 {
-    for (std::size_t r = 0; r < n; ++r) {
-        const double t = times[r];
-        const double q = t / h;
-        double clamped = q >= 0.0 ? q : 0.0;
-        clamped = clamped < last ? clamped : last;
-        const Index kr = static_cast<Index>(clamped);
-        const double left = h * static_cast<double>(kr);
-        const double right = h + left;  // not h * (k + 1): they can differ in the last bit
-        const double s = left + right;
-        const double d = t - s / 2.0;
-        double xr = (d + d) / (right - left);  // the computed width, not h
-        xr = xr < -1.0 ? -1.0 : xr;
-        xr = xr > 1.0 ? 1.0 : xr;  // NaN passes unchanged
-        k[r] = kr;
-        x[r] = xr;
-    }
+    for (std::size_t r = 0; r < n; ++r) locate_lane(h, last, times[r], k[r], x[r]);
     // Grids beyond half the largest double: the midpoints that overflowed
     // are taken from halves, as locate_time_unbounded does.
-    if (!(std::fabs(h) * (last + 1.0) < 0x1p1022)) {
+    if (!no_overflow(h, last)) {
         for (std::size_t r = 0; r < n; ++r) {
             const double left = h * static_cast<double>(k[r]);
             if (std::isinf(left + (h + left))) x[r] = halved_coordinate(h, left, times[r]);
@@ -71,18 +82,16 @@ ZELK_KERNEL void locate_block(double h, double last, const double* times, std::s
     }
 }
 
-// Whether every lane of a located block lies in one sub-interval (always so
-// for sorted times, but for the blocks that straddle an end).
+// Whether every lane of a located block lies in one sub-interval (as for
+// most blocks of sorted times). Random times differ at once, so the scan
+// stops at the first difference.
 template <class Index>
 ZELK_KERNEL bool one_interval(const Index* k, std::size_t n)
 {
-    Index low = k[0];
-    Index high = k[0];
     for (std::size_t r = 1; r < n; ++r) {
-        low = k[r] < low ? k[r] : low;
-        high = k[r] > high ? k[r] : high;
+        if (k[r] != k[0]) return false;
     }
-    return low == high;
+    return true;
 }
 
 }  // namespace zelk::piecewise_polynomials

@@ -29,41 +29,54 @@ template <class Coefficient>
 ZELK_KERNEL void sum_lanes(std::uint64_t degree, double h, const double* x, std::size_t n, bool derivative,
                            Coefficient&& coefficient, double* out)
 {
+    // Each lane's sum starts from -0.0 with its first term (i is a constant there).
     double sum[block_size];
-    for (std::size_t r = 0; r < n; ++r) sum[r] = -0.0;
     if (!derivative) {
         legendre_value_block<block_size>(x, n, degree, [&](std::uint64_t i, std::size_t r, double p) {
-            sum[r] = sum[r] + p * coefficient(i, r);
+            sum[r] = (i == 0 ? -0.0 : sum[r]) + p * coefficient(i, r);
         });
         for (std::size_t r = 0; r < n; ++r) out[r] = sum[r];
         return;
     }
     legendre_slope_block<Slopes::closed_inside, block_size>(
-        x, n, degree, [&](std::uint64_t i, std::size_t r, double, double dp) { sum[r] = sum[r] + dp * coefficient(i, r); });
+        x, n, degree, [&](std::uint64_t i, std::size_t r, double, double dp) {
+            sum[r] = (i == 0 ? -0.0 : sum[r]) + dp * coefficient(i, r);
+        });
     // dx/dt = 2 / h, applied once to the whole sum.
     for (std::size_t r = 0; r < n; ++r) out[r] = (sum[r] + sum[r]) / h;
 }
 
 // The expansion at a located block, reading its coefficients the cheapest
-// way with the same values: one row for a block in one sub-interval (sorted
-// times), the rows gathered into lanes, or the table in place.
+// way with the same values: up to degree 15 the block's coefficients are
+// laid out in lanes first, from one row for a block in one sub-interval (as
+// with sorted times) or, from degree 2, gathered from the lanes' rows;
+// otherwise the table is read in place.
 template <class Index>
 ZELK_KERNEL void sum_block(const DenseMatrixView& table, std::uint64_t degree, double h, const Index* k,
                            const double* x, std::size_t n, bool derivative, double* out)
 {
-    if (one_interval(k, n)) {
-        const std::uint64_t row = static_cast<std::uint64_t>(k[0]);
-        sum_lanes(degree, h, x, n, derivative, [&](std::uint64_t i, std::size_t) { return table(row, i); }, out);
-    } else if (degree >= 2 && degree < gathered_columns) {
+    if (degree < gathered_columns) {
         double gathered[gathered_columns][block_size];
-        for (std::size_t r = 0; r < n; ++r) {
-            for (std::uint64_t i = 0; i <= degree; ++i) gathered[i][r] = table(static_cast<std::uint64_t>(k[r]), i);
+        if (one_interval(k, n)) {
+            const std::uint64_t row = static_cast<std::uint64_t>(k[0]);
+            for (std::uint64_t i = 0; i <= degree; ++i) {
+                const double a = table(row, i);
+                for (std::size_t r = 0; r < n; ++r) gathered[i][r] = a;
+            }
+        } else if (degree >= 2) {
+            for (std::size_t r = 0; r < n; ++r) {
+                for (std::uint64_t i = 0; i <= degree; ++i) gathered[i][r] = table(static_cast<std::uint64_t>(k[r]), i);
+            }
+        } else {
+            sum_lanes(degree, h, x, n, derivative,
+                      [&](std::uint64_t i, std::size_t r) { return table(static_cast<std::uint64_t>(k[r]), i); }, out);
+            return;
         }
         sum_lanes(degree, h, x, n, derivative, [&](std::uint64_t i, std::size_t r) { return gathered[i][r]; }, out);
-    } else {
-        sum_lanes(degree, h, x, n, derivative,
-                  [&](std::uint64_t i, std::size_t r) { return table(static_cast<std::uint64_t>(k[r]), i); }, out);
+        return;
     }
+    sum_lanes(degree, h, x, n, derivative,
+              [&](std::uint64_t i, std::size_t r) { return table(static_cast<std::uint64_t>(k[r]), i); }, out);
 }
 
 // evaluate_many's loop over blocks, run in the clone of the active vector
