@@ -8,6 +8,7 @@
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
 #include "linear_algebra/dense_inverse.hpp"
+#include "piecewise_polynomials/legendre_kernels.hpp"
 
 namespace zelk::piecewise_polynomials {
 
@@ -49,17 +50,7 @@ DenseMatrix legendre_vandermonde(std::uint64_t degree)
     for (std::uint64_t i = 0; i < n; ++i) {
         countdown.tick(n);
         const double xi = -1.0 + ((1.0 - (-1.0)) * static_cast<double>(i)) / d;
-        a(0, i) = 1.0;
-        a(1, i) = xi;
-        // P_{k+1} = (P_k * (xi * ((k + k) + 1)) - P_{k-1} * k) / (k + 1), one rounding per step.
-        for (std::uint64_t k = 1; k < degree; ++k) {
-            const double dk = static_cast<double>(k);
-            const double s = (dk + dk) + 1.0;
-            const double t1 = xi * s;
-            const double t2 = a(k, i) * t1;
-            const double t3 = a(k - 1, i) * dk;
-            a(k + 1, i) = (t2 - t3) / (dk + 1.0);
-        }
+        for_each_legendre_value(xi, degree, [&](std::uint64_t j, double p) { a(j, i) = p; });
     }
     return a;
 }

@@ -52,7 +52,7 @@ struct LegendreBasis {
 
     // out[r] = evaluate(times[r], legendre_vals), or evaluate_derivative, for
     // every r; times and out have the same length (a fault otherwise). Polls
-    // for interrupts.
+    // for interrupts. Defined, with fill_basis_rows, in legendre_dispatch.cpp.
     void evaluate_many(std::span<const double> times, const linear_algebra::DenseMatrixView& legendre_vals,
                        bool derivative, std::span<double> out) const;
 

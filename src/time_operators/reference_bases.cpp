@@ -1,9 +1,10 @@
-// Legendre polynomials by their three-term recurrence and equidistant Lagrange polynomials in product form.
+// Legendre polynomials by the shared recurrence kernel and equidistant Lagrange polynomials in product form.
 #include "time_operators/reference_bases.hpp"
 
 #include <vector>
 
 #include "fault/checked_size.hpp"
+#include "piecewise_polynomials/legendre_kernels.hpp"
 
 namespace zelk::time_operators {
 
@@ -11,18 +12,11 @@ void legendre_values(DoubleDouble x, std::span<DoubleDouble> values, std::span<D
 {
     const std::size_t count = values.size();
     if (count == 0) return;
-    values[0] = 1.0;
-    derivatives[0] = 0.0;
-    if (count == 1) return;
-    values[1] = x;
-    derivatives[1] = 1.0;
-    for (std::size_t n = 1; n + 1 < count; ++n) {
-        const DoubleDouble dn = DoubleDouble::from_u64(n);
-        const DoubleDouble odd = DoubleDouble::from_u64(2 * n + 1);
-        // (n + 1) P_{n+1} = (2n + 1) x P_n - n P_{n-1};  P'_{n+1} = P'_{n-1} + (2n + 1) P_n.
-        values[n + 1] = (odd * x * values[n] - dn * values[n - 1]) / DoubleDouble::from_u64(n + 1);
-        derivatives[n + 1] = derivatives[n - 1] + odd * values[n];
-    }
+    piecewise_polynomials::legendre_slope_block<piecewise_polynomials::Slopes::recurrence, 1>(
+        &x, 1, count - 1, [&](std::uint64_t i, std::size_t, DoubleDouble p, DoubleDouble dp) {
+            values[i] = p;
+            derivatives[i] = dp;
+        });
 }
 
 namespace {
