@@ -7,7 +7,7 @@
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
-#include "piecewise_polynomials/legendre_recurrence.hpp"
+#include "piecewise_polynomials/legendre_kernels.hpp"
 
 namespace zelk::piecewise_polynomials {
 
@@ -66,10 +66,12 @@ public:
     std::uint64_t fill(const Placement& at, double t, bool derivative)
     {
         if (basis_.kind != SpaceKind::lagrange) {
+            // values_ holds degree + 1 entries (it is never empty).
+            double* out = values_.data();
             if (derivative) {
-                legendre_derivatives(at.x, values_);
+                for_each_legendre_derivative(at.x, basis_.degree, [out](std::uint64_t i, double dp) { out[i] = dp; });
             } else {
-                legendre_values(at.x, values_);
+                for_each_legendre_value(at.x, basis_.degree, [out](std::uint64_t i, double p) { out[i] = p; });
             }
             return no_node;
         }
