@@ -420,7 +420,7 @@ class LegendreSpace(_TimeSpace):
 
 
 def _restore(cls: type[_TimeSpace], args: tuple[object, ...], keywords: dict[str, object]) -> _TimeSpace:
-    return cls(*args, **keywords)  # type: ignore[arg-type]
+    return cls(*args, **keywords)  # type: ignore[arg-type]  # the arguments its own __reduce__ saved
 
 
 TimeSpace = LagrangeSpace | LegendreSpace
@@ -434,8 +434,8 @@ def same_grid(a: _TimeSpace, b: _TimeSpace) -> bool:
 def grid_description(space: _TimeSpace) -> str:
     """The grid in words, without making the points of a uniform one."""
     if space._grid is not None:  # noqa: SLF001 - the module's own field
-        return repr(space._grid)  # noqa: SLF001
-    return f"n_t={space._n_t}, T={space._T!r}"  # noqa: SLF001
+        return repr(space._grid)  # noqa: SLF001 - the module's own field
+    return f"n_t={space._n_t}, T={space._T!r}"  # noqa: SLF001 - the module's own fields
 
 
 def other_points(space: _TimeSpace) -> FloatArray | None:
