@@ -1,4 +1,5 @@
 """Sphinx directive that documents zelk from its type stubs, whose docstrings are the module's manual."""
+
 from __future__ import annotations
 
 import ast

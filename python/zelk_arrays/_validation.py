@@ -63,7 +63,7 @@ def _end_time(value: object, *divisors: int) -> float:
     The divisors are the number of grid steps, n_t (times the degree for
     the Lagrange points); a step below 2**-1022 underflows or loses bits.
     """
-    T = _real(value, "T")  # noqa: N806 - the grid's own name
+    T = _real(value, "T")
     if not (math.isfinite(T) and T > 0.0):
         raise ValueError(f"T must be positive and finite, got {T!r}")
     steps = math.prod(d for d in divisors if d > 0)

@@ -138,8 +138,7 @@ inline void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&&
 // each entry scaled on its own (unlike evaluate_derivative).
 // `unbounded` locates as zelk_arrays does (see locate_time_unbounded).
 template <class Visit>
-inline void for_each_basis_entry(const LegendreBasis& basis, double t, bool derivative, bool unbounded,
-                                 Visit&& visit)
+inline void for_each_basis_entry(const LegendreBasis& basis, double t, bool derivative, bool unbounded, Visit&& visit)
 {
     const GridLocation at = unbounded ? locate_time_unbounded(basis.h, basis.n_t, t)
                                       : locate_time_with_length(basis.h, basis.n_t, t);
@@ -148,8 +147,7 @@ inline void for_each_basis_entry(const LegendreBasis& basis, double t, bool deri
             visit(at.k + i * basis.n_t, (dp + dp) / at.h);
         });
     } else {
-        for_each_legendre_value(at.x, basis.degree,
-                                [&](std::uint64_t i, double p) { visit(at.k + i * basis.n_t, p); });
+        for_each_legendre_value(at.x, basis.degree, [&](std::uint64_t i, double p) { visit(at.k + i * basis.n_t, p); });
     }
 }
 
@@ -337,8 +335,8 @@ void evaluate_blocks_huge(const LegendreBasis& basis, std::span<const double> ti
 // at a time as evaluate_blocks: row r holds the entries of
 // for_each_basis_entry, P_i or (P_i' + P_i') / h at column k + i * n_t.
 template <class Index, class Out>
-ZELK_KERNEL void fill_basis_blocks(const LegendreBasis* basis, const double* times, std::size_t count,
-                                   bool derivative, Out* offsets, Out* columns, double* values)
+ZELK_KERNEL void fill_basis_blocks(const LegendreBasis* basis, const double* times, std::size_t count, bool derivative,
+                                   Out* offsets, Out* columns, double* values)
 {
     const std::uint64_t degree = basis->degree;
     const std::uint64_t n_t = basis->n_t;
@@ -474,8 +472,8 @@ std::vector<double> LegendreBasis::evaluate_all_basis_function_derivatives(doubl
     return values;
 }
 
-void LegendreBasis::evaluate_many(std::span<const double> times, const DenseMatrixView& legendre_vals,
-                                  bool derivative, std::span<double> out) const
+void LegendreBasis::evaluate_many(std::span<const double> times, const DenseMatrixView& legendre_vals, bool derivative,
+                                  std::span<double> out) const
 {
     require_intervals(n_t);
     check_equal(out.size(), times.size(), "evaluation output and times differ in length");

@@ -1,4 +1,5 @@
 """Type-checked with mypy --strict (make typecheck): what the stubs must accept and reject."""
+
 import array
 
 import numpy as np
