@@ -72,7 +72,7 @@ gtest:
 
 cpp-test: gtest $(TOOLS)
 	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
-	  -DZELK_BUILD_TESTS=ON -DZELK_BUILD_EXTENSION=OFF >/dev/null
+	  -DZELK_BUILD_TESTS=ON -DZELK_BUILD_EXTENSION=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 	$(VENV)/bin/cmake --build $(CPP_BUILD) -j $(JOBS)
 	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure -j $(JOBS)
 
