@@ -24,7 +24,32 @@ demo: install
 
 -include mk/*.mk
 
-test: gtest install cpp-test $(TEST_STEPS) python-test
+# The stages of `make test`, run one after another in this order; the run closes with a table of each
+# stage's wall and CPU time (mk/stage_clock.py), also when a stage fails.
+TEST_STAGES = gtest install cpp-test $(TEST_STEPS) python-test
+TEST_TIMES  := build/test-times.tsv
+STAGE_CLOCK  = $(PYTHON) mk/stage_clock.py $(TEST_TIMES)
+
+test:
+	@mkdir -p build && rm -f $(TEST_TIMES)
+	@$(MAKE) --no-print-directory test-stages; status=$$?; \
+	  [ $$status -eq 0 ] || $(STAGE_CLOCK) mark "(the stage that failed)" $$$$; \
+	  $(STAGE_CLOCK) table; exit $$status
+
+# One make for all stages, so that what several need (install) is done once; each stage's mark waits for
+# the one before it and for the stage, and takes make's clock ($$PPID is make).
+.PHONY: test-stages stage-start $(addprefix stage-done-,$(TEST_STAGES))
+stage-start:
+	@$(STAGE_CLOCK) mark start $$PPID
+
+define stage_rule
+stage-done-$(2): $(1) $(2)
+	@$$(STAGE_CLOCK) mark $(2) $$$$PPID
+endef
+$(foreach i,$(shell seq $(words $(TEST_STAGES))),$(eval $(call stage_rule,$(if $(filter 1,$(i)),stage-start,\
+  stage-done-$(word $(shell expr $(i) - 1),$(TEST_STAGES))),$(word $(i),$(TEST_STAGES)))))
+
+test-stages: stage-done-$(lastword $(TEST_STAGES))
 
 $(PY):
 	$(PYTHON) -m venv $(VENV)
@@ -48,7 +73,7 @@ gtest:
 
 cpp-test: gtest $(TOOLS)
 	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
-	  -DZELK_BUILD_TESTS=ON -DZELK_BUILD_EXTENSION=OFF >/dev/null
+	  -DZELK_BUILD_TESTS=ON -DZELK_BUILD_EXTENSION=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 	$(VENV)/bin/cmake --build $(CPP_BUILD) -j $(JOBS)
 	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure -j $(JOBS)
 

@@ -147,8 +147,10 @@ def matrices_and_points():
         ours = best["zelk_arrays"]
         peak = min(r["peak"] for r in runs["zelk_arrays"])
         returned = runs["zelk_arrays"][0]["bytes"]
-        print(f"{job}: zelk_arrays {ours:.4f} s, peak {peak / 2**20:.0f} MiB = {peak / returned:.2f}x "
-              f"the returned arrays ({returned / 2**20:.0f} MiB)")
+        print(
+            f"{job}: zelk_arrays {ours:.4f} s, peak {peak / 2**20:.0f} MiB = {peak / returned:.2f}x "
+            f"the returned arrays ({returned / 2**20:.0f} MiB)"
+        )
         for route, seconds in best.items():
             if route != "zelk_arrays":
                 print(f"    {route}: {seconds:.4f} s; zelk_arrays takes {ours / seconds:.2f}x its time")
@@ -244,29 +246,35 @@ def two_thread_speedup(label, job):
     wall, cpu = time.perf_counter(), time.process_time()
     two_threads()
     overlap = (time.process_time() - cpu) / (time.perf_counter() - wall)
-    print(f"    {label}: one thread {single * 1e3:.0f} ms, two threads {double * 1e3:.0f} ms = "
-          f"{single / double:.2f}x speed-up; CPU/wall with two threads {overlap:.2f}")
+    print(
+        f"    {label}: one thread {single * 1e3:.0f} ms, two threads {double * 1e3:.0f} ms = "
+        f"{single / double:.2f}x speed-up; CPU/wall with two threads {overlap:.2f}"
+    )
 
 
 def threads():
-    print(f"two jobs on independent inputs, one thread against two (load average {os.getloadavg()[0]:.1f} "
-          f"on {os.cpu_count()} CPUs):")
+    print(
+        f"two jobs on independent inputs, one thread against two (load average {os.getloadavg()[0]:.1f} "
+        f"on {os.cpu_count()} CPUs):"
+    )
     f = za.LegendreExpansion(8, 1000, 1.0, np.random.default_rng(2).normal(size=9000))
     inputs = [np.random.default_rng(seed).uniform(0.0, 1.0, 2 * 10**6) for seed in (3, 4)]
     two_thread_speedup("expansion, 2*10^6 times at degree 8", lambda i: f(inputs[i]))
-    two_thread_speedup("legendre_basis_matrix, 3*10^5 times at degree 3",
-                       lambda i: za.legendre_basis_matrix(3, 1000, 1.0, inputs[i][: 3 * 10**5]))
+    two_thread_speedup(
+        "legendre_basis_matrix, 3*10^5 times at degree 3",
+        lambda i: za.legendre_basis_matrix(3, 1000, 1.0, inputs[i][: 3 * 10**5]),
+    )
     two_thread_speedup(
         "transformation(3, 3*10^5)", lambda i: za.lagrange_to_legendre_basis_transformation(3, 3 * 10**5)
     )
-    two_thread_speedup(
-        "prolongation(1000, 3*10^5, 3)", lambda i: za.lagrange_prolongation_matrix(1000, 3 * 10**5, 3)
-    )
+    two_thread_speedup("prolongation(1000, 3*10^5, 3)", lambda i: za.lagrange_prolongation_matrix(1000, 3 * 10**5, 3))
     two_thread_speedup("get_lagrange_points(1, 10^7, 1.0)", lambda i: za.get_lagrange_points(1, 10**7, 1.0))
     # Where memory bandwidth binds, the floor itself gains no more than the builders.
     nnz, nrows = 16 * 3 * 10**5, 4 * 3 * 10**5
-    two_thread_speedup("write floor of the transformation's arrays",
-                       lambda i: (np.full(nnz, 1.0), np.full(nnz, 1, np.int32), np.full(nrows + 1, 1, np.int32)))
+    two_thread_speedup(
+        "write floor of the transformation's arrays",
+        lambda i: (np.full(nnz, 1.0), np.full(nnz, 1, np.int32), np.full(nrows + 1, 1, np.int32)),
+    )
     two_thread_speedup("write floor of the points", lambda i: np.full(10**7 + 1, 1.0))
     print(f"    (load average {os.getloadavg()[0]:.1f} at the end)")
 

@@ -121,9 +121,7 @@ def ranges(pieces=1024, n_t=10**9, sample=6):
     p = 3
     small = 2**21
     builds = {
-        "prolongation": lambda nf, intervals=None: za.lagrange_prolongation_matrix(
-            nf // 2, nf, p, intervals=intervals
-        ),
+        "prolongation": lambda nf, intervals=None: za.lagrange_prolongation_matrix(nf // 2, nf, p, intervals=intervals),
         "transformation": lambda nf, intervals=None: za.lagrange_to_legendre_basis_transformation(
             p, nf, intervals=intervals
         ),

@@ -19,6 +19,7 @@ Without --check the script reports and exits 0; with --check a missed goal
 makes the exit status 1.
 The core timing program is taken from $ZELK_CORE_TIMING (make bench builds it).
 """
+
 import argparse
 import array
 import json
@@ -83,7 +84,7 @@ def main(check: bool) -> int:
         evaluator.set_dofs(coefficients)
         evaluator_cases[f"value {degree}"] = ("f(t)", 2_000, {"f": evaluator.evaluate_at, "t": t})
         evaluator_cases[f"derivative {degree}"] = ("f(t)", 2_000, {"f": evaluator.evaluate_derivative_at, "t": t})
-        local = np.array(coefficients[int(t * n_t)::n_t])
+        local = np.array(coefficients[int(t * n_t) :: n_t])
         evaluator_cases[f"legval {degree}"] = ("f(x, c)", 200, {"f": npleg.legval, "x": 0.0256, "c": local})
     seconds = interleaved_minima(evaluator_cases)
 
@@ -111,18 +112,25 @@ def main(check: bool) -> int:
     short = [random.random() for _ in range(16)]
     values = [random.random() for _ in range(10_000)]
     short_basis, long_basis = zelk.LegendreBasis(3, 4, 1.0), zelk.LegendreBasis(3, 2500, 1.0)
-    conversion = interleaved_minima({
-        "short": ("f(t, v)", 2_000, {"f": short_basis.evaluate_at, "t": t, "v": short}),
-        "short array": ("a('d', v)", 2_000, {"a": array.array, "v": short}),
-        "long": ("f(t, v)", 10, {"f": long_basis.evaluate_at, "t": t, "v": values}),
-        "long array": ("a('d', v)", 10, {"a": array.array, "v": values}),
-    }, rounds=100)
-    print(f"LegendreBasis.evaluate_at, 16 floats: {conversion['short'] * 1e9:.1f} ns "
-          f"= {conversion['short'] / conversion['short array']:.2f}x array.array "
-          f"({conversion['short array'] * 1e9:.1f} ns) [no goal]")
+    conversion = interleaved_minima(
+        {
+            "short": ("f(t, v)", 2_000, {"f": short_basis.evaluate_at, "t": t, "v": short}),
+            "short array": ("a('d', v)", 2_000, {"a": array.array, "v": short}),
+            "long": ("f(t, v)", 10, {"f": long_basis.evaluate_at, "t": t, "v": values}),
+            "long array": ("a('d', v)", 10, {"a": array.array, "v": values}),
+        },
+        rounds=100,
+    )
+    print(
+        f"LegendreBasis.evaluate_at, 16 floats: {conversion['short'] * 1e9:.1f} ns "
+        f"= {conversion['short'] / conversion['short array']:.2f}x array.array "
+        f"({conversion['short array'] * 1e9:.1f} ns) [no goal]"
+    )
     ratio = conversion["long"] / conversion["long array"]
-    print(f"LegendreBasis.evaluate_at, 10^4 floats: {conversion['long'] * 1e6:.1f} us = {ratio:.2f}x array.array "
-          f"({conversion['long array'] * 1e6:.1f} us)" + report.goal(f"<= {CONVERSION_GOAL}x", ratio <= CONVERSION_GOAL))
+    print(
+        f"LegendreBasis.evaluate_at, 10^4 floats: {conversion['long'] * 1e6:.1f} us = {ratio:.2f}x array.array "
+        f"({conversion['long array'] * 1e6:.1f} us)" + report.goal(f"<= {CONVERSION_GOAL}x", ratio <= CONVERSION_GOAL)
+    )
 
     if report.missed:
         print(f"{len(report.missed)} goal(s) missed" + ("" if check else " (reported only; --check makes this fail)"))

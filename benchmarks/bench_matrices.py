@@ -8,6 +8,7 @@ arrays. Every measurement runs in a fresh process; peak memory is ru_maxrss
 above the process's level before the call. The script reports and exits 0;
 with --check a missed goal makes the exit status 1.
 """
+
 import argparse
 import json
 import subprocess
@@ -45,8 +46,12 @@ print(json.dumps({"seconds": seconds, "peak": peak, "n": n}))
 
 
 def measure(mode, expression, n=0, triplets=False):
-    out = subprocess.run([sys.executable, "-c", RUN, mode, expression, str(n), "1" if triplets else "0"],
-                         check=True, capture_output=True, text=True).stdout
+    out = subprocess.run(
+        [sys.executable, "-c", RUN, mode, expression, str(n), "1" if triplets else "0"],
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout
     return json.loads(out)
 
 
@@ -64,9 +69,11 @@ def main(check: bool) -> int:
         ratio = seconds / floor_seconds
         ok = ratio <= 1.5 and peak <= floor_peak * 1.02
         failures += not ok
-        print(f"{label}: {n} entries in {seconds:.3f} s = {ratio:.2f}x the tolist floor ({floor_seconds:.3f} s); "
-              f"peak {peak / 2**20:.0f} MiB vs {floor_peak / 2**20:.0f} MiB for lists + arrays "
-              f"[goals <= 1.5x, peak <= lists + arrays: {'ok' if ok else 'MISSED'}]")
+        print(
+            f"{label}: {n} entries in {seconds:.3f} s = {ratio:.2f}x the tolist floor ({floor_seconds:.3f} s); "
+            f"peak {peak / 2**20:.0f} MiB vs {floor_peak / 2**20:.0f} MiB for lists + arrays "
+            f"[goals <= 1.5x, peak <= lists + arrays: {'ok' if ok else 'MISSED'}]"
+        )
     if failures:
         print(f"{failures} case(s) missed a goal" + ("" if check else " (reported only; --check makes this fail)"))
     return 1 if check and failures else 0

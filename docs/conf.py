@@ -2,10 +2,9 @@
 from __future__ import annotations
 
 import doctest as _doctest
-from importlib import metadata as _metadata
 import sys
+from importlib import metadata as _metadata
 from pathlib import Path
-
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE / "_ext"))

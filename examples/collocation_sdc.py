@@ -40,6 +40,7 @@ MAX_SWEEPS.
     python examples/collocation_sdc.py           # n_t = 8 ... 64
     python examples/collocation_sdc.py --quick   # n_t = 8 ... 32, for the test run
 """
+
 from __future__ import annotations
 
 import argparse
@@ -241,10 +242,7 @@ def measure(system: HeatSystem, n_nodes: int, n_t: int) -> Row:
 
 def observed_orders(n_ts: Sequence[int], errors: Sequence[float]) -> list[float]:
     """Order between consecutive rows: log(e_coarse / e_fine) / log(n_fine / n_coarse)."""
-    return [
-        math.log(e0 / e1) / math.log(n1 / n0)
-        for n0, n1, e0, e1 in zip(n_ts, n_ts[1:], errors, errors[1:])
-    ]
+    return [math.log(e0 / e1) / math.log(n1 / n0) for n0, n1, e0, e1 in zip(n_ts, n_ts[1:], errors, errors[1:])]
 
 
 def order_failures(n_nodes: int, rows: Sequence[Row]) -> list[str]:
@@ -269,8 +267,7 @@ def format_orders(rows: Sequence[Row]) -> list[str]:
     lines = ["   n_t   max over t_k  order    at t = T  order"]
     for i, n_t in enumerate(n_ts):
         cells = "".join(
-            f"  {errors[i]:11.3e}  {'-' if i == 0 else f'{order[i]:.2f}':>5}"
-            for errors, order in zip(columns, orders)
+            f"  {errors[i]:11.3e}  {'-' if i == 0 else f'{order[i]:.2f}':>5}" for errors, order in zip(columns, orders)
         )
         lines.append(f"  {n_t:4d} {cells}")
     return lines
@@ -293,10 +290,13 @@ def main(argv: Sequence[str] | None = None) -> int:
     system = heat_system()
     failures: list[str] = []
 
-    print(f"u' = A u: heat equation, nu = {DIFFUSION}, {N_X} points in space, eigenvalues "
-          f"{system.eigenvalues[-1]:.3g} to {system.eigenvalues[0]:.4g}, T = {T_END}")
-    print(f"{RULE} collocation on t_k = T (k / n_t)^{GRADING:g}; errors against the exact solution "
-          "(discrete L2 in space)")
+    print(
+        f"u' = A u: heat equation, nu = {DIFFUSION}, {N_X} points in space, eigenvalues "
+        f"{system.eigenvalues[-1]:.3g} to {system.eigenvalues[0]:.4g}, T = {T_END}"
+    )
+    print(
+        f"{RULE} collocation on t_k = T (k / n_t)^{GRADING:g}; errors against the exact solution (discrete L2 in space)"
+    )
     for n_nodes in NODE_COUNTS:
         start = time.perf_counter()
         rows = [measure(system, n_nodes, n_t) for n_t in grids]
@@ -305,8 +305,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"\nM = {n_nodes}: expected order {2 * n_nodes - 1}, {elapsed_ms:.0f} ms")
         print("\n".join(format_orders(rows)), flush=True)
 
-    print(f"\nSDC, M = {SWEEP_NODES}, n_t = {SWEEP_N_T}, sweeps per step from the start value: difference to the "
-          "directly solved collocation system (largest at the grid points, relative) and its largest residual")
+    print(
+        f"\nSDC, M = {SWEEP_NODES}, n_t = {SWEEP_N_T}, sweeps per step from the start value: difference to the "
+        "directly solved collocation system (largest at the grid points, relative) and its largest residual"
+    )
     for diffusion in SWEEP_DIFFUSIONS:
         start = time.perf_counter()
         stiff = heat_system(diffusion)

@@ -11,6 +11,7 @@ figure, and exits with status 1 if the orders are not the expected ones
     python examples/demo.py            # n_t = 4 ... 128, figure in examples/output/
     python examples/demo.py --quick    # n_t = 4 ... 32, for the test run
 """
+
 from __future__ import annotations
 
 import argparse
@@ -89,10 +90,7 @@ def measure(degree: int, n_t: int) -> Row:
 
 def observed_orders(n_ts: Sequence[int], errors: Sequence[float]) -> list[float]:
     """Order between consecutive rows: log(e_coarse / e_fine) / log(n_fine / n_coarse)."""
-    return [
-        math.log(e0 / e1) / math.log(n1 / n0)
-        for n0, n1, e0, e1 in zip(n_ts, n_ts[1:], errors, errors[1:])
-    ]
+    return [math.log(e0 / e1) / math.log(n1 / n0) for n0, n1, e0, e1 in zip(n_ts, n_ts[1:], errors, errors[1:])]
 
 
 def order_failures(degree: int, rows: Sequence[Row]) -> list[str]:
@@ -125,8 +123,7 @@ def format_table(rows: Sequence[Row]) -> list[str]:
     lines = ["   n_t    value err  order    deriv err  order   prolong err  order"]
     for i, n_t in enumerate(n_ts):
         cells = "".join(
-            f"  {errors[i]:11.3e}  {'-' if i == 0 else f'{order[i]:.2f}':>5}"
-            for errors, order in zip(columns, orders)
+            f"  {errors[i]:11.3e}  {'-' if i == 0 else f'{order[i]:.2f}':>5}" for errors, order in zip(columns, orders)
         )
         lines.append(f"  {n_t:4d} {cells}")
     return lines
@@ -174,10 +171,24 @@ def write_figure(path: Path, tables: dict[int, list[Row]]) -> None:
         ):
             ax.loglog(n_ts, errors, "o-", color=colour, label=f"degree {degree}", zorder=2)
             # Reference slope a factor SLOPE_OFFSET below the finest point, drawn over the data.
-            ax.loglog(n_ts, SLOPE_OFFSET * errors[-1] * (n_ts / n_ts[-1]) ** -order, "--", color=colour,
-                      lw=1.2, alpha=0.8, zorder=3)
-        ax_err.loglog(n_ts, [row.prolongation_error for row in rows], "x", color="k", ms=7, zorder=4,
-                      label="prolonged nodal values" if degree == DEGREES[-1] else None)
+            ax.loglog(
+                n_ts,
+                SLOPE_OFFSET * errors[-1] * (n_ts / n_ts[-1]) ** -order,
+                "--",
+                color=colour,
+                lw=1.2,
+                alpha=0.8,
+                zorder=3,
+            )
+        ax_err.loglog(
+            n_ts,
+            [row.prolongation_error for row in rows],
+            "x",
+            color="k",
+            ms=7,
+            zorder=4,
+            label="prolonged nodal values" if degree == DEGREES[-1] else None,
+        )
     ax_err.set_ylabel("max |value error|")
     ax_derr.set_ylabel("max |derivative error|")
     ax_err.set_title("value error\ndashed: slope n_t^-(degree+1), shifted below")
@@ -222,8 +233,11 @@ def main(argv: Sequence[str] | None = None) -> int:
         tables[degree] = rows
         failures += order_failures(degree, rows)
         elapsed_ms = (time.perf_counter() - start) * 1e3
-        print(f"\ndegree {degree}: n_t = {', '.join(map(str, grids))} in {elapsed_ms:.0f} ms "
-              f"(expected orders {degree + 1} / {degree} / {degree + 1})", flush=True)
+        print(
+            f"\ndegree {degree}: n_t = {', '.join(map(str, grids))} in {elapsed_ms:.0f} ms "
+            f"(expected orders {degree + 1} / {degree} / {degree + 1})",
+            flush=True,
+        )
         print("\n".join(format_table(rows)), flush=True)
 
     figure = args.output / ("convergence-quick.png" if args.quick else "convergence.png")

@@ -33,6 +33,7 @@ factor exceeds FACTOR_LIMIT or grows with n_t.
     python examples/space_time_heat.py           # figure in examples/output/
     python examples/space_time_heat.py --quick   # fewer grids, for the test run
 """
+
 from __future__ import annotations
 
 import argparse
@@ -197,9 +198,7 @@ def assemble(method: Method, problem: HeatProblem, n_t: int) -> SpaceTimeSystem:
     if not method.continuous:
         derivative = derivative + za.time_jump_matrix(trial, test)
     mass = za.time_mass_matrix(trial, test)
-    full = scipy.sparse.csr_array(
-        scipy.sparse.kron(derivative, identity) + scipy.sparse.kron(mass, problem.laplacian)
-    )
+    full = scipy.sparse.csr_array(scipy.sparse.kron(derivative, identity) + scipy.sparse.kron(mass, problem.laplacian))
     # Load: the integrals of g against every test function, by quadrature.
     times, weights = za.time_quadrature(QUADRATURE_POINTS, n_t, T_END)
     test_values = za.legendre_basis_matrix(test.degree, n_t, T_END, times)
@@ -263,10 +262,7 @@ def table_grids(method: Method, quick: bool) -> tuple[int, ...]:
 
 def observed_orders(n_ts: Sequence[int], errors: Sequence[float]) -> list[float]:
     """Order between consecutive rows: log(e_coarse / e_fine) / log(n_fine / n_coarse)."""
-    return [
-        math.log(e0 / e1) / math.log(n1 / n0)
-        for n0, n1, e0, e1 in zip(n_ts, n_ts[1:], errors, errors[1:])
-    ]
+    return [math.log(e0 / e1) / math.log(n1 / n0) for n0, n1, e0, e1 in zip(n_ts, n_ts[1:], errors, errors[1:])]
 
 
 def order_failures(method: Method, rows: Sequence[Row]) -> list[str]:
@@ -396,16 +392,13 @@ def format_table(rows: Sequence[Row]) -> list[str]:
     lines = ["   n_t      end err  order   L2(0,T) err  order"]
     for i, n_t in enumerate(n_ts):
         cells = "".join(
-            f"  {errors[i]:11.3e}  {'-' if i == 0 else f'{order[i]:.2f}':>5}"
-            for errors, order in zip(columns, orders)
+            f"  {errors[i]:11.3e}  {'-' if i == 0 else f'{order[i]:.2f}':>5}" for errors, order in zip(columns, orders)
         )
         lines.append(f"  {n_t:4d} {cells}")
     return lines
 
 
-def write_figure(
-    path: Path, tables: dict[Method, list[Row]], runs: dict[Method, list[MultigridRun]]
-) -> None:
+def write_figure(path: Path, tables: dict[Method, list[Row]], runs: dict[Method, list[MultigridRun]]) -> None:
     import matplotlib
 
     matplotlib.use("Agg")
@@ -420,8 +413,14 @@ def write_figure(
             colour = f"C{index}"
             ends = np.array([row.end_error for row in rows])
             ax.loglog(n_ts, ends, "o-", color=colour, label=f"{method.name} ends, order {method.end_order}")
-            ax.loglog(n_ts, [row.global_error for row in rows], "s--", color=colour, mfc="none",
-                      label=f"{method.name} L2(0,T), order {method.global_order}")
+            ax.loglog(
+                n_ts,
+                [row.global_error for row in rows],
+                "s--",
+                color=colour,
+                mfc="none",
+                label=f"{method.name} L2(0,T), order {method.global_order}",
+            )
             # The theoretical slope through the finest end error, drawn a little below it.
             ax.loglog(n_ts, 0.3 * ends[-1] * (n_ts / n_ts[-1]) ** -method.end_order, ":", color=colour, lw=1)
         grids = sorted({row.n_t for _, rows in panel for row in rows})
@@ -429,16 +428,26 @@ def write_figure(
         ax.minorticks_off()
         ax.set_xlabel("n_t")
         ax.set_ylabel("error against the semi-discrete solution")
-        ax.set_title(("cGP(p)" if continuous else "dG(q)") + ": errors at the sub-interval ends and in L2(0,T)"
-                     + "\ndotted: slope of the end order", fontsize=10)
+        ax.set_title(
+            ("cGP(p)" if continuous else "dG(q)")
+            + ": errors at the sub-interval ends and in L2(0,T)"
+            + "\ndotted: slope of the end order",
+            fontsize=10,
+        )
         ax.grid(True, which="major", alpha=0.3)
         ax.legend(fontsize=7, ncol=2, loc="upper center", bbox_to_anchor=(0.5, -0.14))
     ax_mg = axes[2]
     for index, (method, method_runs) in enumerate(runs.items()):
         for shade, run in zip(np.linspace(0.35, 1.0, len(method_runs)), method_runs):
             relative = np.array(run.residuals) / run.residuals[0]
-            ax_mg.semilogy(relative, "o-" if method.continuous else "s--", ms=3, color=f"C{index}", alpha=shade,
-                           label=f"{method.name}, n_t = {run.n_t}: factor {run.factor:.2f}")
+            ax_mg.semilogy(
+                relative,
+                "o-" if method.continuous else "s--",
+                ms=3,
+                color=f"C{index}",
+                alpha=shade,
+                label=f"{method.name}, n_t = {run.n_t}: factor {run.factor:.2f}",
+            )
     ax_mg.set_xlabel("V-cycle")
     ax_mg.set_ylabel("relative residual")
     ax_mg.set_title("multigrid in time: residual per V-cycle\n(lighter: fewer sub-intervals)", fontsize=10)
@@ -469,8 +478,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     multigrid_grids = MULTIGRID_QUICK if args.quick else MULTIGRID_FULL
     problem = heat_problem()
 
-    print(f"heat equation, nu = {DIFFUSION}, {N_X} points in space, T = {T_END}: "
-          "errors against the semi-discrete solution")
+    print(
+        f"heat equation, nu = {DIFFUSION}, {N_X} points in space, T = {T_END}: "
+        "errors against the semi-discrete solution"
+    )
     print("(end: max over the sub-interval ends of the discrete L2 error; L2(0,T): in time and space)")
     tables: dict[Method, list[Row]] = {}
     failures: list[str] = []
@@ -480,20 +491,26 @@ def main(argv: Sequence[str] | None = None) -> int:
         tables[method] = rows
         failures += order_failures(method, rows)
         elapsed_ms = (time.perf_counter() - start) * 1e3
-        print(f"\n{method.name}: expected orders {method.end_order} (ends) / {method.global_order} (L2), "
-              f"{elapsed_ms:.0f} ms", flush=True)
+        print(
+            f"\n{method.name}: expected orders {method.end_order} (ends) / {method.global_order} (L2), "
+            f"{elapsed_ms:.0f} ms",
+            flush=True,
+        )
         print("\n".join(format_table(rows)), flush=True)
 
-    print(f"\nmultigrid in time: V({SMOOTHING_STEPS},{SMOOTHING_STEPS}), block Jacobi damped by {DAMPING}, "
-          f"down to n_t = {COARSEST_N_T}; mean residual reduction per cycle")
+    print(
+        f"\nmultigrid in time: V({SMOOTHING_STEPS},{SMOOTHING_STEPS}), block Jacobi damped by {DAMPING}, "
+        f"down to n_t = {COARSEST_N_T}; mean residual reduction per cycle"
+    )
     runs: dict[Method, list[MultigridRun]] = {}
     for method in MULTIGRID_METHODS:
         start = time.perf_counter()
         runs[method] = [multigrid(method, problem, n_t) for n_t in multigrid_grids]
         failures += factor_failures(method, runs[method])
         elapsed_ms = (time.perf_counter() - start) * 1e3
-        cells = ", ".join(f"n_t = {run.n_t}: {run.factor:.3f} ({len(run.residuals) - 1} cycles)"
-                          for run in runs[method])
+        cells = ", ".join(
+            f"n_t = {run.n_t}: {run.factor:.3f} ({len(run.residuals) - 1} cycles)" for run in runs[method]
+        )
         print(f"  {method.name}: {cells}  [{elapsed_ms:.0f} ms]", flush=True)
 
     figure = args.output / ("space-time-heat-quick.png" if args.quick else "space-time-heat.png")

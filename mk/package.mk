@@ -11,7 +11,8 @@ MYPY          := $(PY) -m mypy --cache-dir $(PACKAGE_BUILD)/mypy-cache
 
 .PHONY: demo-quick typecheck wheel-check release-check gate-test dist
 
-TEST_STEPS += demo-quick typecheck wheel-check release-check
+# wheel-check and release-check, which check test-pythons' wheels, are steps after it (mk/pythons.mk).
+TEST_STEPS += demo-quick typecheck
 
 # Fewer grids than `make demo`; each example exits non-zero when an order
 # (or, for the space-time heat example, a multigrid factor; for the collocation

@@ -11,7 +11,8 @@ PYTHONS_CHROOT ?= /var/cache/zelk/sid
 
 .PHONY: test-pythons
 
-TEST_STEPS += test-pythons
+# Then the checks of the wheels it built (mk/package.mk), each a stage of its own in the closing table.
+TEST_STEPS += test-pythons wheel-check release-check
 
 test-pythons: install
 	mk/pythons/matrix.sh $(PYTHONS_CHROOT) $(abspath $(VENV))

@@ -73,9 +73,8 @@ PyObject* get_lagrange_points(PyObject*, PyObject* const* args, Py_ssize_t nargs
 
 }  // namespace
 
-PyMethodDef sum_as_string_def = {
-    "sum_as_string", as_method(sum_as_string), fast_call_flags,
-    "sum_as_string(a, b)\n--\n\nFormats the sum of two numbers as string."};
+PyMethodDef sum_as_string_def = {"sum_as_string", as_method(sum_as_string), fast_call_flags,
+                                 "sum_as_string(a, b)\n--\n\nFormats the sum of two numbers as string."};
 
 PyMethodDef get_lagrange_points_def = {"get_lagrange_points", as_method(get_lagrange_points), fast_call_flags,
                                        "get_lagrange_points(degree, n_t, T)\n--\n\n"};

@@ -79,8 +79,7 @@ constexpr Signature<1> all_derivatives_sig{"evaluate_all_basis_function_derivati
 
 PyObject* evaluate_all_basis_functions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 {
-    return evaluate_all<&LegendreBasis::evaluate_all_basis_functions>(self, args, nargs, kwnames,
-                                                                      all_functions_sig);
+    return evaluate_all<&LegendreBasis::evaluate_all_basis_functions>(self, args, nargs, kwnames, all_functions_sig);
 }
 
 PyObject* evaluate_all_basis_function_derivatives(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -94,8 +93,8 @@ PyMethodDef methods[] = {
     {"evaluate_at", as_method(evaluate_at), fast_call_flags, "evaluate_at($self, t, legendre_vals)\n--\n\n"},
     {"evaluate_all_basis_functions", as_method(evaluate_all_basis_functions), fast_call_flags,
      "evaluate_all_basis_functions($self, t)\n--\n\n"},
-    {"evaluate_all_basis_function_derivatives", as_method(evaluate_all_basis_function_derivatives),
-     fast_call_flags, "evaluate_all_basis_function_derivatives($self, t)\n--\n\n"},
+    {"evaluate_all_basis_function_derivatives", as_method(evaluate_all_basis_function_derivatives), fast_call_flags,
+     "evaluate_all_basis_function_derivatives($self, t)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

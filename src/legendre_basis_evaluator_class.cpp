@@ -68,8 +68,7 @@ PyObject* set_dofs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 }
 
 template <double (LegendreBasis::*Evaluate)(double, const linear_algebra::DenseMatrixView&) const>
-PyObject* evaluate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                   const Signature<1>& sig)
+PyObject* evaluate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const Signature<1>& sig)
 {
     return guarded([&] {
         const auto slots = bind(sig, args, nargs, kwnames);

@@ -52,12 +52,12 @@ PyObject* lagrange_to_legendre_basis_transformation(PyObject*, PyObject* const* 
 
 }  // namespace
 
-PyMethodDef lagrange_to_legendre_basis_transformation_def = {
-    "lagrange_to_legendre_basis_transformation", as_method(lagrange_to_legendre_basis_transformation),
-    fast_call_flags, "lagrange_to_legendre_basis_transformation(degree, n_t)\n--\n\n"};
+PyMethodDef lagrange_to_legendre_basis_transformation_def =
+    {"lagrange_to_legendre_basis_transformation", as_method(lagrange_to_legendre_basis_transformation), fast_call_flags,
+     "lagrange_to_legendre_basis_transformation(degree, n_t)\n--\n\n"};
 
-PyMethodDef lagrange_prolongation_matrix_def = {"lagrange_prolongation_matrix",
-                                                as_method(lagrange_prolongation_matrix), fast_call_flags,
+PyMethodDef lagrange_prolongation_matrix_def = {"lagrange_prolongation_matrix", as_method(lagrange_prolongation_matrix),
+                                                fast_call_flags,
                                                 "lagrange_prolongation_matrix(nt_coarse, nt_fine, degree)\n--\n\n"};
 
 }  // namespace zelk

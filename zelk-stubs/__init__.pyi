@@ -74,9 +74,7 @@ def sum_as_string(a: int, b: int) -> str:
         OverflowError: a negative value, or one of 2**64 or more.
     """
 
-def lagrange_to_legendre_basis_transformation(
-    degree: int, n_t: int
-) -> tuple[list[int], list[int], list[float]]:
+def lagrange_to_legendre_basis_transformation(degree: int, n_t: int) -> tuple[list[int], list[int], list[float]]:
     """Sparse matrix that turns nodal values into Legendre coefficients.
 
     Multiplying it with the values at the ``n_t * degree + 1`` Lagrange points
@@ -103,9 +101,7 @@ def lagrange_to_legendre_basis_transformation(
             or 2**64 or more.
     """
 
-def lagrange_prolongation_matrix(
-    nt_coarse: int, nt_fine: int, degree: int
-) -> tuple[list[int], list[int], list[float]]:
+def lagrange_prolongation_matrix(nt_coarse: int, nt_fine: int, degree: int) -> tuple[list[int], list[int], list[float]]:
     """Sparse matrix that maps nodal values between two grids of the same degree.
 
     Evaluates the coarse grid's piecewise interpolant at the Lagrange points of

@@ -1,4 +1,5 @@
 """Sphinx directive that runs an example script while the site builds and shows its output and figures."""
+
 from __future__ import annotations
 
 import os

@@ -1,4 +1,5 @@
 """Sphinx directive that documents zelk from its type stubs, whose docstrings are the module's manual."""
+
 from __future__ import annotations
 
 import ast
@@ -84,7 +85,7 @@ class StubApi(SphinxDirective):
         return lines
 
     def _docstring(self, node: ast.AST, indent: str) -> list[str]:
-        text = ast.get_docstring(node)  # type: ignore[arg-type]
+        text = ast.get_docstring(node)  # type: ignore[arg-type]  # only nodes that can hold one come here
         if not text:
             return []
         converted = str(GoogleDocstring(text, NapoleonConfig(napoleon_use_rtype=False))).splitlines()

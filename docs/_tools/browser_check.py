@@ -7,6 +7,7 @@ entry of level error (a resource that failed to load, for example).
 
     python docs/_tools/browser_check.py --site build/docs/html --screenshots DIR index.html tutorial/index.html
 """
+
 from __future__ import annotations
 
 import argparse
@@ -37,8 +38,15 @@ class Browser:
         to_browser_read = fcntl.fcntl(to_browser_read, fcntl.F_DUPFD_CLOEXEC, 10)
         from_browser_write = fcntl.fcntl(from_browser_write, fcntl.F_DUPFD_CLOEXEC, 10)
         arguments = [
-            executable, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--hide-scrollbars",
-            "--remote-debugging-pipe", f"--user-data-dir={profile}", "about:blank",
+            executable,
+            "--headless",
+            "--no-sandbox",
+            "--disable-gpu",
+            "--no-first-run",
+            "--hide-scrollbars",
+            "--remote-debugging-pipe",
+            f"--user-data-dir={profile}",
+            "about:blank",
         ]
         self.pid = os.posix_spawn(
             executable,
@@ -120,8 +128,12 @@ def errors_of(events: list[dict[str, Any]]) -> list[str]:
             details = params["exceptionDetails"]
             found.append(f"uncaught: {details.get('exception', {}).get('description') or details.get('text')}")
         elif method == "Runtime.consoleAPICalled" and params.get("type") in ("error", "assert"):
-            found.append("console." + params["type"] + ": " + " ".join(str(a.get("value", a.get("description")))
-                                                                       for a in params.get("args", [])))
+            found.append(
+                "console."
+                + params["type"]
+                + ": "
+                + " ".join(str(a.get("value", a.get("description"))) for a in params.get("args", []))
+            )
         elif method == "Log.entryAdded" and params["entry"].get("level") == "error":
             entry = params["entry"]
             found.append(f"log: {entry.get('text')} {entry.get('url', '')}".rstrip())
@@ -133,15 +145,26 @@ def check_page(browser: Browser, url: str, screenshot: Path) -> list[str]:
     session = browser.send("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
     for domain in ("Runtime", "Log", "Page"):
         browser.send(f"{domain}.enable", session=session)
-    browser.send("Emulation.setDeviceMetricsOverride",
-                 {"width": WIDTH, "height": HEIGHT, "deviceScaleFactor": 1, "mobile": False}, session=session)
+    browser.send(
+        "Emulation.setDeviceMetricsOverride",
+        {"width": WIDTH, "height": HEIGHT, "deviceScaleFactor": 1, "mobile": False},
+        session=session,
+    )
     browser.events.clear()
     browser.send("Page.navigate", {"url": url}, session=session)
     problems = [] if browser.wait_for("Page.loadEventFired", TIMEOUT_SECONDS) else ["the page did not load"]
     browser.wait_for("never", SETTLE_SECONDS)
-    facts = browser.send("Runtime.evaluate", {"returnByValue": True, "expression": (
-        "JSON.stringify({title: document.title, math: document.querySelectorAll('mjx-container').length,"
-        " texts: document.body.innerText.length})")}, session=session)["result"]["value"]
+    facts = browser.send(
+        "Runtime.evaluate",
+        {
+            "returnByValue": True,
+            "expression": (
+                "JSON.stringify({title: document.title, math: document.querySelectorAll('mjx-container').length,"
+                " texts: document.body.innerText.length})"
+            ),
+        },
+        session=session,
+    )["result"]["value"]
     data = browser.send("Page.captureScreenshot", {"format": "png"}, session=session)["data"]
     screenshot.write_bytes(base64.b64decode(data))
     problems += errors_of(browser.events)
@@ -176,8 +199,10 @@ def main() -> int:
             browser.close()
     for failure in failures:
         print(failure, file=sys.stderr)
-    print(f"{len(args.pages)} pages opened in {args.browser}: " + (f"{len(failures)} console errors" if failures
-                                                                  else "no console errors"))
+    print(
+        f"{len(args.pages)} pages opened in {args.browser}: "
+        + (f"{len(failures)} console errors" if failures else "no console errors")
+    )
     return 1 if failures else 0
 
 

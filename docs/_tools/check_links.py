@@ -6,6 +6,7 @@ href and src of every page, including those of the theme.
 
     python docs/_tools/check_links.py build/docs/html
 """
+
 from __future__ import annotations
 
 import sys

@@ -1,6 +1,6 @@
 """auditwheel for another architecture's wheel: it takes its policies from the machine it runs on.
 
-    python auditwheel_for.py ARCH ARGS...     e.g. aarch64 repair --plat manylinux_2_17_aarch64 WHEEL
+python auditwheel_for.py ARCH ARGS...     e.g. aarch64 repair --plat manylinux_2_17_aarch64 WHEEL
 """
 
 import platform

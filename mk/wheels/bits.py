@@ -1,6 +1,6 @@
 """Hashes of a fixed set of evaluations and matrices: one line per front, equal on every wheel and machine.
 
-    python bits.py        prints "zelk <sha256>" and "zelk_arrays <sha256>" (the latter only where numpy is)
+python bits.py        prints "zelk <sha256>" and "zelk_arrays <sha256>" (the latter only where numpy is)
 """
 
 import hashlib
@@ -50,6 +50,7 @@ def zelk_hash() -> str:
 
 def zelk_arrays_hash() -> str:
     import numpy as np
+
     import zelk_arrays
 
     digest = hashlib.sha256()

@@ -60,8 +60,9 @@ def symbol_faults(module: Path) -> list[str]:
 
 
 def fma_faults(module: Path, arch: str) -> list[str]:
-    listing = subprocess.run([OBJDUMP[arch], "-d", "--no-show-raw-insn", str(module)], check=True,
-                             capture_output=True, text=True).stdout
+    listing = subprocess.run(
+        [OBJDUMP[arch], "-d", "--no-show-raw-insn", str(module)], check=True, capture_output=True, text=True
+    ).stdout
     found = sorted({m.group(1) for m in FMA[arch].finditer(listing)})
     return [f"{module.name}: fused multiply-add instructions {found}"] if found else []
 
@@ -69,8 +70,11 @@ def fma_faults(module: Path, arch: str) -> list[str]:
 def main(wheel: Path, tag: str) -> int:
     arch = tag.split("_", 3)[3]
     faults = []
-    show = subprocess.run([sys.executable, str(Path(__file__).with_name("auditwheel_for.py")), arch, "show", str(wheel)],
-                          capture_output=True, text=True)
+    show = subprocess.run(
+        [sys.executable, str(Path(__file__).with_name("auditwheel_for.py")), arch, "show", str(wheel)],
+        capture_output=True,
+        text=True,
+    )
     tags = re.findall(r'platform tag:\s+"([^"]+)"', " ".join(show.stdout.split()))
     if tag not in tags:
         faults.append(f"auditwheel show: not consistent with {tag} ({tags or show.stdout + show.stderr})")
@@ -83,8 +87,9 @@ def main(wheel: Path, tag: str) -> int:
             if not module.name.endswith(f"-{arch}-linux-gnu.so"):
                 faults.append(f"{module.name}: not named with its interpreter's extension suffix for {arch}")
             faults += symbol_faults(module) + fma_faults(module, arch)
-    twine = subprocess.run([sys.executable, "-m", "twine", "check", "--strict", str(wheel)], capture_output=True,
-                           text=True)
+    twine = subprocess.run(
+        [sys.executable, "-m", "twine", "check", "--strict", str(wheel)], capture_output=True, text=True
+    )
     if twine.returncode != 0:
         faults.append("twine check --strict: " + twine.stdout + twine.stderr)
     for fault in faults:

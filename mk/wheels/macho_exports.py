@@ -15,10 +15,12 @@ import sys
 LC_SYMTAB = 0x2
 N_EXT, N_PEXT, N_TYPE, N_SECT = 0x01, 0x10, 0x0E, 0x0E
 # What libc++, libc++abi and the unwinder define; the compiler's type information for built-in types.
-RUNTIME = re.compile(r"^((typeinfo|typeinfo name|vtable|VTT|construction vtable|guard variable) for )?"
-                     r"(std::|__cxxabiv1::|__gnu_cxx::|operator (new|delete)|"
-                     r"(unsigned |signed )?(bool|char|wchar_t|char8_t|char16_t|char32_t|short|int|long|long long|"
-                     r"float|double|long double|void|decltype\(nullptr\)|__int128|__float128)( const)?\*?( const)?\*?$)")
+RUNTIME = re.compile(
+    r"^((typeinfo|typeinfo name|vtable|VTT|construction vtable|guard variable) for )?"
+    r"(std::|__cxxabiv1::|__gnu_cxx::|operator (new|delete)|"
+    r"(unsigned |signed )?(bool|char|wchar_t|char8_t|char16_t|char32_t|short|int|long|long long|"
+    r"float|double|long double|void|decltype\(nullptr\)|__int128|__float128)( const)?\*?( const)?\*?$)"
+)
 
 
 def exported(path: str) -> list[str]:
@@ -35,7 +37,7 @@ def exported(path: str) -> list[str]:
                 strx, ntype, _, _, _ = struct.unpack_from("<IBBHQ", data, symoff + 16 * i)
                 if ntype & N_EXT and not ntype & N_PEXT and ntype & N_TYPE == N_SECT:
                     end = data.index(b"\0", stroff + strx)
-                    names.append(data[stroff + strx:end].decode())
+                    names.append(data[stroff + strx : end].decode())
         offset += size
     return names
 
@@ -47,8 +49,9 @@ def main(paths: list[str]) -> int:
         if not any(n.startswith("PyInit_") for n in names):
             faults.append(f"{path}: no PyInit_ function exported")
         mangled = [n for n in names if n.startswith("_Z")]
-        demangled = subprocess.run(["c++filt"], input="\n".join(mangled), capture_output=True, text=True,
-                                   check=True).stdout.splitlines()
+        demangled = subprocess.run(
+            ["c++filt"], input="\n".join(mangled), capture_output=True, text=True, check=True
+        ).stdout.splitlines()
         own = sorted(d for d in demangled if not RUNTIME.match(d))
         if own:
             faults.append(f"{path}: exports C++ symbols beyond the runtime's: {own[:10]}")

@@ -41,9 +41,9 @@ class Collocation(NamedTuple):
     """The ``M`` ascending nodes tau_m in [0, 1]."""
     weights: FloatArray
     """The quadrature weights: ``weights @ f(nodes)`` integrates f over [0, 1]."""
-    Q: FloatArray  # noqa: N815 - the matrix's own name
+    Q: FloatArray
     """``Q[m, j]``: the integral of the Lagrange polynomial l_j over [0, tau_m]."""
-    S: FloatArray  # noqa: N815 - the matrix's own name
+    S: FloatArray
     """``S[m, j]``: the integral of l_j over [tau_{m-1}, tau_m], with tau_{-1} = 0."""
 
 

@@ -16,6 +16,7 @@ from ._validation import FloatArray, _count, _end_time, _float_array, _intervals
 
 _MaskedArray = np.ma.MaskedArray
 
+
 class LegendreExpansion:
     """A piecewise Legendre expansion on [0, T], evaluated at many times at once.
 
@@ -125,7 +126,7 @@ class LegendreExpansion:
         return self._n_t
 
     @property
-    def T(self) -> float:  # noqa: N802 - the grid's own name
+    def T(self) -> float:
         """End of the time interval."""
         return self._T
 

@@ -99,7 +99,7 @@ class TimeGrid:
         )
 
     @classmethod
-    def uniform(cls, n_t: int, T: float, start: float = 0.0) -> TimeGrid:  # noqa: N803 - the grid's own name
+    def uniform(cls, n_t: int, T: float, start: float = 0.0) -> TimeGrid:
         """``n_t`` equal sub-intervals of [start, T].
 
         The points are ``start + k (T - start) / n_t`` with the last one ``T``
@@ -187,7 +187,7 @@ class TimeGrid:
         return TimeGrid, (self._points,)
 
 
-def _native_uniform(n_t: int, T: float) -> FloatArray:  # noqa: N803 - the grid's own name
+def _native_uniform(n_t: int, T: float) -> FloatArray:
     return _owned(_native.lagrange_points(1, n_t, T), np.float64)
 
 

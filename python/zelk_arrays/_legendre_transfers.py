@@ -195,9 +195,7 @@ def _overlapped(k_begin: int, k_end: int, own: int, other: int, count: int, degr
 
 
 @register_column_range(legendre_prolongation_matrix)
-def _prolongation_columns(
-    nt_coarse: int, nt_fine: int, degree: int, *, intervals: object = None
-) -> tuple[int, int]:
+def _prolongation_columns(nt_coarse: int, nt_fine: int, degree: int, *, intervals: object = None) -> tuple[int, int]:
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_fine)
     g = math.gcd(nt_coarse, nt_fine)

@@ -14,6 +14,7 @@ from ._validation import _count, _end_time, _flag, _float_array, _unmasked
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
 
+
 def _prolongation_sizes(nt_coarse: int, nt_fine: int, degree: int) -> tuple[int, int, int]:
     nt_coarse = _count(nt_coarse, "nt_coarse")
     nt_fine = _count(nt_fine, "nt_fine")
@@ -227,9 +228,7 @@ def _transformation_columns(
     return k_begin * degree, k_end * degree + 1
 
 
-def legendre_basis_matrix(
-    degree: int, n_t: int, T: float, times: ArrayLike, derivative: bool = False
-) -> csr_array:
+def legendre_basis_matrix(degree: int, n_t: int, T: float, times: ArrayLike, derivative: bool = False) -> csr_array:
     """The Legendre basis functions (or their time derivatives) at many times.
 
     Parameters
@@ -302,7 +301,7 @@ def legendre_basis_matrix(
     """
     degree = _count(degree, "degree")
     n_t = _count(n_t, "n_t", minimum=1)
-    T = _end_time(T, n_t)  # noqa: N806 - the grid's own name
+    T = _end_time(T, n_t)
     array = _float_array(_unmasked(times, "times"), "times")
     if array.ndim == 0:
         array = array.reshape(1)

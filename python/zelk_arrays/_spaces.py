@@ -20,13 +20,14 @@ from ._validation import COUNT_MAX, FloatArray, _count, _end_time, _flag
 
 IndexArray = npt.NDArray[np.int64]
 
+
 class _TimeSpace:
     """What both spaces share: the grid, the checks and value semantics."""
 
     __slots__ = ("_T", "_degree", "_dim", "_grid", "_n_t", "_uniform_grid")
     _minimum_degree = 0
 
-    def __init__(self, degree: int, n_t: int | TimeGrid, T: float | None = None) -> None:  # noqa: N803
+    def __init__(self, degree: int, n_t: int | TimeGrid, T: float | None = None) -> None:
         self._degree = _count(degree, "degree", self._minimum_degree)
         self._uniform_grid: TimeGrid | None = None
         if isinstance(n_t, TimeGrid):
@@ -64,7 +65,7 @@ class _TimeSpace:
         return self._n_t
 
     @property
-    def T(self) -> float:  # noqa: N802 - the grid's own name
+    def T(self) -> float:
         """End of the time interval: the grid's last point."""
         return self._T
 
@@ -211,7 +212,7 @@ class LagrangeSpace(_TimeSpace):
         self,
         degree: int,
         n_t: int | TimeGrid,
-        T: float | None = None,  # noqa: N803 - the grid's own name
+        T: float | None = None,
         *,
         nodes: str = "equispaced",
         continuous: bool | None = None,
@@ -379,7 +380,7 @@ class LegendreSpace(_TimeSpace):
     __slots__ = ("_layout",)
 
     def __init__(
-        self, degree: int, n_t: int | TimeGrid, T: float | None = None, *, layout: str = POLYNOMIAL_MAJOR  # noqa: N803
+        self, degree: int, n_t: int | TimeGrid, T: float | None = None, *, layout: str = POLYNOMIAL_MAJOR
     ) -> None:
         self._layout = _choice(layout, "layout", LAYOUTS)
         super().__init__(degree, n_t, T)
@@ -420,7 +421,7 @@ class LegendreSpace(_TimeSpace):
 
 
 def _restore(cls: type[_TimeSpace], args: tuple[object, ...], keywords: dict[str, object]) -> _TimeSpace:
-    return cls(*args, **keywords)  # type: ignore[arg-type]
+    return cls(*args, **keywords)  # type: ignore[arg-type]  # the arguments its own __reduce__ saved
 
 
 TimeSpace = LagrangeSpace | LegendreSpace
@@ -434,8 +435,8 @@ def same_grid(a: _TimeSpace, b: _TimeSpace) -> bool:
 def grid_description(space: _TimeSpace) -> str:
     """The grid in words, without making the points of a uniform one."""
     if space._grid is not None:  # noqa: SLF001 - the module's own field
-        return repr(space._grid)  # noqa: SLF001
-    return f"n_t={space._n_t}, T={space._T!r}"  # noqa: SLF001
+        return repr(space._grid)  # noqa: SLF001 - the module's own field
+    return f"n_t={space._n_t}, T={space._T!r}"  # noqa: SLF001 - the module's own fields
 
 
 def other_points(space: _TimeSpace) -> FloatArray | None:

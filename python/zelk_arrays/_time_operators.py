@@ -23,7 +23,6 @@ if TYPE_CHECKING:
     from ._validation import FloatArray
 
 
-
 def _checked_pair(trial: object, test: object) -> tuple[TimeSpace, TimeSpace]:
     for name, space in (("trial", trial), ("test", test)):
         if not isinstance(space, (LagrangeSpace, LegendreSpace)):
@@ -50,7 +49,7 @@ def _operator(
     points = other_points(test)
     mass = native is _native.time_mass_matrix
     # Derivative and jump entries do not depend on the steps: those of any uniform grid serve every grid.
-    n_t, T = test.n_t, (test.T if points is None else 1.0)  # noqa: N806 - the grid's own name
+    n_t, T = test.n_t, (test.T if points is None else 1.0)
     if not mass:
         points = None
     if _general(trial) or _general(test):
@@ -63,8 +62,16 @@ def _operator(
         code = _OPERATOR_CODES[native]
         return _csr(
             _native.time_operator_in_layout(
-                code, *trial_kind, _interval_major(trial), *test_kind, _interval_major(test), points, n_t, T,
-                k_begin, k_end,
+                code,
+                *trial_kind,
+                _interval_major(trial),
+                *test_kind,
+                _interval_major(test),
+                points,
+                n_t,
+                T,
+                k_begin,
+                k_end,
             )
         )
     if points is not None:
@@ -335,7 +342,7 @@ def time_quadrature(
 def time_quadrature(
     n_points: int,
     n_t: int | TimeGrid,
-    T: object = _UNSET,  # noqa: N803 - the grid's own name
+    T: object = _UNSET,
     rule: object = _UNSET,
     *,
     intervals: tuple[int, int] | range | None = None,

@@ -28,7 +28,7 @@ def _index(value: object, name: str) -> int:
     if isinstance(value, (bool, np.bool_)):
         raise TypeError(f"{name} must be an integer, not {type(value).__name__!r}")
     try:
-        return operator.index(value)  # type: ignore[arg-type]
+        return operator.index(value)  # type: ignore[arg-type]  # any object; index() raises for the wrong ones
     except TypeError as error:
         # A failing __index__ of the argument's own type is kept as the cause.
         cause = error if hasattr(type(value), "__index__") else None
@@ -48,7 +48,7 @@ def _count(value: object, name: str, minimum: int = 0) -> int:
 def _real(value: object, name: str) -> float:
     if not isinstance(value, (str, bytes, bytearray)):
         try:
-            return float(value)  # type: ignore[arg-type]
+            return float(value)  # type: ignore[arg-type]  # any object; float() raises for the wrong ones
         except TypeError:
             pass
         except (OverflowError, ValueError) as error:  # 10**400, Decimal('sNaN')
@@ -63,7 +63,7 @@ def _end_time(value: object, *divisors: int) -> float:
     The divisors are the number of grid steps, n_t (times the degree for
     the Lagrange points); a step below 2**-1022 underflows or loses bits.
     """
-    T = _real(value, "T")  # noqa: N806 - the grid's own name
+    T = _real(value, "T")
     if not (math.isfinite(T) and T > 0.0):
         raise ValueError(f"T must be positive and finite, got {T!r}")
     steps = math.prod(d for d in divisors if d > 0)

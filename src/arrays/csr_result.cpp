@@ -31,8 +31,8 @@ void require_int64_indices(std::uint64_t nrows, std::uint64_t ncols, std::uint64
                  {max_nnz, int64_max, "stored entries"}};
     for (const auto& size : sizes) {
         if (size.count > size.limit)
-            raise(PyExc_OverflowError, "the matrix's " + std::to_string(size.count) + " " + size.what +
-                                           " exceed the int64 index range");
+            raise(PyExc_OverflowError,
+                  "the matrix's " + std::to_string(size.count) + " " + size.what + " exceed the int64 index range");
     }
 }
 

@@ -28,8 +28,7 @@ PyObject* expansion_columns(PyObject*, PyObject* const* args, Py_ssize_t nargs)
         RawArray out(checked_mul(times.values().size(), columns), sizeof(double));
         {
             WithoutGil released;
-            basis.evaluate_columns(times.values(), coefficients.values(), columns, derivative != 0,
-                                   out.as<double>());
+            basis.evaluate_columns(times.values(), coefficients.values(), columns, derivative != 0, out.as<double>());
         }
         return std::move(out).to_python();
     });

@@ -35,6 +35,7 @@ PyObject* expansion_values(PyObject*, PyObject* const* args, Py_ssize_t nargs)
     });
 }
 
-const char expansion_values_doc[] = "expansion_values(degree, n_t, T, coefficients, times, derivative, /)\n--\n\nfloat64 buffer.";
+const char expansion_values_doc[] =
+    "expansion_values(degree, n_t, T, coefficients, times, derivative, /)\n--\n\nfloat64 buffer.";
 
 }  // namespace zelk::arrays

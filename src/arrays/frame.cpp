@@ -29,7 +29,8 @@ std::string byte_size(std::uint64_t bytes)
         ++unit;
     }
     char text[64];
-    std::snprintf(text, sizeof text, "%.3g %s (%llu bytes)", value, units[unit], static_cast<unsigned long long>(bytes));
+    std::snprintf(text, sizeof text, "%.3g %s (%llu bytes)", value, units[unit],
+                  static_cast<unsigned long long>(bytes));
     return text;
 }
 

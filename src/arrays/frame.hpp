@@ -38,11 +38,10 @@ void raise_current_exception(std::string_view result) noexcept;
 template <class Body>
 PyObject* guarded(std::string_view result, Body&& body)
 {
-    return call::catch_all_but_thread_exit<ErrorSet>([&] { return body().release(); },
-                                                     [&]() -> PyObject* {
-                                                         raise_current_exception(result);
-                                                         return nullptr;
-                                                     });
+    return call::catch_all_but_thread_exit<ErrorSet>([&] { return body().release(); }, [&]() -> PyObject* {
+        raise_current_exception(result);
+        return nullptr;
+    });
 }
 
 // Releases the GIL for the life of the scope, so other threads run while the

@@ -16,8 +16,9 @@ PyObject* legendre_transfer_matrix(bool restriction, const char* name, PyObject*
 {
     return guarded(std::string("the matrix of ") + name + "(nt_coarse, nt_fine, degree)", [&] {
         expect_arguments(name, nargs, 5);
-        const LegendreTransferShape shape = legendre_transfer_shape(
-            restriction, u64_arg(args[0]), u64_arg(args[1]), u64_arg(args[2]), u64_arg(args[3]), u64_arg(args[4]));
+        const LegendreTransferShape shape = legendre_transfer_shape(restriction, u64_arg(args[0]), u64_arg(args[1]),
+                                                                    u64_arg(args[2]), u64_arg(args[3]),
+                                                                    u64_arg(args[4]));
         CsrResult result(shape.nrows, shape.ncols, shape.max_nnz);
         const std::uint64_t nnz =
             result.fill([&](const auto& rows) { return fill_legendre_transfer_rows(shape, rows); });

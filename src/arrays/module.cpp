@@ -24,8 +24,10 @@ PyMethodDef methods[] = {
     {"time_mass_matrix", as_method(time_mass_matrix), METH_FASTCALL, time_mass_matrix_doc},
     {"time_derivative_matrix", as_method(time_derivative_matrix), METH_FASTCALL, time_derivative_matrix_doc},
     {"time_jump_matrix", as_method(time_jump_matrix), METH_FASTCALL, time_jump_matrix_doc},
-    {"legendre_prolongation_matrix", as_method(legendre_prolongation_matrix), METH_FASTCALL, legendre_prolongation_matrix_doc},
-    {"legendre_restriction_matrix", as_method(legendre_restriction_matrix), METH_FASTCALL, legendre_restriction_matrix_doc},
+    {"legendre_prolongation_matrix", as_method(legendre_prolongation_matrix), METH_FASTCALL,
+     legendre_prolongation_matrix_doc},
+    {"legendre_restriction_matrix", as_method(legendre_restriction_matrix), METH_FASTCALL,
+     legendre_restriction_matrix_doc},
     {"time_quadrature", as_method(time_quadrature), METH_FASTCALL, time_quadrature_doc},
     {"grid_quadrature", as_method(grid_quadrature), METH_FASTCALL, grid_quadrature_doc},
     {"load_contraction", as_method(load_contraction), METH_FASTCALL, load_contraction_doc},
@@ -67,8 +69,8 @@ void check_requested_vector_level()
         if (vector_level_name(level) == std::string_view(requested)) return;
         levels.append(levels.empty() ? "" : ", ").append(vector_level_name(level));
     }
-    raise(PyExc_ImportError, "ZELK_DISPATCH='" + std::string(requested) +
-                                 "' is not a vector level of this CPU; it has: " + levels);
+    raise(PyExc_ImportError,
+          "ZELK_DISPATCH='" + std::string(requested) + "' is not a vector level of this CPU; it has: " + levels);
 }
 
 PyRef make_module()

@@ -36,7 +36,8 @@ OnceCell sequence_abc;
     Py_XDECREF(shown);
 
     PyRef replacement = checked(PyObject_CallOneArg(
-        PyExc_TypeError, checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))).get()));
+        PyExc_TypeError,
+        checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))).get()));
     PyException_SetCause(replacement.get(), PyException_GetCause(original));
     throw PythonError(std::move(replacement));
 }
@@ -120,7 +121,8 @@ void append_list(PyObject* list, Out& out)
 template <class Out>
 void append_tuple(PyObject* tuple, Out& out)
 {
-    for_each_piece(0, static_cast<std::uint64_t>(PyTuple_GET_SIZE(tuple)), [&](std::uint64_t first, std::uint64_t last) {
+    for_each_piece(0, static_cast<std::uint64_t>(PyTuple_GET_SIZE(tuple)),
+                   [&](std::uint64_t first, std::uint64_t last) {
         for (std::uint64_t i = first; i < last; ++i)
             out.push_back(item_to_double(PyTuple_GET_ITEM(tuple, static_cast<Py_ssize_t>(i))));
     });

@@ -25,11 +25,10 @@ void raise_current_exception();
 template <class Body>
 PyObject* guarded(Body&& body)
 {
-    return catch_all_but_thread_exit<PythonError>([&] { return body().release(); },
-                                                  []() -> PyObject* {
-                                                      raise_current_exception();
-                                                      return nullptr;
-                                                  });
+    return catch_all_but_thread_exit<PythonError>([&] { return body().release(); }, []() -> PyObject* {
+        raise_current_exception();
+        return nullptr;
+    });
 }
 
 // For destructors: an exception is reported as unraisable, never raised.

@@ -67,7 +67,8 @@ Instance<Value>& receiver(PyObject* self, PyObject* cls, std::string_view class_
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
     if (Py_TYPE(self) != type && !PyType_IsSubtype(Py_TYPE(self), type)) throw_type_mismatch(self, class_name);
     auto& instance = *reinterpret_cast<Instance<Value>*>(self);
-    if (!instance.constructed) [[unlikely]] not_constructed(class_name);
+    if (!instance.constructed) [[unlikely]]
+        not_constructed(class_name);
     return instance;
 }
 

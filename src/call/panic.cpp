@@ -46,9 +46,10 @@ void write_diagnostic(std::string_view message, const std::source_location& wher
                  static_cast<unsigned long long>(thread.id), short_path(where.file_name()),
                  static_cast<unsigned>(where.line()), static_cast<int>(message.size()), message.data());
     if (!hinted.exchange(true)) {
-        std::fputs("zelk: note: the fault is raised as PanicException; for a native backtrace run the "
-                   "program under gdb with 'catch throw'\n",
-                   stderr);
+        std::fputs(
+            "zelk: note: the fault is raised as PanicException; for a native backtrace run the "
+            "program under gdb with 'catch throw'\n",
+            stderr);
     }
     std::fflush(stderr);
 }
@@ -60,8 +61,8 @@ PyObject* panic_exception_type()
     if (PyObject* type = panic_type.get()) return type;
     try {
         return panic_type.get_or_init([] {
-            PyObject* type = PyErr_NewExceptionWithDoc("zelk_native.PanicException", panic_doc,
-                                                       PyExc_BaseException, nullptr);
+            PyObject* type =
+                PyErr_NewExceptionWithDoc("zelk_native.PanicException", panic_doc, PyExc_BaseException, nullptr);
             if (type == nullptr) abort_with("Failed to initialize new exception type.");
             return type;
         });
@@ -90,9 +91,10 @@ void raise_fault(std::string_view message, const std::source_location& where)
 
 void report_callback_panic()
 {
-    std::fputs("zelk: Python code called back by the native module raised PanicException;\n"
-               "zelk: it is printed below and raised again as a new PanicException.\n",
-               stderr);
+    std::fputs(
+        "zelk: Python code called back by the native module raised PanicException;\n"
+        "zelk: it is printed below and raised again as a new PanicException.\n",
+        stderr);
     std::fflush(stderr);
     PyErr_PrintEx(0);
 }

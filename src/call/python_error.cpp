@@ -71,10 +71,9 @@ void throw_error(PyObject* type, std::string_view message)
 void throw_type_mismatch(PyObject* object, std::string_view target)
 {
     PyRef qualname = checked(PyType_GetQualName(Py_TYPE(object)));
-    PyRef target_name =
-        checked(PyUnicode_FromStringAndSize(target.data(), static_cast<Py_ssize_t>(target.size())));
-    PyObject* message = PyUnicode_FromFormat("'%U' object cannot be converted to '%U'", qualname.get(),
-                                             target_name.get());
+    PyRef target_name = checked(PyUnicode_FromStringAndSize(target.data(), static_cast<Py_ssize_t>(target.size())));
+    PyObject* message =
+        PyUnicode_FromFormat("'%U' object cannot be converted to '%U'", qualname.get(), target_name.get());
     if (message != nullptr) {
         PyErr_SetObject(PyExc_TypeError, message);
         Py_DECREF(message);

@@ -11,16 +11,15 @@ namespace {
 [[noreturn]] void too_many(const SignatureView& sig, Py_ssize_t given)
 {
     const std::string message = full_name(sig) + " takes " + std::to_string(sig.params.size()) +
-                                " positional arguments but " + std::to_string(given) +
-                                (given == 1 ? " was" : " were") + " given";
+                                " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") +
+                                " given";
     throw_error(PyExc_TypeError, message);
 }
 
 [[noreturn]] void unexpected_keyword(const SignatureView& sig, PyObject* keyword)
 {
     const std::string name = full_name(sig);
-    PyObject* message =
-        PyUnicode_FromFormat("%s got an unexpected keyword argument '%S'", name.c_str(), keyword);
+    PyObject* message = PyUnicode_FromFormat("%s got an unexpected keyword argument '%S'", name.c_str(), keyword);
     if (message != nullptr) {
         PyErr_SetObject(PyExc_TypeError, message);
         Py_DECREF(message);
@@ -51,8 +50,8 @@ namespace {
         }
         list.append("'").append(sig.params[i]).append("'");
     }
-    const std::string message = full_name(sig) + " missing " + std::to_string(count) +
-                                " required positional " + (count == 1 ? "argument" : "arguments") + ": " + list;
+    const std::string message = full_name(sig) + " missing " + std::to_string(count) + " required positional " +
+                                (count == 1 ? "argument" : "arguments") + ": " + list;
     throw_error(PyExc_TypeError, message);
 }
 

@@ -55,8 +55,7 @@ auto catch_all_but_thread_exit(Body&& body, OnError&& on_error) -> decltype(body
 #if defined(ZELK_FOREIGN_UNWIND_CHECK)
     catch (Own&) {
         return on_error();
-    }
-    catch (std::exception&) {
+    } catch (std::exception&) {
         return on_error();
     }
 #else

@@ -6,7 +6,7 @@
 namespace zelk::call {
 
 struct ThreadLabel {
-    char name[32] = "?";  // "?" where the platform keeps no name
+    char name[32] = "?";   // "?" where the platform keeps no name
     std::uint64_t id = 0;  // the system's thread id
 };
 

@@ -52,8 +52,8 @@ inline std::uint64_t checked_mul(std::uint64_t a, std::uint64_t b,
 template <class T>
 std::size_t checked_length(std::uint64_t n, std::source_location where = std::source_location::current())
 {
-    constexpr std::uint64_t max_elements =
-        static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) / sizeof(T);
+    constexpr std::uint64_t max_elements = static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
+                                           sizeof(T);
     if (n > max_elements) fail(capacity_overflow, where);
     return static_cast<std::size_t>(n);
 }

@@ -5,8 +5,7 @@
 
 namespace zelk {
 
-Fault::Fault(std::string message, std::source_location where)
-    : message_(std::move(message)), where_(where)
+Fault::Fault(std::string message, std::source_location where) : message_(std::move(message)), where_(where)
 {
 }
 
@@ -24,8 +23,7 @@ std::string equality_message(std::uint64_t left, std::uint64_t right, std::strin
     return text;
 }
 
-void fail_equality(std::uint64_t left, std::uint64_t right, std::string_view message,
-                   std::source_location where)
+void fail_equality(std::uint64_t left, std::uint64_t right, std::string_view message, std::source_location where)
 {
     throw Fault(equality_message(left, right, message), where);
 }

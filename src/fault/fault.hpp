@@ -13,8 +13,7 @@ namespace zelk {
 // guard reports it on stderr and raises it to Python as PanicException.
 class Fault : public std::exception {
 public:
-    explicit Fault(std::string message,
-                   std::source_location where = std::source_location::current());
+    explicit Fault(std::string message, std::source_location where = std::source_location::current());
 
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& message() const noexcept { return message_; }
@@ -25,8 +24,7 @@ private:
     std::source_location where_;
 };
 
-[[noreturn]] void fail(std::string message,
-                       std::source_location where = std::source_location::current());
+[[noreturn]] void fail(std::string message, std::source_location where = std::source_location::current());
 
 // The three-line message of a failed equality check:
 //   assertion `left == right` failed: <message>

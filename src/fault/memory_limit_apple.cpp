@@ -18,7 +18,7 @@ std::optional<std::uint64_t> machine_memory() noexcept
     std::size_t size = sizeof ram;
     if (::sysctlbyname("hw.memsize", &ram, &size, nullptr, 0) != 0) return std::nullopt;
     // Swap files grow on demand; their current total is what exists now.
-    struct xsw_usage swap {};
+    struct xsw_usage swap{};
     size = sizeof swap;
     if (::sysctlbyname("vm.swapusage", &swap, &size, nullptr, 0) == 0 &&
         swap.xsu_total <= std::numeric_limits<std::uint64_t>::max() - ram)
@@ -30,7 +30,7 @@ std::optional<std::uint64_t> machine_memory() noexcept
 // usage is subtracted here: the limit still bounds any single request.
 std::optional<std::uint64_t> rlimit_value(int resource) noexcept
 {
-    struct rlimit limit {};
+    struct rlimit limit{};
     if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::nullopt;
     return static_cast<std::uint64_t>(limit.rlim_cur);
 }

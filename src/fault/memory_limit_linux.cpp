@@ -63,7 +63,7 @@ bool read_u64(const char* path, std::uint64_t& value) noexcept
 
 std::optional<std::uint64_t> machine_memory() noexcept
 {
-    struct sysinfo info {};
+    struct sysinfo info{};
     if (sysinfo(&info) != 0) return std::nullopt;
     const std::uint64_t units = std::uint64_t{info.totalram} + info.totalswap;  // each below 2^64 / mem_unit
     return saturating_mul(units, info.mem_unit);
@@ -116,7 +116,7 @@ std::optional<std::uint64_t> statm_bytes(int index) noexcept
 // Without a usage figure the limit itself still bounds a single request.
 std::optional<std::uint64_t> rlimit_headroom(int resource, int statm_field) noexcept
 {
-    struct rlimit limit {};
+    struct rlimit limit{};
     if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::nullopt;
     const std::uint64_t cap = limit.rlim_cur;
     const auto used = statm_bytes(statm_field);

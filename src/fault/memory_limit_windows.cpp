@@ -8,6 +8,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// psapi.h needs the declarations of windows.h before it.
 #include <psapi.h>
 
 #include <algorithm>

@@ -144,8 +144,8 @@ void release(std::vector<T>& v) noexcept
 
 // Sorts each row by column and sums runs of equal columns left to right,
 // compacting in place: the write position never passes the read position.
-CsrMatrix sort_and_sum_rows(std::uint64_t nrows, std::uint64_t ncols, std::vector<Index> off,
-                            std::vector<Index> col, std::vector<double> val)
+CsrMatrix sort_and_sum_rows(std::uint64_t nrows, std::uint64_t ncols, std::vector<Index> off, std::vector<Index> col,
+                            std::vector<double> val)
 {
     Index w = 0;
     Index begin = 0;

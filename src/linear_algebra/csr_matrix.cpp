@@ -15,8 +15,8 @@ std::variant<CsrMatrix, SparseFormatError> CsrMatrix::try_from_csr_data(std::uin
                                                                         std::vector<std::uint64_t> col_indices,
                                                                         std::vector<double> values)
 {
-    auto pattern = SparsityPattern::try_from_offsets_and_indices(nrows, ncols, std::move(row_offsets),
-                                                                 std::move(col_indices));
+    auto pattern =
+        SparsityPattern::try_from_offsets_and_indices(nrows, ncols, std::move(row_offsets), std::move(col_indices));
     if (auto* error = std::get_if<SparseFormatError>(&pattern)) return std::move(*error);
     SparsityPattern& valid = std::get<SparsityPattern>(pattern);
     if (values.size() != valid.nnz())

@@ -9,8 +9,7 @@
 
 namespace zelk::linear_algebra {
 
-DenseMatrixView DenseMatrixView::column_major(std::span<const double> data, std::uint64_t nrows,
-                                              std::uint64_t ncols)
+DenseMatrixView DenseMatrixView::column_major(std::span<const double> data, std::uint64_t nrows, std::uint64_t ncols)
 {
     if (data.size() < checked_mul(nrows, ncols)) fail("Matrix view: input data buffer too small.");
     return DenseMatrixView(data.data(), nrows, ncols);

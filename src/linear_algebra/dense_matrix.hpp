@@ -14,8 +14,7 @@ class DenseMatrixView {
 public:
     // Views the first nrows * ncols values of `data`; fails with
     // "Matrix view: input data buffer too small." if there are fewer.
-    static DenseMatrixView column_major(std::span<const double> data, std::uint64_t nrows,
-                                        std::uint64_t ncols);
+    static DenseMatrixView column_major(std::span<const double> data, std::uint64_t nrows, std::uint64_t ncols);
 
     std::uint64_t nrows() const noexcept { return nrows_; }
     std::uint64_t ncols() const noexcept { return ncols_; }

@@ -12,6 +12,7 @@ std::optional<DenseMatrix> do_inverse4(const DenseMatrix& a)
     check_equal(a.nrows(), 4, "do_inverse4: row count");
     check_equal(a.ncols(), 4, "do_inverse4: column count");
 
+    // clang-format off: three products per line, so that each cofactor reads as its six terms
     const double c00 = (a(1, 1) * a(2, 2)) * a(3, 3) - (a(1, 1) * a(3, 2)) * a(2, 3)
                        - (a(1, 2) * a(2, 1)) * a(3, 3) + (a(1, 2) * a(3, 1)) * a(2, 3)
                        + (a(2, 1) * a(1, 3)) * a(3, 2) - (a(3, 1) * a(1, 3)) * a(2, 2);
@@ -65,6 +66,7 @@ std::optional<DenseMatrix> do_inverse4(const DenseMatrix& a)
     const double c33 = (a(0, 0) * a(1, 1)) * a(2, 2) - (a(0, 0) * a(2, 1)) * a(1, 2)
                        - (a(0, 1) * a(1, 0)) * a(2, 2) + (a(0, 1) * a(2, 0)) * a(1, 2)
                        + (a(1, 0) * a(0, 2)) * a(2, 1) - (a(2, 0) * a(0, 2)) * a(1, 1);
+    // clang-format on
 
     // One reciprocal, multiplied into every entry of the adjugate (entry (i, j) is cJI).
     const double inv = 1.0 / det;

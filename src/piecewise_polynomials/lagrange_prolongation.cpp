@@ -233,8 +233,8 @@ CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse, s
     // All storage must fit before the O(p^2) weights or any row is computed.
     return linear_algebra::csr_filled_by(shape.nrows, shape.ncols, shape.max_nnz, "prolongation",
                                          [&](const CsrRows<std::uint64_t>& rows) {
-                                             return fill_prolongation_rows<std::uint64_t>(shape, rows);
-                                         });
+        return fill_prolongation_rows<std::uint64_t>(shape, rows);
+    });
 }
 
 CsrMatrix LagrangeBasis::get_prolongation_matrix_to(std::uint64_t nt_fine) const

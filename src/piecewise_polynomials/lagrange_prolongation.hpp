@@ -53,7 +53,6 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const linea
 // stored; a fine point within 1e-14 of a coarse node (reference coordinates)
 // gives a single 1.0.
 // Faults as prolongation_shape; std::bad_alloc before any filling.
-linear_algebra::CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse,
-                                                std::uint64_t nt_fine);
+linear_algebra::CsrMatrix lagrange_prolongation(std::uint64_t degree, std::uint64_t nt_coarse, std::uint64_t nt_fine);
 
 }  // namespace zelk::piecewise_polynomials

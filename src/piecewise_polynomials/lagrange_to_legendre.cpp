@@ -9,8 +9,8 @@
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
-#include "linear_algebra/csr_filled.hpp"
 #include "linear_algebra/coo_matrix.hpp"
+#include "linear_algebra/csr_filled.hpp"
 #include "linear_algebra/sparse_conversions.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
 #include "piecewise_polynomials/lagrange_legendre_weights.hpp"
@@ -78,8 +78,8 @@ void fill_transformation_rows(const TransformationShape& shape, const CsrRows<In
     // The rows of one polynomial are one block repeated, shifted by d columns
     // per sub-interval: written a tile of rows at a time, the values copied
     // from the tile and the columns offset from it.
-    const std::uint64_t tile_rows = std::min<std::uint64_t>(std::max<std::uint64_t>(tile_entries / local, 1),
-                                                            shape.k_end - shape.k_begin);
+    const std::uint64_t tile_rows =
+        std::min<std::uint64_t>(std::max<std::uint64_t>(tile_entries / local, 1), shape.k_end - shape.k_begin);
     std::vector<Index> tile_columns = reserved_vector<Index>(tile_rows * local);
     for (std::uint64_t t = 0; t < tile_rows; ++t) {
         for (std::uint64_t m = 0; m < local; ++m) tile_columns.push_back(static_cast<Index>(t * d + m));
@@ -122,9 +122,9 @@ CsrMatrix LagrangeBasis::get_transormation_matrix_to_legendre() const
     const TransformationShape shape = transformation_shape(degree, n_t, points.size());
     return linear_algebra::csr_filled_by(shape.nrows, shape.ncols, shape.nnz, "transformation",
                                          [&](const CsrRows<std::uint64_t>& rows) {
-                                             fill_transformation_rows<std::uint64_t>(shape, rows);
-                                             return shape.nnz;
-                                         });
+        fill_transformation_rows<std::uint64_t>(shape, rows);
+        return shape.nnz;
+    });
 }
 
 }  // namespace zelk::piecewise_polynomials

@@ -26,8 +26,7 @@ void for_each_basis_entry(const LegendreBasis& basis, double t, bool derivative,
             visit(at.k + i * basis.n_t, (dp + dp) / at.h);
         });
     } else {
-        for_each_legendre_value(at.x, basis.degree,
-                                [&](std::uint64_t i, double p) { visit(at.k + i * basis.n_t, p); });
+        for_each_legendre_value(at.x, basis.degree, [&](std::uint64_t i, double p) { visit(at.k + i * basis.n_t, p); });
     }
 }
 

@@ -66,8 +66,8 @@ struct LegendreBasis {
     // (coefficient_count(), columns): the basis is formed once per time and
     // combined with every column. out has times.size() * columns values (a
     // fault otherwise). Polls for interrupts. Defined in legendre_columns.cpp.
-    void evaluate_columns(std::span<const double> times, std::span<const double> coefficients,
-                          std::uint64_t columns, bool derivative, std::span<double> out) const;
+    void evaluate_columns(std::span<const double> times, std::span<const double> coefficients, std::uint64_t columns,
+                          bool derivative, std::span<double> out) const;
 
     // Row r holds the degree + 1 entries of evaluate_all_basis_functions(times[r])
     // (or of the derivatives) at columns k + i * n_t, i = 0 ... degree, every

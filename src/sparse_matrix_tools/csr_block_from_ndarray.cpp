@@ -46,8 +46,7 @@ CsrMatrix csr_block_from_ndarray(const CsrBlockGrid& grid)
         const std::uint64_t width = grid.at(0, j).ncols();
         for (std::uint64_t i = 1; i < R; ++i) {
             const std::uint64_t found = grid.at(i, j).ncols();
-            if (found != width)
-                fail_equality(found, width, "inconsistent block-col width at col " + std::to_string(j));
+            if (found != width) fail_equality(found, width, "inconsistent block-col width at col " + std::to_string(j));
         }
         col_offset.push_back(checked_add(col_offset.back(), width));
     }
@@ -64,8 +63,9 @@ CsrMatrix csr_block_from_ndarray(const CsrBlockGrid& grid)
             poll_interrupt();  // many small blocks add up to long work
             const std::uint64_t o = row_offset[i];
             const std::uint64_t q = col_offset[j];
-            grid.at(i, j).for_each_entry(
-                [&](std::uint64_t r, std::uint64_t c, double v) { coo.push(o + r, q + c, v); });
+            grid.at(i, j).for_each_entry([&](std::uint64_t r, std::uint64_t c, double v) {
+                coo.push(o + r, q + c, v);
+            });
         }
     }
     // Blocks do not overlap and hold no repeated positions: nothing is summed.

@@ -19,10 +19,12 @@ Triplets csr_to_triplets(const linear_algebra::CsrMatrix& csr)
     }
     const auto& cols = csr.col_indices();
     const auto& values = csr.values();
+    // NOLINTBEGIN(bugprone-narrowing-conversions): first <= last <= the vectors' sizes, which fit their difference_type
     for_each_piece(0, n, [&](std::uint64_t first, std::uint64_t last) {
         out.col_indices.insert(out.col_indices.end(), cols.begin() + first, cols.begin() + last);
         out.values.insert(out.values.end(), values.begin() + first, values.begin() + last);
     });
+    // NOLINTEND(bugprone-narrowing-conversions)
     return out;
 }
 

@@ -101,8 +101,14 @@ inline DoubleDouble operator+(DoubleDouble a, DoubleDouble b) noexcept
     return dd_detail::fast_two_sum(s.hi, s.lo);
 }
 
-inline DoubleDouble operator-(DoubleDouble a) noexcept { return {-a.hi, -a.lo}; }
-inline DoubleDouble operator-(DoubleDouble a, DoubleDouble b) noexcept { return a + (-b); }
+inline DoubleDouble operator-(DoubleDouble a) noexcept
+{
+    return {-a.hi, -a.lo};
+}
+inline DoubleDouble operator-(DoubleDouble a, DoubleDouble b) noexcept
+{
+    return a + (-b);
+}
 
 inline DoubleDouble operator*(DoubleDouble a, DoubleDouble b) noexcept
 {
@@ -122,9 +128,18 @@ inline DoubleDouble operator/(DoubleDouble a, DoubleDouble b) noexcept
     return dd_detail::fast_two_sum(q1, q2) + DoubleDouble(q3);
 }
 
-inline DoubleDouble& operator+=(DoubleDouble& a, DoubleDouble b) noexcept { return a = a + b; }
-inline DoubleDouble& operator*=(DoubleDouble& a, DoubleDouble b) noexcept { return a = a * b; }
+inline DoubleDouble& operator+=(DoubleDouble& a, DoubleDouble b) noexcept
+{
+    return a = a + b;
+}
+inline DoubleDouble& operator*=(DoubleDouble& a, DoubleDouble b) noexcept
+{
+    return a = a * b;
+}
 
-inline DoubleDouble abs(DoubleDouble a) noexcept { return a.hi < 0.0 ? -a : a; }
+inline DoubleDouble abs(DoubleDouble a) noexcept
+{
+    return a.hi < 0.0 ? -a : a;
+}
 
 }  // namespace zelk::time_operators

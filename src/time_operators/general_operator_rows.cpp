@@ -29,7 +29,10 @@ std::vector<DoubleDouble> family_nodes(std::uint64_t family, std::uint64_t count
 
 namespace {
 
-std::uint64_t functions(const SpaceBasis& s) { return s.degree + 1; }
+std::uint64_t functions(const SpaceBasis& s)
+{
+    return s.degree + 1;
+}
 
 std::uint64_t dimension(const SpaceBasis& s, std::uint64_t n_t)
 {
@@ -154,26 +157,26 @@ private:
         for (const Share& s : shares) {
             const std::uint64_t base = s.a * nb_;
             switch (shape_.op) {
-            case TimeOperator::mass: {
-                const DoubleDouble h = DoubleDouble(points_[s.k + 1]) - points_[s.k];
-                for (std::uint64_t b = 0; b < nb_; ++b)
-                    row_.push_back({global(trial_, n_t, s.k, b), block_[base + b] * h, magnitude_[base + b] * h});
-                break;
-            }
-            case TimeOperator::derivative:
-                for (std::uint64_t b = 0; b < nb_; ++b)
-                    row_.push_back({global(trial_, n_t, s.k, b), block_[base + b], magnitude_[base + b]});
-                break;
-            case TimeOperator::jump:
-                for (std::uint64_t b = 0; b < nb_; ++b) {
-                    const DoubleDouble own = test_left_[s.a] * trial_left_[b];
-                    row_.push_back({global(trial_, n_t, s.k, b), own, abs(own)});
-                    if (s.k > 0) {
-                        const DoubleDouble upwind = -(test_left_[s.a] * trial_right_[b]);
-                        row_.push_back({global(trial_, n_t, s.k - 1, b), upwind, abs(upwind)});
-                    }
+                case TimeOperator::mass: {
+                    const DoubleDouble h = DoubleDouble(points_[s.k + 1]) - points_[s.k];
+                    for (std::uint64_t b = 0; b < nb_; ++b)
+                        row_.push_back({global(trial_, n_t, s.k, b), block_[base + b] * h, magnitude_[base + b] * h});
+                    break;
                 }
-                break;
+                case TimeOperator::derivative:
+                    for (std::uint64_t b = 0; b < nb_; ++b)
+                        row_.push_back({global(trial_, n_t, s.k, b), block_[base + b], magnitude_[base + b]});
+                    break;
+                case TimeOperator::jump:
+                    for (std::uint64_t b = 0; b < nb_; ++b) {
+                        const DoubleDouble own = test_left_[s.a] * trial_left_[b];
+                        row_.push_back({global(trial_, n_t, s.k, b), own, abs(own)});
+                        if (s.k > 0) {
+                            const DoubleDouble upwind = -(test_left_[s.a] * trial_right_[b]);
+                            row_.push_back({global(trial_, n_t, s.k - 1, b), upwind, abs(upwind)});
+                        }
+                    }
+                    break;
             }
         }
         std::sort(row_.begin(), row_.end(), [](const Entry& x, const Entry& y) { return x.column < y.column; });
@@ -237,6 +240,7 @@ GeneralShape general_shape(TimeOperator op, const SpaceBasis& trial, const Space
     if (shared && intervals > 0 && k_end == n_t) nrows = checked_add(nrows, 1);
     // A row has one share or two (a shared node); each reaches its trial
     // sub-interval, and the jump the one before too.
+    // NOLINTNEXTLINE(bugprone-implicit-widening-of-multiplication-result): at most 2 * 2
     const std::uint64_t reach = (shared ? 2 : 1) * (op == TimeOperator::jump ? 2 : 1);
     const std::uint64_t max_nnz = checked_mul(nrows, checked_mul(reach, functions(trial)));
     return {op, n_t, k_begin, k_end, nrows, ncols, max_nnz};

@@ -81,7 +81,8 @@ public:
             const std::uint64_t width = shape_.k_end - shape_.k_begin;
             for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) {
                 const SplitDoubleDouble h = step(k);
-                for (std::uint64_t i = 0; i <= shape_.test.degree; ++i) single(out, i * width + k - shape_.k_begin, {k, i}, h);
+                for (std::uint64_t i = 0; i <= shape_.test.degree; ++i)
+                    single(out, i * width + k - shape_.k_begin, {k, i}, h);
             }
             return;
         }

@@ -26,7 +26,8 @@ std::uint64_t fill_interval_major_rows(const TimeOperatorShape& shape, std::span
     const std::uint64_t n_t = shape.n_t;
     // Built a chunk of sub-intervals at a time into storage that stays in
     // cache and is reused, so the renumbering costs no second matrix.
-    const std::uint64_t chunk = std::max<std::uint64_t>(1, (std::uint64_t{1} << 20) / (test_functions * trial_functions));
+    const std::uint64_t chunk =
+        std::max<std::uint64_t>(1, (std::uint64_t{1} << 20) / (test_functions * trial_functions));
     std::vector<Index> offsets;
     std::vector<Index> columns;
     std::vector<double> values;

@@ -184,8 +184,8 @@ private:
                 // The prolongation's (2i + 1)/2 J is c itself; the restriction's
                 // (2j + 1)/2 (h_fine / h_coarse) J is (2j + 1) / (2i + 1) ratio c.
                 if (shape_.restriction) {
-                    const DoubleDouble factor =
-                        DoubleDouble::from_u64(2 * j + 1) / DoubleDouble::from_u64(2 * i + 1) * ratio;
+                    const DoubleDouble factor = DoubleDouble::from_u64(2 * j + 1) / DoubleDouble::from_u64(2 * i + 1) *
+                                                ratio;
                     c = c * factor;
                     c_bound = c_bound * factor;
                 }
@@ -241,9 +241,9 @@ LegendreTransferShape legendre_transfer_shape(bool restriction, std::uint64_t nt
     const std::uint64_t block = checked_mul(size, size);
     require_memory(checked_mul(coarse_units + fine_units - 1, block), sizeof(double));
     require_memory(block, 3 * sizeof(DoubleDouble));
-    return {restriction, degree,       nt_coarse, nt_fine,
-            k_begin,     k_end,        coarse_units, fine_units,
-            nrows,       restriction ? fine_dim : coarse_dim, max_nnz};
+    return {restriction, degree,       nt_coarse,  nt_fine, k_begin,
+            k_end,       coarse_units, fine_units, nrows,   restriction ? fine_dim : coarse_dim,
+            max_nnz};
 }
 
 template <class Index>

@@ -37,18 +37,17 @@ Target target(QuadratureRule rule, std::uint64_t n, LegendreAt& p, DoubleDouble 
 {
     p.at(x);
     switch (rule) {
-    case QuadratureRule::gauss:
-        return {p.value[n], p.slope[n]};
-    case QuadratureRule::lobatto: {
-        // P'_{n-1}, whose second derivative follows from Legendre's equation.
-        const std::uint64_t m = n - 1;
-        const DoubleDouble eigenvalue = DoubleDouble::from_u64(m) * DoubleDouble::from_u64(m + 1);
-        const DoubleDouble second =
-            (DoubleDouble(2.0) * x * p.slope[m] - eigenvalue * p.value[m]) / (DoubleDouble(1.0) - x * x);
-        return {p.slope[m], second};
-    }
-    default:  // Radau with the node at -1: P_{n-1} + P_n
-        return {p.value[n - 1] + p.value[n], p.slope[n - 1] + p.slope[n]};
+        case QuadratureRule::gauss: return {p.value[n], p.slope[n]};
+        case QuadratureRule::lobatto: {
+            // P'_{n-1}, whose second derivative follows from Legendre's equation.
+            const std::uint64_t m = n - 1;
+            const DoubleDouble eigenvalue = DoubleDouble::from_u64(m) * DoubleDouble::from_u64(m + 1);
+            const DoubleDouble second = (DoubleDouble(2.0) * x * p.slope[m] - eigenvalue * p.value[m]) /
+                                        (DoubleDouble(1.0) - x * x);
+            return {p.slope[m], second};
+        }
+        default:  // Radau with the node at -1: P_{n-1} + P_n
+            return {p.value[n - 1] + p.value[n], p.slope[n - 1] + p.slope[n]};
     }
 }
 

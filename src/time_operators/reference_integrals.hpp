@@ -21,7 +21,10 @@ struct Integral {
     double error = 0.0;
 };
 
-inline Integral operator+(Integral a, Integral b) noexcept { return {a.value + b.value, a.error + b.error}; }
+inline Integral operator+(Integral a, Integral b) noexcept
+{
+    return {a.value + b.value, a.error + b.error};
+}
 
 // The exact value where the integral cannot be told from a double: +0.0 when
 // zero lies within its error, the double itself (low part 0) when that one

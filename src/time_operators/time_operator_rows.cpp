@@ -43,28 +43,28 @@ TimeOperatorBlocks local_blocks(const TimeOperatorShape& shape)
     const std::uint64_t nb = shape.trial.size();
     TimeOperatorBlocks blocks;
     switch (shape.op) {
-    case TimeOperator::mass:
-        blocks.own = reference_mass(shape.trial, shape.test);
-        blocks.scaled = true;
-        blocks.h = shape.T / static_cast<double>(shape.n_t);
-        break;
-    case TimeOperator::derivative:  // dt = (h/2) dx and d/dt = (2/h) d/dx: h cancels
-        blocks.own = reference_derivative(shape.trial, shape.test);
-        break;
-    case TimeOperator::jump: {
-        const std::vector<double> test_left = end_values(shape.test, false);
-        const std::vector<double> trial_left = end_values(shape.trial, false);
-        const std::vector<double> trial_right = end_values(shape.trial, true);
-        blocks.own = reserved_vector<Integral>(checked_mul(shape.test.size(), nb));
-        blocks.previous = reserved_vector<Integral>(shape.test.size() * nb);
-        for (std::uint64_t a = 0; a < shape.test.size(); ++a) {
-            for (std::uint64_t b = 0; b < nb; ++b) {
-                blocks.own.push_back({DoubleDouble(test_left[a] * trial_left[b])});
-                blocks.previous.push_back({DoubleDouble(-(test_left[a] * trial_right[b]))});
+        case TimeOperator::mass:
+            blocks.own = reference_mass(shape.trial, shape.test);
+            blocks.scaled = true;
+            blocks.h = shape.T / static_cast<double>(shape.n_t);
+            break;
+        case TimeOperator::derivative:  // dt = (h/2) dx and d/dt = (2/h) d/dx: h cancels
+            blocks.own = reference_derivative(shape.trial, shape.test);
+            break;
+        case TimeOperator::jump: {
+            const std::vector<double> test_left = end_values(shape.test, false);
+            const std::vector<double> trial_left = end_values(shape.trial, false);
+            const std::vector<double> trial_right = end_values(shape.trial, true);
+            blocks.own = reserved_vector<Integral>(checked_mul(shape.test.size(), nb));
+            blocks.previous = reserved_vector<Integral>(shape.test.size() * nb);
+            for (std::uint64_t a = 0; a < shape.test.size(); ++a) {
+                for (std::uint64_t b = 0; b < nb; ++b) {
+                    blocks.own.push_back({DoubleDouble(test_left[a] * trial_left[b])});
+                    blocks.previous.push_back({DoubleDouble(-(test_left[a] * trial_right[b]))});
+                }
             }
+            break;
         }
-        break;
-    }
     }
     return blocks;
 }

@@ -30,12 +30,9 @@ VectorLevel choose() noexcept
 std::string_view vector_level_name(VectorLevel level) noexcept
 {
     switch (level) {
-    case VectorLevel::avx2:
-        return "avx2";
-    case VectorLevel::avx512:
-        return "avx512";
-    case VectorLevel::baseline:
-        break;
+        case VectorLevel::avx2: return "avx2";
+        case VectorLevel::avx512: return "avx512";
+        case VectorLevel::baseline: break;
     }
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
     return "sse2";

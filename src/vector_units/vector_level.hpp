@@ -83,12 +83,9 @@ void run_vectorized(Args... args)
 {
 #if ZELK_VECTOR_CLONES
     switch (active_vector_level()) {
-    case VectorLevel::avx512:
-        return kernel_avx512<Kernel>(args...);
-    case VectorLevel::avx2:
-        return kernel_avx2<Kernel>(args...);
-    case VectorLevel::baseline:
-        break;
+        case VectorLevel::avx512: return kernel_avx512<Kernel>(args...);
+        case VectorLevel::avx2: return kernel_avx2<Kernel>(args...);
+        case VectorLevel::baseline: break;
     }
 #endif
     kernel_baseline<Kernel>(args...);

@@ -56,11 +56,10 @@ TEST_P(BlockEvaluation, KeepsTheBitsOfTheOneTimeEvaluation)
         for (bool derivative : {false, true}) {
             basis.evaluate_many(times, table, derivative, out);
             for (std::size_t r = 0; r < times.size(); ++r) {
-                const double want =
-                    derivative ? basis.evaluate_derivative(times[r], table) : basis.evaluate(times[r], table);
+                const double want = derivative ? basis.evaluate_derivative(times[r], table)
+                                               : basis.evaluate(times[r], table);
                 EXPECT_EQ(std::bit_cast<std::uint64_t>(out[r]), std::bit_cast<std::uint64_t>(want))
-                    << "n_t " << n_t << ", degree " << degree << ", derivative " << derivative << ", t "
-                    << times[r];
+                    << "n_t " << n_t << ", degree " << degree << ", derivative " << derivative << ", t " << times[r];
             }
         }
         // A time beyond the table's rows is the same fault as for one time.

@@ -27,7 +27,8 @@ namespace {
 CsrMatrix stacked_blocks(const LagrangeBasis& basis)
 {
     std::vector<CsrMatrix> blocks;
-    for (std::uint64_t p = 0; p <= basis.degree; ++p) blocks.push_back(basis.to_legendre_basis_matrix_for_pol_degree(p));
+    for (std::uint64_t p = 0; p <= basis.degree; ++p)
+        blocks.push_back(basis.to_legendre_basis_matrix_for_pol_degree(p));
     std::vector<CsrBlockGrid::Cell> cells(blocks.begin(), blocks.end());
     return zelk::sparse_matrix_tools::csr_block_from_ndarray(CsrBlockGrid(blocks.size(), 1, cells));
 }
@@ -38,8 +39,8 @@ void expect_same(const CsrMatrix& a, const CsrMatrix& b)
     EXPECT_EQ(a.row_offsets(), b.row_offsets());
     EXPECT_EQ(a.col_indices(), b.col_indices());
     ASSERT_EQ(a.nnz(), b.nnz());
-    for (std::uint64_t k = 0; k < a.nnz(); ++k) EXPECT_EQ(std::bit_cast<std::uint64_t>(a.values()[k]),
-                                                          std::bit_cast<std::uint64_t>(b.values()[k]));
+    for (std::uint64_t k = 0; k < a.nnz(); ++k)
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(a.values()[k]), std::bit_cast<std::uint64_t>(b.values()[k]));
 }
 
 }  // namespace
@@ -100,5 +101,6 @@ TEST(CsrRows, RangesOwnTheirRowsAndNoOthers)
     const std::string beyond = "Lagrange prolongation rows beyond the fine grid";
     EXPECT_EQ(fault_message([] { prolongation_shape(3, 5, 7, 5, 4); }), beyond);
     EXPECT_EQ(fault_message([] { prolongation_shape(3, 5, 7, 0, 8); }), beyond);
-    EXPECT_EQ(fault_message([] { transformation_shape(3, 9, 28, 0, 10); }), "Lagrange to Legendre rows beyond the grid");
+    EXPECT_EQ(fault_message([] { transformation_shape(3, 9, 28, 0, 10); }),
+              "Lagrange to Legendre rows beyond the grid");
 }

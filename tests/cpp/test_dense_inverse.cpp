@@ -99,32 +99,23 @@ TEST(DenseInverse, ExactZeroDeterminantOrPivotFails)
     EXPECT_FALSE(do_inverse4(equal_rows).has_value());
     EXPECT_FALSE(try_invert(equal_rows).has_value());
 
-    DenseMatrix zero_column = from_rows({{4, 1, 0, 2, 1},
-                                         {1, 5, 0, 1, 2},
-                                         {2, 1, 0, 6, 1},
-                                         {1, 2, 0, 1, 7},
-                                         {3, 1, 0, 2, 1}});
+    DenseMatrix zero_column =
+        from_rows({{4, 1, 0, 2, 1}, {1, 5, 0, 1, 2}, {2, 1, 0, 6, 1}, {1, 2, 0, 1, 7}, {3, 1, 0, 2, 1}});
     const DenseMatrix original = zero_column;
     EXPECT_FALSE(try_invert(zero_column).has_value());
     EXPECT_TRUE(same_matrix(zero_column, original));  // the input is never touched
 
     // Columns 0 and 1 eliminate cleanly; column 2 is a multiple of column 0,
     // so its candidates below the diagonal become exact zeros at step 2.
-    DenseMatrix dependent = from_rows({{1, 0, 2, 0, 0},
-                                       {0, 1, 0, 0, 0},
-                                       {1, 0, 2, 1, 0},
-                                       {0, 0, 0, 1, 1},
-                                       {0, 0, 0, 0, 1}});
+    DenseMatrix dependent =
+        from_rows({{1, 0, 2, 0, 0}, {0, 1, 0, 0, 0}, {1, 0, 2, 1, 0}, {0, 0, 0, 1, 1}, {0, 0, 0, 0, 1}});
     EXPECT_FALSE(try_invert_to(dependent).has_value());
 }
 
 TEST(DenseInverse, ZeroLeadingEntryNeedsARowSwap)
 {
-    const DenseMatrix a = from_rows({{0, 2, 1, 0, 1},
-                                     {3, 1, 0, 1, 0},
-                                     {1, 0, 4, 1, 2},
-                                     {0, 1, 1, 5, 1},
-                                     {2, 0, 1, 1, 6}});
+    const DenseMatrix a =
+        from_rows({{0, 2, 1, 0, 1}, {3, 1, 0, 1, 0}, {1, 0, 4, 1, 2}, {0, 1, 1, 5, 1}, {2, 0, 1, 1, 6}});
     const auto inv = try_invert(a);
     ASSERT_TRUE(inv.has_value());
     EXPECT_LT(distance_from_identity(a, *inv), 16 * eps);
@@ -134,11 +125,8 @@ TEST(DenseInverse, ZeroLeadingEntryNeedsARowSwap)
 TEST(DenseInverse, PivotTieGoesToTheUpperRow)
 {
     // Column 0 offers 2.0 (row 1) and -2.0 (row 3) as the largest magnitudes.
-    const DenseMatrix a = from_rows({{1, 1, 0, 0, 1},
-                                     {2, 0, 1, 0, 0},
-                                     {0, 3, 1, 1, 0},
-                                     {-2, 1, 0, 4, 0},
-                                     {1, 0, 0, 1, 5}});
+    const DenseMatrix a =
+        from_rows({{1, 1, 0, 0, 1}, {2, 0, 1, 0, 0}, {0, 3, 1, 1, 0}, {-2, 1, 0, 4, 0}, {1, 0, 0, 1, 5}});
     DenseMatrix work = a;
     ASSERT_TRUE(try_invert_to(work).has_value());
     // Row 1 was swapped to the top and is U's first row unchanged; row 3's multiplier is -1.

@@ -30,9 +30,9 @@ TEST(CheckedSize, OverflowIsCapacityOverflow)
     constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
     EXPECT_EQ(zelk::checked_add(max - 1, 1), max);
     EXPECT_EQ(zelk::checked_mul(max, 0), 0u);
-    for (auto f : {+[] { zelk::checked_add(std::numeric_limits<std::uint64_t>::max(), 1); },
-                   +[] { zelk::checked_mul(std::uint64_t{1} << 32, std::uint64_t{1} << 32); },
-                   +[] { zelk::reserved_vector<double>(std::uint64_t{1} << 62); }}) {
+    for (auto f : {+[] { zelk::checked_add(std::numeric_limits<std::uint64_t>::max(), 1); }, +[] {
+        zelk::checked_mul(std::uint64_t{1} << 32, std::uint64_t{1} << 32);
+    }, +[] { zelk::reserved_vector<double>(std::uint64_t{1} << 62); }}) {
         try {
             f();
             FAIL() << "no fault";

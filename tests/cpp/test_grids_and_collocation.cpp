@@ -41,7 +41,9 @@ TEST(GridQuadrature, StepsAreExactAndShortGridsFault)
     EXPECT_EQ(times, (std::vector<double>{-1.0, 0.5, 0.5, 0.625}));
     EXPECT_EQ(weights, (std::vector<double>{0.75, 0.75, 0.0625, 0.0625}));
     const std::vector<double> one{0.0};
-    EXPECT_EQ(fault_message([&] { fill_grid_quadrature(reference_rule(QuadratureRule::gauss, 1), one, times, weights); }),
+    EXPECT_EQ(fault_message([&] {
+        fill_grid_quadrature(reference_rule(QuadratureRule::gauss, 1), one, times, weights);
+    }),
               "a grid needs at least two points");
 }
 
@@ -67,7 +69,8 @@ TEST(IntervalMajorRows, RowsAndColumnsRunSubIntervalBySubInterval)
     const TimeOperatorShape shape = time_operator_shape(TimeOperator::jump, linear, linear, 2, 1.0, 0, 2);
     std::vector<std::int32_t> offsets(shape.nrows + 1), columns(shape.max_nnz);
     std::vector<double> values(shape.max_nnz);
-    const std::uint64_t nnz = fill_interval_major_rows<std::int32_t>(shape, {}, {true, true}, {offsets, columns, values});
+    const std::uint64_t nnz =
+        fill_interval_major_rows<std::int32_t>(shape, {}, {true, true}, {offsets, columns, values});
     EXPECT_EQ(nnz, 12u);
     EXPECT_EQ(offsets, (std::vector<std::int32_t>{0, 2, 4, 8, 12}));
     EXPECT_EQ(columns, (std::vector<std::int32_t>{0, 1, 0, 1, 0, 1, 2, 3, 0, 1, 2, 3}));
@@ -76,8 +79,8 @@ TEST(IntervalMajorRows, RowsAndColumnsRunSubIntervalBySubInterval)
     const LocalBasis nodal{BasisKind::lagrange, 1};
     const TimeOperatorShape mixed = time_operator_shape(TimeOperator::mass, nodal, linear, 2, 1.0, 0, 2);
     EXPECT_EQ(fault_message([&] {
-                  fill_interval_major_rows<std::int32_t>(mixed, {}, {true, false}, {offsets, columns, values});
-              }),
+        fill_interval_major_rows<std::int32_t>(mixed, {}, {true, false}, {offsets, columns, values});
+    }),
               "only a Legendre time space has an interval-major layout");
 }
 

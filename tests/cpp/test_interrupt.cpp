@@ -29,12 +29,10 @@ TEST_F(Interrupt, PiecesCoverTheRangeInOrderAndPollBetween)
     for (const auto& [begin, end] : {std::pair<std::uint64_t, std::uint64_t>{3, 3}, {5, 3}, {0, 7}, {2, 12}, {0, 8}}) {
         polls = 0;
         std::vector<std::uint64_t> seen;
-        zelk::for_each_piece(
-            begin, end, [&](std::uint64_t first, std::uint64_t last) {
-                EXPECT_LE(last - first, 4u);
-                for (std::uint64_t i = first; i < last; ++i) seen.push_back(i);
-            },
-            4);
+        zelk::for_each_piece(begin, end, [&](std::uint64_t first, std::uint64_t last) {
+            EXPECT_LE(last - first, 4u);
+            for (std::uint64_t i = first; i < last; ++i) seen.push_back(i);
+        }, 4);
         std::vector<std::uint64_t> expected;
         for (std::uint64_t i = begin; i < end; ++i) expected.push_back(i);
         EXPECT_EQ(seen, expected);

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <ostream>
 #include <new>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,8 +21,8 @@
 #include "sparse_matrix_tools/csr_to_triplets.hpp"
 
 using zelk::linear_algebra::CsrMatrix;
-using zelk::piecewise_polynomials::LagrangeBasis;
 using zelk::piecewise_polynomials::lagrange_prolongation;
+using zelk::piecewise_polynomials::LagrangeBasis;
 using zelk::piecewise_polynomials::legendre_vandermonde;
 using zelk::sparse_matrix_tools::csr_to_triplets;
 using zelk::sparse_matrix_tools::Triplets;
@@ -107,15 +107,18 @@ TEST_P(ProlongationExact, TripletsToTheLastBit)
 
 INSTANTIATE_TEST_SUITE_P(
     SmallGrids, ProlongationExact,
-    ::testing::Values(
-        ProlongationCase{1, 2, 1, {0, 1, 1, 2}, {0, 0, 1, 1}, {1.0, 0.5, 0.5, 1.0}},
-        ProlongationCase{1, 1, 2, {0, 1, 2}, {0, 1, 2}, {1.0, 1.0, 1.0}},
-        // Row 3's last bits come from the barycentric order: w_k / (xi - r_k), summed, then divided.
-        ProlongationCase{1, 2, 2, {0, 1, 1, 1, 2, 3, 3, 3, 4}, {0, 0, 1, 2, 1, 0, 1, 2, 2},
-                         {1.0, 0.375, 0.75, -0.125, 1.0, -0.12499999999999999, 0.7499999999999999,
-                          0.37499999999999994, 1.0}},
-        ProlongationCase{2, 1, 1, {0, 1}, {0, 2}, {1.0, 1.0}},
-        ProlongationCase{3, 2, 1, {0, 1, 1, 2}, {0, 1, 2, 3}, {1.0, 0.5, 0.5, 1.0}}),
+    ::testing::Values(ProlongationCase{1, 2, 1, {0, 1, 1, 2}, {0, 0, 1, 1}, {1.0, 0.5, 0.5, 1.0}},
+                      ProlongationCase{1, 1, 2, {0, 1, 2}, {0, 1, 2}, {1.0, 1.0, 1.0}},
+                      // Row 3's last bits come from the barycentric order: w_k / (xi - r_k), summed, then divided.
+                      ProlongationCase{1,
+                                       2,
+                                       2,
+                                       {0, 1, 1, 1, 2, 3, 3, 3, 4},
+                                       {0, 0, 1, 2, 1, 0, 1, 2, 2},
+                                       {1.0, 0.375, 0.75, -0.125, 1.0, -0.12499999999999999, 0.7499999999999999,
+                                        0.37499999999999994, 1.0}},
+                      ProlongationCase{2, 1, 1, {0, 1}, {0, 2}, {1.0, 1.0}},
+                      ProlongationCase{3, 2, 1, {0, 1, 1, 2}, {0, 1, 2, 3}, {1.0, 0.5, 0.5, 1.0}}),
     [](const ::testing::TestParamInfo<ProlongationCase>& info) { return grid_name(info.param); });
 
 TEST(Prolongation, ChecksComeFirstAndInOrder)
@@ -234,8 +237,8 @@ TEST(LagrangeToLegendre, FixedTablesExactly)
                     {0.5, 0.5, 0.5, 0.5, -0.5, 0.5, -0.5, 0.5});
     // The 0.0 weight is a stored entry.
     expect_triplets(transformation(2, 1), {0, 0, 0, 1, 1, 1, 2, 2, 2}, {0, 1, 2, 0, 1, 2, 0, 1, 2},
-                    {0.16666666666666666, 0.6666666666666666, 0.16666666666666666, -0.5, 0.0, 0.5,
-                     0.3333333333333333, -0.6666666666666666, 0.3333333333333333});
+                    {0.16666666666666666, 0.6666666666666666, 0.16666666666666666, -0.5, 0.0, 0.5, 0.3333333333333333,
+                     -0.6666666666666666, 0.3333333333333333});
 }
 
 TEST(LagrangeToLegendre, LayoutAndEntryCounts)

@@ -59,10 +59,18 @@ TEST(LegendreLocation, SaturatingFloor)
         double q;
         std::uint64_t k;
     } cases[] = {
-        {-0.5, 0}, {-inf, 0}, {not_a_number, 0}, {-0.0, 0}, {0.9999999999999999, 0}, {1.0, 1}, {5.5, 5},
+        {-0.5, 0},
+        {-inf, 0},
+        {not_a_number, 0},
+        {-0.0, 0},
+        {0.9999999999999999, 0},
+        {1.0, 1},
+        {5.5, 5},
         {0x1p63, std::uint64_t{1} << 63},
         {std::nextafter(0x1p64, 0.0), u64_max - 2047},  // largest double below 2^64
-        {0x1p64, u64_max}, {1e300, u64_max}, {inf, u64_max},
+        {0x1p64, u64_max},
+        {1e300, u64_max},
+        {inf, u64_max},
     };
     for (const auto& c : cases) EXPECT_EQ(saturating_floor_to_u64(c.q), c.k) << "q = " << c.q;
 }
@@ -159,8 +167,8 @@ TEST(LegendreBasisValues, RecurrenceAndSumsKeepTheirOperandOrder)
     const double above = edge + 0x1p-52;
     const double t_above = (1.0 - 0x1p-7) + 0x1p-53;
     ASSERT_EQ(locate_time(1.0, 1, t_above).x, above);
-    expect_same_bits(quadratic.evaluate_derivative(t_above, table(only_p2, 1, 3)),
-                     (3.0 * above) + (3.0 * above), "recurrence above it");
+    expect_same_bits(quadratic.evaluate_derivative(t_above, table(only_p2, 1, 3)), (3.0 * above) + (3.0 * above),
+                     "recurrence above it");
 
     // The factor 2 / h: derivative sums as (S' + S') / h, basis entries each as
     // (P_i' + P_i') / h; multiplying by 2 / h differs here in the last bit.
@@ -309,17 +317,13 @@ TEST(LegendreBasisTable, BoundChecksAndTheirPrecedence)
         std::uint64_t nrows, ncols;
         const char* message;
     } cases[] = {
-        {2, 3, "Matrix slicing out of bounds."},
-        {2, 1, "Matrix slicing out of bounds."},  // rows are checked first
-        {3, 2, "Matrix index out of bounds."},
-        {3, 0, "Matrix index out of bounds."},
-        {3, 3, "<no fault>"},
+        {2, 3, "Matrix slicing out of bounds."}, {2, 1, "Matrix slicing out of bounds."},  // rows are checked first
+        {3, 2, "Matrix index out of bounds."},   {3, 0, "Matrix index out of bounds."},   {3, 3, "<no fault>"},
     };
     for (const auto& c : cases) {
         const auto view = table(big, c.nrows, c.ncols);
         EXPECT_EQ(fault_message([&] { basis.evaluate(2.5, view); }), c.message) << c.nrows << "x" << c.ncols;
-        EXPECT_EQ(fault_message([&] { basis.evaluate_derivative(2.5, view); }), c.message)
-            << c.nrows << "x" << c.ncols;
+        EXPECT_EQ(fault_message([&] { basis.evaluate_derivative(2.5, view); }), c.message) << c.nrows << "x" << c.ncols;
     }
     // Only row k is needed: one row serves sub-interval 0 however many there are.
     EXPECT_EQ(LegendreBasis(2, u64_max, 1.0).evaluate(-1.0, table({1.0, 2.0, 4.0}, 1, 3)), 3.0);
@@ -366,8 +370,8 @@ TEST(LegendreBasisSizes, CapacityOverflowAndAllocationFailure)
     const struct {
         std::uint64_t degree, n_t;
     } too_big[] = {
-        {1, std::uint64_t{1} << 63},       // the final + n_t overflows
-        {u64_max, 2},                      // the product overflows
+        {1, std::uint64_t{1} << 63},  // the final + n_t overflows
+        {u64_max, 2},                 // the product overflows
         {0, std::uint64_t{1} << 60},  // 64 bits, but not as doubles in the address space
     };
     for (const auto& c : too_big) {
@@ -433,9 +437,9 @@ TEST(LegendreBasisAccuracy, MatchesALongDoubleReference)
         // u in (-1, 1) is the intended local coordinate; t is rounded from it.
         double u;
         switch (trial % 3) {
-        case 0: u = interior(rng); break;
-        case 1: u = 1.0 - end_gap(rng); break;
-        default: u = -1.0 + end_gap(rng); break;
+            case 0: u = interior(rng); break;
+            case 1: u = 1.0 - end_gap(rng); break;
+            default: u = -1.0 + end_gap(rng); break;
         }
         const long double h = static_cast<long double>(basis.T) / n_t;
         const double t = static_cast<double>(h * (k + (u + 1.0L) / 2.0L));

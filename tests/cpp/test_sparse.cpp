@@ -200,9 +200,9 @@ TEST(CooPush, OutOfRangeFaultsRowFirstAndAppendsNothing)
         std::uint64_t i, j;
         const char* message;
     };
-    for (const Case& c : {Case{2, 0, "assertion failed: i < self.nrows"},
-                          Case{5, 5, "assertion failed: i < self.nrows"},
-                          Case{0, 2, "assertion failed: j < self.ncols"}}) {
+    for (const Case& c :
+         {Case{2, 0, "assertion failed: i < self.nrows"}, Case{5, 5, "assertion failed: i < self.nrows"},
+          Case{0, 2, "assertion failed: j < self.ncols"}}) {
         CooMatrix coo(2, 2);
         coo.push(1, 1, 1.0);
         EXPECT_EQ(fault_message([&] { coo.push(c.i, c.j, 1.0); }), c.message) << c.i << ", " << c.j;
@@ -242,8 +242,8 @@ class CsrValidation : public ::testing::TestWithParam<RawCsr> {};
 TEST_P(CsrValidation, ReportsTheFirstFailingCheck)
 {
     const RawCsr& c = GetParam();
-    auto result = CsrMatrix::try_from_csr_data(c.nrows, c.ncols, c.offsets, c.indices,
-                                               std::vector<double>(c.nvalues, 1.0));
+    auto result =
+        CsrMatrix::try_from_csr_data(c.nrows, c.ncols, c.offsets, c.indices, std::vector<double>(c.nvalues, 1.0));
     const SparseFormatError* error = std::get_if<SparseFormatError>(&result);
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(error->kind, c.kind);

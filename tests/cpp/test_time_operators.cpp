@@ -46,11 +46,31 @@ TEST(DoubleDouble, ProductErrorIsTheFusedOne)
         return (std::isnan(x) && std::isnan(y)) || std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
     };
     const double inf = std::numeric_limits<double>::infinity();
-    std::vector<double> edges = {0.0, 1.0, 3.0, 0x1.fffffffffffffp-1, 0x1.0000000000001p0, 1.0 / 3.0,
-        0x1p-480, 0x1.0000000000001p-480, 0x1p480, 0x1.fffffffffffffp480, 0x1p995, 0x1p996, 0x1.fffffffffffffp996,
-        0x1p997, std::numeric_limits<double>::max(), std::numeric_limits<double>::min(), 0x1.fffffffffffffp-1022,
-        0x1p-1074, 0x1.8p-1073, 0x1p-969, 0x1p-971, 0x1p-537, 0x1.fffffffffffffp-538, inf,
-        std::numeric_limits<double>::quiet_NaN()};
+    std::vector<double> edges = {0.0,
+                                 1.0,
+                                 3.0,
+                                 0x1.fffffffffffffp-1,
+                                 0x1.0000000000001p0,
+                                 1.0 / 3.0,
+                                 0x1p-480,
+                                 0x1.0000000000001p-480,
+                                 0x1p480,
+                                 0x1.fffffffffffffp480,
+                                 0x1p995,
+                                 0x1p996,
+                                 0x1.fffffffffffffp996,
+                                 0x1p997,
+                                 std::numeric_limits<double>::max(),
+                                 std::numeric_limits<double>::min(),
+                                 0x1.fffffffffffffp-1022,
+                                 0x1p-1074,
+                                 0x1.8p-1073,
+                                 0x1p-969,
+                                 0x1p-971,
+                                 0x1p-537,
+                                 0x1.fffffffffffffp-538,
+                                 inf,
+                                 std::numeric_limits<double>::quiet_NaN()};
     const std::size_t signed_edges = edges.size();
     for (std::size_t i = 0; i < signed_edges; ++i) {
         edges.push_back(-edges[i]);
@@ -111,7 +131,8 @@ std::vector<double> rounded(const std::vector<Integral>& block)
 TEST(ReferenceIntegrals, RoundedOnceAndExactZerosAreZero)
 {
     const LocalBasis linear{BasisKind::lagrange, 1};
-    EXPECT_EQ(rounded(reference_mass(linear, linear)), (std::vector<double>{1.0 / 3.0, 1.0 / 6.0, 1.0 / 6.0, 1.0 / 3.0}));
+    EXPECT_EQ(rounded(reference_mass(linear, linear)),
+              (std::vector<double>{1.0 / 3.0, 1.0 / 6.0, 1.0 / 6.0, 1.0 / 3.0}));
     // P_1 is orthogonal to constants; its derivative against P_0 and P_2 is 2 and 0.
     const LocalBasis quadratic{BasisKind::legendre, 2};
     const std::vector<Integral> d = reference_derivative(quadratic, quadratic);
@@ -202,8 +223,8 @@ TEST(TimeOperatorShapes, Faults)
 {
     const LocalBasis legendre{BasisKind::legendre, 1};
     EXPECT_EQ(fault_message([&] {
-                  time_operator_shape(TimeOperator::mass, {BasisKind::lagrange, 0}, legendre, 2, 1.0, 0, 2);
-              }),
+        time_operator_shape(TimeOperator::mass, {BasisKind::lagrange, 0}, legendre, 2, 1.0, 0, 2);
+    }),
               "Lagrange time space requires degree at least 1");
     EXPECT_EQ(fault_message([&] { time_operator_shape(TimeOperator::mass, legendre, legendre, 2, 1.0, 1, 3); }),
               "interval range out of bounds");

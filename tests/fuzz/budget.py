@@ -6,8 +6,8 @@ overflow fault). Anything in between is real work that only costs time and
 memory, so the harness replaces such sizes with small ones.
 """
 
-SMALL_WORK = 2**16   # elements or operations a fuzzed call may do
-IMPOSSIBLE = 2**37   # doubles: 1 TiB, far above RAM and the sanitizer's allocation cap
+SMALL_WORK = 2**16  # elements or operations a fuzzed call may do
+IMPOSSIBLE = 2**37  # doubles: 1 TiB, far above RAM and the sanitizer's allocation cap
 U64 = 2**64
 
 

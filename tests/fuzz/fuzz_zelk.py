@@ -127,8 +127,19 @@ def shape(fdp, full_name, params, vals):
         kwargs = {"zz": 1} if fdp.ConsumeBool() else {}
         return list(vals) + [vals[0]], kwargs, False
     if mode == 10:  # an unknown keyword
-        name = fdp.PickValueInList(["x", params[0].upper(), params[0] + "\0", "d\u00e9gree", "\ud800", "",
-                                    "self", params[-1] + " ", fdp.ConsumeUnicode(6)])
+        name = fdp.PickValueInList(
+            [
+                "x",
+                params[0].upper(),
+                params[0] + "\0",
+                "d\u00e9gree",
+                "\ud800",
+                "",
+                "self",
+                params[-1] + " ",
+                fdp.ConsumeUnicode(6),
+            ]
+        )
         if name in params:
             name += "_"
         return list(vals), {name: vals[0]}, False
@@ -147,7 +158,7 @@ class Run:
         self.ctx = values.Context(zelk)
         self.ctx.allowed = ALLOWED
         self.gen = values.Values(self.fdp, self.ctx)
-        self.bases = []      # (instance, degree, n_t, T, reference basis values or exception type)
+        self.bases = []  # (instance, degree, n_t, T, reference basis values or exception type)
         self.evaluators = []  # [instance, degree, n_t, T, known dofs]
 
     # ---- calling and judging -------------------------------------------------
@@ -158,7 +169,7 @@ class Run:
         self.ctx.kwargs = kwargs
         try:
             result = function(args, kwargs) if direct else function(*args, **kwargs)
-        except BaseException as error:  # noqa: BLE001 - judged below
+        except BaseException as error:
             if any(error is raised for raised in self.ctx.raised):
                 return error  # our own callback's exception, passed through unchanged
             if type(error) not in allowed and not (allowed is ARRAYS_ALLOWED and _through_callback(error)):
@@ -209,8 +220,11 @@ class Run:
         """Every instance answers as before: failed calls changed nothing and released their holds."""
         for basis, d, n, T, reference in self.bases:
             now = self.basis_values(basis)
-            same = now is reference if isinstance(reference, type) else \
-                isinstance(now, list) and same_floats(now, reference)
+            same = (
+                now is reference
+                if isinstance(reference, type)
+                else isinstance(now, list) and same_floats(now, reference)
+            )
             if not same:
                 raise Finding(f"LegendreBasis({d}, {n}, {T}) changed: {reference!r} -> {now!r}")
         for evaluator, d, n, T, dofs in self.evaluators:
@@ -226,29 +240,52 @@ class Run:
         g = self.gen
         if which == 0:
             a, b = g.integer(), g.integer()
-            self.invoke("sum_as_string()", zelk.sum_as_string, ["a", "b"], [a[0], b[0]],
-                        lambda r: self.check_sum(r, a[1], b[1]))
+            self.invoke(
+                "sum_as_string()", zelk.sum_as_string, ["a", "b"], [a[0], b[0]], lambda r: self.check_sum(r, a[1], b[1])
+            )
         elif which == 1:
             (d, n), (dn, nn) = self.sizes(budget.points_ok, g.integer(), g.integer())
-            self.invoke("get_lagrange_points()", zelk.get_lagrange_points, ["degree", "n_t", "T"],
-                        [d, n, g.real()], lambda r: self.check_points(r, dn, nn))
+            self.invoke(
+                "get_lagrange_points()",
+                zelk.get_lagrange_points,
+                ["degree", "n_t", "T"],
+                [d, n, g.real()],
+                lambda r: self.check_points(r, dn, nn),
+            )
         elif which == 2:
             sizes, _ = self.sizes(budget.prolongation_ok, g.integer(), g.integer(), g.integer())
-            self.invoke("lagrange_prolongation_matrix()", zelk.lagrange_prolongation_matrix,
-                        ["nt_coarse", "nt_fine", "degree"], sizes, self.check_triplets)
+            self.invoke(
+                "lagrange_prolongation_matrix()",
+                zelk.lagrange_prolongation_matrix,
+                ["nt_coarse", "nt_fine", "degree"],
+                sizes,
+                self.check_triplets,
+            )
         else:
             (d, n), _ = self.sizes(budget.transformation_ok, g.integer(), g.integer())
-            self.invoke("lagrange_to_legendre_basis_transformation()", zelk.lagrange_to_legendre_basis_transformation,
-                        ["degree", "n_t"], [d, n], self.check_triplets)
+            self.invoke(
+                "lagrange_to_legendre_basis_transformation()",
+                zelk.lagrange_to_legendre_basis_transformation,
+                ["degree", "n_t"],
+                [d, n],
+                self.check_triplets,
+            )
 
     def fuzz_constructor(self, cls):
         g = self.gen
         (d, n), (dn, nn) = self.sizes(budget.coefficients_ok, g.integer(), g.integer())
         how = self.fdp.ConsumeIntInRange(0, 2)
-        maker = [cls, lambda *a, **k: cls.__new__(cls, *a, **k),
-                 lambda a, k: object_call(cls, tuple(a), k or None)][how]
-        self.invoke(f"{cls.__name__}.__new__()", maker, ["degree", "n_t", "T"], [d, n, g.real()],
-                    lambda r: self.expect(type(r) is cls, f"{cls.__name__}() returned {r!r}"), direct=how == 2)
+        maker = [cls, lambda *a, **k: cls.__new__(cls, *a, **k), lambda a, k: object_call(cls, tuple(a), k or None)][
+            how
+        ]
+        self.invoke(
+            f"{cls.__name__}.__new__()",
+            maker,
+            ["degree", "n_t", "T"],
+            [d, n, g.real()],
+            lambda r: self.expect(type(r) is cls, f"{cls.__name__}() returned {r!r}"),
+            direct=how == 2,
+        )
 
     def fuzz_basis_method(self, which):
         if not self.bases:
@@ -258,12 +295,22 @@ class Run:
         m = n * (d + 1) if None not in (d, n) else None
         wanted = m if m is not None and m <= 4096 else None
         if which == 0:
-            self.invoke("LegendreBasis.evaluate_at()", basis.evaluate_at, ["t", "legendre_vals"],
-                        [self.gen.real(), self.gen.sequence(wanted)], self.check_float)
+            self.invoke(
+                "LegendreBasis.evaluate_at()",
+                basis.evaluate_at,
+                ["t", "legendre_vals"],
+                [self.gen.real(), self.gen.sequence(wanted)],
+                self.check_float,
+            )
         else:
             method = basis.evaluate_all_basis_functions if which == 1 else basis.evaluate_all_basis_function_derivatives
-            self.invoke(f"LegendreBasis.{method.__name__}()", method, ["t"], [self.gen.real()],
-                        lambda r: self.check_float_list(r, m))
+            self.invoke(
+                f"LegendreBasis.{method.__name__}()",
+                method,
+                ["t"],
+                [self.gen.real()],
+                lambda r: self.check_float_list(r, m),
+            )
 
     def fuzz_evaluator_method(self, which):
         if not self.evaluators:
@@ -275,8 +322,13 @@ class Run:
             seq = self.gen.sequence(n * (d + 1))
             plain = type(seq) in (list, tuple) and all(type(x) is float for x in seq)
             expected = list(seq) if plain else None
-            result = self.invoke("LegendreBasisEvaluator.set_dofs()", evaluator.set_dofs, ["legendre_vals"], [seq],
-                                 lambda r: self.expect(r is None, f"set_dofs returned {r!r}"))
+            result = self.invoke(
+                "LegendreBasisEvaluator.set_dofs()",
+                evaluator.set_dofs,
+                ["legendre_vals"],
+                [seq],
+                lambda r: self.expect(r is None, f"set_dofs returned {r!r}"),
+            )
             if result is None:  # stored: what we know of the new dofs
                 if expected is None:
                     evaluator.set_dofs(entry[4])  # unknown values: go back to known ones
@@ -284,8 +336,9 @@ class Run:
                     entry[4] = expected
         else:
             method = evaluator.evaluate_at if which == 1 else evaluator.evaluate_derivative_at
-            self.invoke(f"LegendreBasisEvaluator.{method.__name__}()", method, ["t"], [self.gen.real()],
-                        self.check_float)
+            self.invoke(
+                f"LegendreBasisEvaluator.{method.__name__}()", method, ["t"], [self.gen.real()], self.check_float
+            )
 
     def fuzz_misuse(self):
         """Receivers of the wrong type, construction around __new__, subclassing."""
@@ -296,8 +349,10 @@ class Run:
             ("LegendreBasis.evaluate_at", lambda: LB.evaluate_at(other, 0.5, [1.0])),
             ("LegendreBasis.evaluate_all_basis_functions", lambda: LB.evaluate_all_basis_functions(other, 0.5)),
             # an evaluator gets the dofs it holds: the state stays known
-            ("LegendreBasisEvaluator.set_dofs",
-             lambda: LBE.set_dofs(other, self.ctx.known_dofs(other) if type(other) is LBE and not bare else [0.0])),
+            (
+                "LegendreBasisEvaluator.set_dofs",
+                lambda: LBE.set_dofs(other, self.ctx.known_dofs(other) if type(other) is LBE and not bare else [0.0]),
+            ),
             ("LegendreBasisEvaluator.evaluate_at", lambda: LBE.evaluate_at(other, 0.5)),
             ("object.__new__", lambda: object.__new__(fdp.PickValueInList([LB, LBE]))),
             ("LegendreBasis.__new__", lambda: LB.__new__(LBE, 1, 1, 1.0)),
@@ -308,8 +363,9 @@ class Run:
         # Only a receiver of the right class may get past the type check.
         # An instance that skipped the constructor is refused with TypeError.
         right = not bare and (
-            (name.startswith("LegendreBasis.evaluate") and type(other) is LB) or
-            (name.startswith("LegendreBasisEvaluator.") and "__new__" not in name and type(other) is LBE))
+            (name.startswith("LegendreBasis.evaluate") and type(other) is LB)
+            or (name.startswith("LegendreBasisEvaluator.") and "__new__" not in name and type(other) is LBE)
+        )
         try:
             result = action()
         except TypeError:
@@ -329,31 +385,37 @@ class Run:
         if which == 0:
             (d, n), (dn, nn) = self.sizes(budget.points_ok, g.integer(), g.integer())
             want = None if None in (dn, nn) else (nn * dn + 1,)
-            self.call_arrays("get_lagrange_points()", za.get_lagrange_points, [d, n, g.real()],
-                             lambda r: self.check_array(r, want))
+            self.call_arrays(
+                "get_lagrange_points()", za.get_lagrange_points, [d, n, g.real()], lambda r: self.check_array(r, want)
+            )
         elif which == 1:
             sizes, _ = self.sizes(budget.prolongation_ok, g.integer(), g.integer(), g.integer())
-            self.call_arrays("lagrange_prolongation_matrix()", za.lagrange_prolongation_matrix, sizes,
-                             self.check_csr)
+            self.call_arrays("lagrange_prolongation_matrix()", za.lagrange_prolongation_matrix, sizes, self.check_csr)
         elif which == 2:
             (d, n), _ = self.sizes(budget.transformation_ok, g.integer(), g.integer())
-            self.call_arrays("lagrange_to_legendre_basis_transformation()",
-                             za.lagrange_to_legendre_basis_transformation, [d, n], self.check_csr)
+            self.call_arrays(
+                "lagrange_to_legendre_basis_transformation()",
+                za.lagrange_to_legendre_basis_transformation,
+                [d, n],
+                self.check_csr,
+            )
         elif which == 3:
             times = g.sequence()
             rows = len(times) if isinstance(times, (list, tuple, range, np.ndarray)) else 1
             (d, n), _ = self.sizes(lambda *s: budget.basis_matrix_ok(*s, rows), g.integer(), g.integer())
             derivative = fdp.PickValueInList([False, True, np.True_, "False", None])
-            self.call_arrays("legendre_basis_matrix()", za.legendre_basis_matrix,
-                             [d, n, g.real(), times, derivative], self.check_csr)
+            self.call_arrays(
+                "legendre_basis_matrix()", za.legendre_basis_matrix, [d, n, g.real(), times, derivative], self.check_csr
+            )
         else:
             d, n = fdp.ConsumeIntInRange(0, 4), fdp.ConsumeIntInRange(1, 4)
             m = n * (d + 1)
             coefficients = g.sequence(m)
             if fdp.ConsumeBool():  # a batch of expansions, or a plain array
                 coefficients = np.arange(float(m * 2)).reshape(m, 2)
-            f = self.call_arrays("LegendreExpansion()", za.LegendreExpansion, [d, n, g.real(), coefficients],
-                                 lambda r: None)
+            f = self.call_arrays(
+                "LegendreExpansion()", za.LegendreExpansion, [d, n, g.real(), coefficients], lambda r: None
+            )
             if isinstance(f, za.LegendreExpansion):
                 times = g.sequence() if fdp.ConsumeBool() else g.real()
                 method = f if fdp.ConsumeBool() else f.derivative
@@ -370,11 +432,17 @@ class Run:
         self.expect(shape is None or result.shape == shape, f"expected shape {shape}, got {result.shape}")
 
     def check_csr(self, result):
-        self.expect(type(result) is scipy.sparse.csr_array and result.dtype == np.float64, f"expected csr_array: {result!r}")
-        self.expect(len(result.indptr) == result.shape[0] + 1 and len(result.indices) == len(result.data),
-                    "inconsistent CSR arrays")
-        self.expect(result.nnz == 0 or 0 <= result.indices.min() <= result.indices.max() < result.shape[1],
-                    "CSR column index out of range")
+        self.expect(
+            type(result) is scipy.sparse.csr_array and result.dtype == np.float64, f"expected csr_array: {result!r}"
+        )
+        self.expect(
+            len(result.indptr) == result.shape[0] + 1 and len(result.indices) == len(result.data),
+            "inconsistent CSR arrays",
+        )
+        self.expect(
+            result.nnz == 0 or 0 <= result.indices.min() <= result.indices.max() < result.shape[1],
+            "CSR column index out of range",
+        )
 
     # ---- checks of results -----------------------------------------------------
 
@@ -438,9 +506,18 @@ def test_one_input(data):
 
 def main():
     atheris.instrument_func(shape)
-    for function in (Run.call, Run.sizes, Run.make_instances, Run.check_instances, Run.fuzz_function,
-                     Run.fuzz_constructor, Run.fuzz_basis_method, Run.fuzz_evaluator_method, Run.fuzz_misuse,
-                     Run.fuzz_arrays):
+    for function in (
+        Run.call,
+        Run.sizes,
+        Run.make_instances,
+        Run.check_instances,
+        Run.fuzz_function,
+        Run.fuzz_constructor,
+        Run.fuzz_basis_method,
+        Run.fuzz_evaluator_method,
+        Run.fuzz_misuse,
+        Run.fuzz_arrays,
+    ):
         atheris.instrument_func(function)
     print(f"fuzzing {zelk.__file__} and {za._native.__file__}", flush=True)
     atheris.Setup(sys.argv, test_one_input)

@@ -8,14 +8,45 @@ import numpy as np
 # Integers for size parameters: the edges of the unsigned 64-bit range and
 # sizes so large that any request built from them fails at once.
 EDGE_INTS = [
-    -1, -(2**63), 2**64 - 1, 2**64, 2**63, 2**63 - 1, 2**62, 2**61, 2**40, 2**32,
-    10**6, 10**7, 10**12, 2**1000, -(2**1000),
+    -1,
+    -(2**63),
+    2**64 - 1,
+    2**64,
+    2**63,
+    2**63 - 1,
+    2**62,
+    2**61,
+    2**40,
+    2**32,
+    10**6,
+    10**7,
+    10**12,
+    2**1000,
+    -(2**1000),
 ]
 
 EDGE_FLOATS = [
-    0.0, -0.0, 0.25, 0.5, 1.0, -1.0, 2.0, 1 / 3, 0.999999999, 1.0000000001,
-    math.nan, math.inf, -math.inf, 5e-324, -5e-324, 1e-310, 2.2250738585072014e-308,
-    1.7976931348623157e308, -1.7976931348623157e308, 1e-15, 1e15,
+    0.0,
+    -0.0,
+    0.25,
+    0.5,
+    1.0,
+    -1.0,
+    2.0,
+    1 / 3,
+    0.999999999,
+    1.0000000001,
+    math.nan,
+    math.inf,
+    -math.inf,
+    5e-324,
+    -5e-324,
+    1e-310,
+    2.2250738585072014e-308,
+    1.7976931348623157e308,
+    -1.7976931348623157e308,
+    1e-15,
+    1e15,
 ]
 
 SMALL_MAX = 6  # sizes the harness treats as "small"
@@ -46,17 +77,23 @@ class Context:
 
     def __init__(self, zelk):
         self.zelk = zelk
-        self.instances = []   # instances made for this input
-        self.target = None    # the instance whose method is being called, if any
-        self.raised = []      # exceptions our callbacks raised, by identity
-        self.allowed = ()     # the exception types the module may raise
-        self.kwargs = {}      # the keyword dict of the call in progress
+        self.instances = []  # instances made for this input
+        self.target = None  # the instance whose method is being called, if any
+        self.raised = []  # exceptions our callbacks raised, by identity
+        self.allowed = ()  # the exception types the module may raise
+        self.kwargs = {}  # the keyword dict of the call in progress
         self.known_dofs = None  # evaluator -> the dofs it is known to hold
 
     def raise_from_callback(self, kind):
-        error = [CallbackError("callback"), RuntimeError("callback"), TypeError("callback"),
-                 OverflowError("callback"), ZeroDivisionError("callback"), MemoryError(),
-                 CallbackInterrupt()][kind % 7]
+        error = [
+            CallbackError("callback"),
+            RuntimeError("callback"),
+            TypeError("callback"),
+            OverflowError("callback"),
+            ZeroDivisionError("callback"),
+            MemoryError(),
+            CallbackInterrupt(),
+        ][kind % 7]
         self.raised.append(error)
         raise error
 
@@ -250,8 +287,10 @@ class Values:
     def items(self, count, plain):
         if plain:
             return [self.fdp.ConsumeRegularFloat() for _ in range(count)]
-        return [self.real(depth=1) if self.fdp.ConsumeProbability() < 0.3 else self.fdp.ConsumeRegularFloat()
-                for _ in range(count)]
+        return [
+            self.real(depth=1) if self.fdp.ConsumeProbability() < 0.3 else self.fdp.ConsumeRegularFloat()
+            for _ in range(count)
+        ]
 
     def sequence(self, wanted=None):
         """A float sequence; `wanted` is the length a call needs to succeed, if known and small."""
@@ -290,5 +329,6 @@ class Values:
             return memoryview(array.array("d", self.items(count, plain=True)))
         if kind == 12:
             return FuzzList(self.items(count, plain=False))
-        return fdp.PickValueInList(["0.5", "", {0: 1.0}, {0.5}, (x for x in [0.5]), None, 0.5, iter([0.5]),
-                                    b"", object()])
+        return fdp.PickValueInList(
+            ["0.5", "", {0: 1.0}, {0.5}, (x for x in [0.5]), None, 0.5, iter([0.5]), b"", object()]
+        )

@@ -11,10 +11,9 @@ import pytest
 np = pytest.importorskip("numpy")
 sparse = pytest.importorskip("scipy.sparse")
 
-import zelk  # noqa: E402
-import zelk_arrays as za  # noqa: E402
-from zelk_arrays import _native  # noqa: E402
-
+import zelk
+import zelk_arrays as za
+from zelk_arrays import _native
 
 DEGREES = range(13)
 
@@ -155,8 +154,9 @@ def test_basis_matrix_over_many_blocks_keeps_the_one_time_bits(degree, derivativ
     one_time = basis.evaluate_all_basis_function_derivatives if derivative else basis.evaluate_all_basis_functions
     matrix = za.legendre_basis_matrix(degree, n_t, T, times, derivative=derivative)
     assert np.array_equal(matrix.indptr, np.arange(len(times) + 1) * (degree + 1))
-    expected = [np.asarray(one_time(t))[matrix.indices[r * (degree + 1) : (r + 1) * (degree + 1)]] for r, t in
-                enumerate(times)]
+    expected = [
+        np.asarray(one_time(t))[matrix.indices[r * (degree + 1) : (r + 1) * (degree + 1)]] for r, t in enumerate(times)
+    ]
     assert bits(matrix.data).tolist() == bits(np.concatenate(expected)).tolist()
     k = np.minimum(np.floor(np.maximum(np.nan_to_num(times / (T / n_t), nan=0.0), 0.0)), n_t - 1)
     assert np.array_equal(matrix.indices[:: degree + 1], k)

@@ -39,6 +39,8 @@ def test_masked_times_give_a_masked_result(trailing):
     times = np.ma.masked_array([[0.25, 0.75]], mask=[[0, 1]])
     got = f(times)
     assert isinstance(got, np.ma.MaskedArray) and got.shape == (1, 2, *trailing)
-    assert got.mask.tolist() == np.broadcast_to(np.array([[0, 1]], bool).reshape((1, 2) + (1,) * len(trailing)),
-                                                got.shape).tolist()
+    assert (
+        got.mask.tolist()
+        == np.broadcast_to(np.array([[0, 1]], bool).reshape((1, 2) + (1,) * len(trailing)), got.shape).tolist()
+    )
     assert got.data[0, 0].tolist() == f(0.25).tolist()

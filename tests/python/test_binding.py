@@ -1,4 +1,5 @@
 """Binding of positional and keyword arguments, and the exact binding messages."""
+
 import re
 
 import pytest
@@ -12,27 +13,41 @@ points = zelk.get_lagrange_points
     "call, message",
     [
         (lambda: points(1, 2, 1.0, 4), "get_lagrange_points() takes 3 positional arguments but 4 were given"),
-        (lambda: zelk.LegendreBasisEvaluator(1, 1, 1.0).evaluate_at(0.5, 1),
-         "LegendreBasisEvaluator.evaluate_at() takes 1 positional arguments but 2 were given"),
+        (
+            lambda: zelk.LegendreBasisEvaluator(1, 1, 1.0).evaluate_at(0.5, 1),
+            "LegendreBasisEvaluator.evaluate_at() takes 1 positional arguments but 2 were given",
+        ),
         (lambda: points(1, 2, 1.0, x=5), "get_lagrange_points() got an unexpected keyword argument 'x'"),
         (lambda: points(1, 2, degree=3), "get_lagrange_points() got multiple values for argument 'degree'"),
         (lambda: points(), "get_lagrange_points() missing 3 required positional arguments: 'degree', 'n_t', and 'T'"),
-        (lambda: zelk.LegendreBasis(1), "LegendreBasis.__new__() missing 2 required positional arguments: 'n_t' and 'T'"),
-        (lambda: zelk.LegendreBasisEvaluator(1, 1, 1.0).set_dofs(),
-         "LegendreBasisEvaluator.set_dofs() missing 1 required positional argument: 'legendre_vals'"),
+        (
+            lambda: zelk.LegendreBasis(1),
+            "LegendreBasis.__new__() missing 2 required positional arguments: 'n_t' and 'T'",
+        ),
+        (
+            lambda: zelk.LegendreBasisEvaluator(1, 1, 1.0).set_dofs(),
+            "LegendreBasisEvaluator.set_dofs() missing 1 required positional argument: 'legendre_vals'",
+        ),
         # Too many positional wins over an unexpected keyword, which is not looked at.
         (lambda: points(1, 2, 3, 4, bogus=1), "get_lagrange_points() takes 3 positional arguments but 4 were given"),
         # The first unexpected keyword in call order is named.
         (lambda: points(1, 2, 1.0, zz=1, aa=2), "get_lagrange_points() got an unexpected keyword argument 'zz'"),
-        (lambda: zelk.LegendreBasis(1, 2, 1.0, 4), "LegendreBasis.__new__() takes 3 positional arguments but 4 were given"),
+        (
+            lambda: zelk.LegendreBasis(1, 2, 1.0, 4),
+            "LegendreBasis.__new__() takes 3 positional arguments but 4 were given",
+        ),
         (lambda: zelk.LegendreBasis(1, 2, 1.0, T=1.0), "LegendreBasis.__new__() got multiple values for argument 'T'"),
         (lambda: zelk.sum_as_string(1, 2, 3), "sum_as_string() takes 2 positional arguments but 3 were given"),
-        (lambda: zelk.LegendreBasis(1, 1, 1.0).evaluate_all_basis_functions(1, 2),
-         "LegendreBasis.evaluate_all_basis_functions() takes 1 positional arguments but 2 were given"),
+        (
+            lambda: zelk.LegendreBasis(1, 1, 1.0).evaluate_all_basis_functions(1, 2),
+            "LegendreBasis.evaluate_all_basis_functions() takes 1 positional arguments but 2 were given",
+        ),
         # Keyword names are compared byte for byte, case-sensitively.
         (lambda: points(1, 2, t=1.0), "get_lagrange_points() got an unexpected keyword argument 't'"),
-        (lambda: zelk.LegendreBasis(1, 2, **{"\udc80": 1}),
-         "LegendreBasis.__new__() got an unexpected keyword argument '\udc80'"),
+        (
+            lambda: zelk.LegendreBasis(1, 2, **{"\udc80": 1}),
+            "LegendreBasis.__new__() got an unexpected keyword argument '\udc80'",
+        ),
     ],
 )
 def test_binding_messages(call, message):

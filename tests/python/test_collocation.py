@@ -8,7 +8,7 @@ import pytest
 
 np = pytest.importorskip("numpy")
 
-import zelk_arrays as za  # noqa: E402
+import zelk_arrays as za
 
 DIGITS = 80
 
@@ -96,7 +96,12 @@ def ulps(computed, exact):
     return float(abs(Decimal(computed) - exact)) / math.ulp(float(exact))
 
 
-CASES = [(rule, n) for rule in ("gauss", "radau-left", "radau-right", "lobatto") for n in (1, 2, 3, 5, 8, 13) if n > 1 or rule != "lobatto"]
+CASES = [
+    (rule, n)
+    for rule in ("gauss", "radau-left", "radau-right", "lobatto")
+    for n in (1, 2, 3, 5, 8, 13)
+    if n > 1 or rule != "lobatto"
+]
 
 
 @pytest.mark.parametrize(("rule", "n"), CASES)

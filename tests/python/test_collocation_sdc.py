@@ -1,4 +1,5 @@
 """The collocation example: its printed orders and sweep convergence, which `make test` relies on."""
+
 import re
 
 import numpy as np

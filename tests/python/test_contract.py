@@ -1,5 +1,6 @@
 """One argument contract for every entry point of zelk_arrays: counts, T, intervals, the transfers' order,
 and the messages of the size errors."""
+
 import copy
 import math
 import pickle
@@ -9,7 +10,7 @@ import pytest
 np = pytest.importorskip("numpy")
 pytest.importorskip("scipy.sparse")
 
-import zelk_arrays as za  # noqa: E402
+import zelk_arrays as za
 
 LAG, LEG = za.LagrangeSpace, za.LegendreSpace
 COEFFICIENTS = np.arange(8.0)

@@ -1,4 +1,5 @@
 """The unsigned-integer, float and float-sequence conversions, and how their failures are reported."""
+
 import array
 import math
 import re
@@ -58,8 +59,18 @@ class FloatSub(float):
     pass
 
 
-@pytest.mark.parametrize("value, expected", [(2, 2.0), (True, 1.0), (FloatSub(0.25), 0.25), (Floaty(), 0.5),
-                                              (Fraction(1, 4), 0.25), (Index(3), 3.0), (-1.0, -1.0)])
+@pytest.mark.parametrize(
+    "value, expected",
+    [
+        (2, 2.0),
+        (True, 1.0),
+        (FloatSub(0.25), 0.25),
+        (Floaty(), 0.5),
+        (Fraction(1, 4), 0.25),
+        (Index(3), 3.0),
+        (-1.0, -1.0),
+    ],
+)
 def test_float_accepts(value, expected):
     assert points(0, 1, value) == [expected]
 
@@ -69,8 +80,9 @@ def test_float_passes_non_finite():
     assert points(0, 1, -math.inf) == [-math.inf]
 
 
-@pytest.mark.parametrize("value, error, named", [("1.0", TypeError, True), (None, TypeError, True),
-                                                 (10**400, OverflowError, False)])
+@pytest.mark.parametrize(
+    "value, error, named", [("1.0", TypeError, True), (None, TypeError, True), (10**400, OverflowError, False)]
+)
 def test_float_rejects(value, error, named):
     with pytest.raises(error) as caught:
         zelk.LegendreBasis(1, 1, 1.0).evaluate_all_basis_functions(value)
@@ -196,6 +208,7 @@ def test_type_error_keeps_its_cause_and_unprintable_text():
 def test_type_error_whose_text_cannot_be_read(monkeypatch):
     reported = []
     monkeypatch.setattr("sys.unraisablehook", reported.append)
+
     class NoStr:
         def __str__(self):
             raise RuntimeError("no str")

@@ -25,8 +25,7 @@ RECURSE_IN_FLOAT = """
 
 
 def run_fresh(code):
-    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          timeout=120)
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr[-2000:]
     return done.stdout
 

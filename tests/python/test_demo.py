@@ -1,4 +1,5 @@
 """The demo's workflow pieces and its order check, which `make test` relies on."""
+
 import math
 
 import numpy as np
@@ -44,7 +45,7 @@ def test_prolongation_reproduces_polynomials_of_its_degree(demo, degree, nt_coar
 @pytest.mark.parametrize("order", [1.0, 2.5, 5.0])
 def test_observed_orders_recover_a_power_law(demo, order):
     n_ts = [4, 8, 16, 48]
-    errors = [3.0 * n ** -order for n in n_ts]
+    errors = [3.0 * n**-order for n in n_ts]
     assert demo.observed_orders(n_ts, errors) == pytest.approx([order] * 3)
 
 

@@ -1,4 +1,5 @@
 """Internal faults: PanicException, its diagnostics, callbacks that panic, and holds released after faults."""
+
 import subprocess
 import sys
 

@@ -1,5 +1,6 @@
 """The free-threaded build: importing the module turns the GIL back on; with it kept off (PYTHON_GIL=0),
 threads sharing instances, lists and the module functions see no crash and no torn result."""
+
 import ast
 import os
 import subprocess

@@ -1,4 +1,5 @@
 """Daemon threads that are inside a call when the interpreter exits: the process still ends normally."""
+
 import ctypes
 import subprocess
 import sys

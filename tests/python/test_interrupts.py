@@ -1,4 +1,5 @@
 """Ctrl-C during long calls: KeyboardInterrupt arrives promptly on every path whose work grows with the input."""
+
 import signal
 import subprocess
 import sys
@@ -32,8 +33,9 @@ PATHS = {
 
 @pytest.mark.parametrize("setup, call, delay", PATHS.values(), ids=PATHS.keys())
 def test_interrupt_ends_the_call_promptly(setup, call, delay):
-    child = subprocess.Popen([sys.executable, "-c", CHILD.format(setup=setup, call=call)],
-                             stdout=subprocess.PIPE, text=True)
+    child = subprocess.Popen(
+        [sys.executable, "-c", CHILD.format(setup=setup, call=call)], stdout=subprocess.PIPE, text=True
+    )
     try:
         assert child.stdout.readline() == "go\n"
         time.sleep(delay)

@@ -25,8 +25,10 @@ def under_asan():
 
 
 pytestmark = pytest.mark.skipif(
-    under_asan(), reason="leaks are measured in the plain run: ASan's quarantine and shadow memory "
-                         "swamp the C heap and resident memory")
+    under_asan(),
+    reason="leaks are measured in the plain run: ASan's quarantine and shadow memory "
+    "swamp the C heap and resident memory",
+)
 
 
 def resident_bytes():
@@ -42,9 +44,21 @@ _mallinfo = _libc.mallinfo2 if _HAS_MALLINFO2 else _libc.mallinfo
 
 
 class MallInfo(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t if _HAS_MALLINFO2 else ctypes.c_int) for name in
-                ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
-                 "keepcost")]
+    _fields_ = [
+        (name, ctypes.c_size_t if _HAS_MALLINFO2 else ctypes.c_int)
+        for name in (
+            "arena",
+            "ordblks",
+            "smblks",
+            "hblks",
+            "hblkhd",
+            "usmblks",
+            "fsmblks",
+            "uordblks",
+            "fordblks",
+            "keepcost",
+        )
+    ]
 
 
 _mallinfo.restype = MallInfo
@@ -79,58 +93,87 @@ def cases():
     batch = za.LegendreExpansion(2, 3, 1.0, [[d, -d] for d in DOFS])
     times = [0.1, 0.5, 0.9]
     return {
-        "za.get_lagrange_points": (lambda: za.get_lagrange_points(2, 3, 1.0),
-                                   [lambda: za.get_lagrange_points(2**62, 4, 1.0),
-                                    lambda: za.get_lagrange_points(2**42, 1, 1.0)]),
-        "za.lagrange_prolongation_matrix": (lambda: za.lagrange_prolongation_matrix(2, 4, 2),
-                                            [lambda: za.lagrange_prolongation_matrix(0, 1, 1),
-                                             lambda: za.lagrange_prolongation_matrix(2**62, 1, 2)]),
+        "za.get_lagrange_points": (
+            lambda: za.get_lagrange_points(2, 3, 1.0),
+            [lambda: za.get_lagrange_points(2**62, 4, 1.0), lambda: za.get_lagrange_points(2**42, 1, 1.0)],
+        ),
+        "za.lagrange_prolongation_matrix": (
+            lambda: za.lagrange_prolongation_matrix(2, 4, 2),
+            [lambda: za.lagrange_prolongation_matrix(0, 1, 1), lambda: za.lagrange_prolongation_matrix(2**62, 1, 2)],
+        ),
         "za.lagrange_to_legendre_basis_transformation": (
             lambda: za.lagrange_to_legendre_basis_transformation(4, 3),
-            [lambda: za.lagrange_to_legendre_basis_transformation(0, 3),
-             lambda: za.lagrange_to_legendre_basis_transformation(2**20, 2**20)]),
-        "za.legendre_basis_matrix": (lambda: za.legendre_basis_matrix(2, 3, 1.0, times, derivative=True),
-                                     [lambda: za.legendre_basis_matrix(2, 3, 1.0, times, derivative="x"),
-                                      lambda: za.legendre_basis_matrix(2, 0, 1.0, times)]),
-        "za.LegendreExpansion": (lambda: expansion.derivative(times),
-                                 [lambda: expansion([10**400]), lambda: za.LegendreExpansion(2, 3, 1.0, DOFS[1:])]),
+            [
+                lambda: za.lagrange_to_legendre_basis_transformation(0, 3),
+                lambda: za.lagrange_to_legendre_basis_transformation(2**20, 2**20),
+            ],
+        ),
+        "za.legendre_basis_matrix": (
+            lambda: za.legendre_basis_matrix(2, 3, 1.0, times, derivative=True),
+            [
+                lambda: za.legendre_basis_matrix(2, 3, 1.0, times, derivative="x"),
+                lambda: za.legendre_basis_matrix(2, 0, 1.0, times),
+            ],
+        ),
+        "za.LegendreExpansion": (
+            lambda: expansion.derivative(times),
+            [lambda: expansion([10**400]), lambda: za.LegendreExpansion(2, 3, 1.0, DOFS[1:])],
+        ),
         "za.LegendreExpansion batch": (lambda: batch(times), [lambda: batch("0.5"), lambda: batch([[None]])]),
-        "sum_as_string": (lambda: zelk.sum_as_string(1, 2),
-                          [lambda: zelk.sum_as_string(-1, 2), lambda: zelk.sum_as_string(1.0, 2)]),
-        "get_lagrange_points": (lambda: zelk.get_lagrange_points(2, 3, 1.0),
-                                [lambda: zelk.get_lagrange_points(2**62, 1, 1.0),
-                                 lambda: zelk.get_lagrange_points(10**6, 10**7, 1.0)]),
-        "lagrange_prolongation_matrix": (lambda: zelk.lagrange_prolongation_matrix(2, 4, 2),
-                                         [lambda: zelk.lagrange_prolongation_matrix(0, 1, 1),
-                                          lambda: zelk.lagrange_prolongation_matrix(1, 1, 10**12)]),
+        "sum_as_string": (
+            lambda: zelk.sum_as_string(1, 2),
+            [lambda: zelk.sum_as_string(-1, 2), lambda: zelk.sum_as_string(1.0, 2)],
+        ),
+        "get_lagrange_points": (
+            lambda: zelk.get_lagrange_points(2, 3, 1.0),
+            [lambda: zelk.get_lagrange_points(2**62, 1, 1.0), lambda: zelk.get_lagrange_points(10**6, 10**7, 1.0)],
+        ),
+        "lagrange_prolongation_matrix": (
+            lambda: zelk.lagrange_prolongation_matrix(2, 4, 2),
+            [
+                lambda: zelk.lagrange_prolongation_matrix(0, 1, 1),
+                lambda: zelk.lagrange_prolongation_matrix(1, 1, 10**12),
+            ],
+        ),
         "lagrange_to_legendre_basis_transformation": (
             lambda: zelk.lagrange_to_legendre_basis_transformation(4, 3),
-            [lambda: zelk.lagrange_to_legendre_basis_transformation(0, 1),
-             lambda: zelk.lagrange_to_legendre_basis_transformation(degree=1, n_t=1, T=1.0)]),
+            [
+                lambda: zelk.lagrange_to_legendre_basis_transformation(0, 1),
+                lambda: zelk.lagrange_to_legendre_basis_transformation(degree=1, n_t=1, T=1.0),
+            ],
+        ),
         "LegendreBasis": (lambda: LB(2, 3, 1.0), [lambda: LB(1.5, 3, 1.0), lambda: LB(2, -1, 1.0)]),
-        "LegendreBasisEvaluator": (lambda: LBE(2, 3, 1.0),
-                                   [lambda: LBE(10**6, 10**7, 1.0), lambda: LBE(2**62, 1, 1.0)]),
-        "LegendreBasis.evaluate_at": (lambda: basis.evaluate_at(0.3, DOFS),
-                                      [lambda: basis.evaluate_at(0.3, DOFS[:-1]),
-                                       lambda: basis.evaluate_at(0.3, DOFS[:-1] + ["x"])]),
+        "LegendreBasisEvaluator": (
+            lambda: LBE(2, 3, 1.0),
+            [lambda: LBE(10**6, 10**7, 1.0), lambda: LBE(2**62, 1, 1.0)],
+        ),
+        "LegendreBasis.evaluate_at": (
+            lambda: basis.evaluate_at(0.3, DOFS),
+            [lambda: basis.evaluate_at(0.3, DOFS[:-1]), lambda: basis.evaluate_at(0.3, DOFS[:-1] + ["x"])],
+        ),
         "LegendreBasis.evaluate_all_basis_functions": (
             lambda: basis.evaluate_all_basis_functions(0.3),
-            [lambda: empty_basis.evaluate_all_basis_functions(0.3),
-             lambda: basis.evaluate_all_basis_functions(t="x")]),
+            [lambda: empty_basis.evaluate_all_basis_functions(0.3), lambda: basis.evaluate_all_basis_functions(t="x")],
+        ),
         "LegendreBasis.evaluate_all_basis_function_derivatives": (
             lambda: basis.evaluate_all_basis_function_derivatives(0.3),
-            [lambda: basis.evaluate_all_basis_function_derivatives(tt=0.3),
-             lambda: LB(0, 2**62, 1.0).evaluate_all_basis_function_derivatives(0.3)]),
-        "LegendreBasisEvaluator.set_dofs": (lambda: evaluator.set_dofs(DOFS),
-                                            [lambda: evaluator.set_dofs(DOFS[:-1]),
-                                             lambda: evaluator.set_dofs(reenter_set)]),
-        "LegendreBasisEvaluator.evaluate_at": (lambda: evaluator.evaluate_at(0.3),
-                                               [lambda: evaluator.evaluate_at(object()),
-                                                lambda: evaluator.evaluate_at(reenter_eval)]),
+            [
+                lambda: basis.evaluate_all_basis_function_derivatives(tt=0.3),
+                lambda: LB(0, 2**62, 1.0).evaluate_all_basis_function_derivatives(0.3),
+            ],
+        ),
+        "LegendreBasisEvaluator.set_dofs": (
+            lambda: evaluator.set_dofs(DOFS),
+            [lambda: evaluator.set_dofs(DOFS[:-1]), lambda: evaluator.set_dofs(reenter_set)],
+        ),
+        "LegendreBasisEvaluator.evaluate_at": (
+            lambda: evaluator.evaluate_at(0.3),
+            [lambda: evaluator.evaluate_at(object()), lambda: evaluator.evaluate_at(reenter_eval)],
+        ),
         "LegendreBasisEvaluator.evaluate_derivative_at": (
             lambda: evaluator.evaluate_derivative_at(0.3),
-            [lambda: evaluator.evaluate_derivative_at(10**400),
-             lambda: evaluator.evaluate_derivative_at(0.3, 0.4)]),
+            [lambda: evaluator.evaluate_derivative_at(10**400), lambda: evaluator.evaluate_derivative_at(0.3, 0.4)],
+        ),
     }
 
 

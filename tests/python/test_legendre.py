@@ -1,6 +1,6 @@
 """LegendreBasis and LegendreBasisEvaluator: values, derivatives, layout, holds and numpy cross-checks."""
+
 import math
-import re
 
 import numpy as np
 import pytest
@@ -35,8 +35,14 @@ def test_evaluate_at_short_buffer(panic_type):
 
 @pytest.mark.parametrize(
     "t, expected",
-    [(-1.0, 1.0 - 2.0), (-math.inf, 1.0 - 2.0), (0.0, 1.0 - 2.0), (1.0, 3.0 + 4.0), (7.0, 3.0 + 4.0),
-     (math.inf, 3.0 + 4.0)],
+    [
+        (-1.0, 1.0 - 2.0),
+        (-math.inf, 1.0 - 2.0),
+        (0.0, 1.0 - 2.0),
+        (1.0, 3.0 + 4.0),
+        (7.0, 3.0 + 4.0),
+        (math.inf, 3.0 + 4.0),
+    ],
 )
 def test_times_outside_are_clamped_to_the_ends(t, expected):
     # a(0, i) = (1, 2), a(1, i) = (3, 4) in the layout [a00, a10, a01, a11]
@@ -105,7 +111,7 @@ class TestEndDerivatives:
         h = T / n_t
         for k in range(1, n_t):
             # t = k * h belongs to sub-interval k, at x = -1
-            local = coefficients[k :: n_t]
+            local = coefficients[k::n_t]
             expected = npleg.legval(-1.0, npleg.legder(local)) * 2 / h
             assert evaluator.evaluate_derivative_at(k * h) == pytest.approx(expected, rel=1e-12, abs=1e-12)
 
@@ -210,7 +216,8 @@ def test_cross_check_with_numpy(degree):
             scale = np.abs(local).sum()
             assert evaluator.evaluate_at(t) == pytest.approx(value, rel=1e-12, abs=1e-12 * scale)
             assert evaluator.evaluate_derivative_at(t) == pytest.approx(
-                derivative, rel=1e-11, abs=1e-11 * scale * (degree + 1) ** 2 / h)
+                derivative, rel=1e-11, abs=1e-11 * scale * (degree + 1) ** 2 / h
+            )
             assert basis.evaluate_at(t, coefficients.tolist()) == evaluator.evaluate_at(t)
             all_values = basis.evaluate_all_basis_functions(t)
             assert np.dot(all_values, coefficients) == pytest.approx(value, rel=1e-12, abs=1e-12 * scale)

@@ -9,8 +9,10 @@ import pytest
 
 pytestmark = [
     pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/statm"),
-    pytest.mark.skipif(hasattr(ctypes.CDLL(None), "__asan_init"),
-                       reason="ASan reserves terabytes of address space, so RLIMIT_AS cannot be lowered"),
+    pytest.mark.skipif(
+        hasattr(ctypes.CDLL(None), "__asan_init"),
+        reason="ASan reserves terabytes of address space, so RLIMIT_AS cannot be lowered",
+    ),
 ]
 
 # In a fresh interpreter, with 1 GiB of address space left: the three requests
@@ -48,8 +50,9 @@ SCRIPT = textwrap.dedent("""
 
 def test_address_space_limit():
     # The free-threaded build warns on stderr that importing zelk enables the GIL.
-    result = subprocess.run([sys.executable, "-W", "ignore::RuntimeWarning", "-c", SCRIPT],
-                            capture_output=True, text=True, timeout=120)
+    result = subprocess.run(
+        [sys.executable, "-W", "ignore::RuntimeWarning", "-c", SCRIPT], capture_output=True, text=True, timeout=120
+    )
     if result.stderr == "RLIMIT_AS has no effect\n":
         pytest.skip("setrlimit(RLIMIT_AS) does not take effect here (an emulator?)")
     assert result.returncode == 0, result.stderr

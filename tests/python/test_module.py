@@ -1,4 +1,5 @@
 """Import, registration, stored documentation and the class definitions."""
+
 import subprocess
 import sys
 import sysconfig
@@ -106,9 +107,11 @@ def test_instances_made_around_the_constructor_are_refused():
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert result.returncode == 0, result.stderr
     lines = result.stdout.splitlines()
-    assert lines == 3 * ["LegendreBasis object was not initialized by its constructor LegendreBasis(degree, n_t, T)"] + [
-        "2.0"] + 3 * ["LegendreBasisEvaluator object was not initialized by its constructor "
-                      "LegendreBasisEvaluator(degree, n_t, T)"] + ["0.0"]
+    assert lines == 3 * [
+        "LegendreBasis object was not initialized by its constructor LegendreBasis(degree, n_t, T)"
+    ] + ["2.0"] + 3 * [
+        "LegendreBasisEvaluator object was not initialized by its constructor LegendreBasisEvaluator(degree, n_t, T)"
+    ] + ["0.0"]
 
 
 def test_only_the_init_function_is_exported():

@@ -9,7 +9,7 @@ import pytest
 np = pytest.importorskip("numpy")
 sparse = pytest.importorskip("scipy.sparse")
 
-import zelk_arrays as za  # noqa: E402
+import zelk_arrays as za
 
 prolongation = za.lagrange_prolongation_matrix
 transformation = za.lagrange_to_legendre_basis_transformation
@@ -129,8 +129,14 @@ def prolongation_rows(nt_coarse, nt_fine, degree, rows):
 
 @pytest.mark.parametrize(
     ("nt_coarse", "nt_fine", "degree", "intervals"),
-    [(1000, 3000, 3, None), (7, 12, 2, None), (3, 7, 5, None), (2**20, 2**21, 3, (777, 3000)),
-     (5 * 10**8, 10**9, 3, (10**9 - 2000, 10**9)), (999, 10**6, 4, (123456, 125000))],
+    [
+        (1000, 3000, 3, None),
+        (7, 12, 2, None),
+        (3, 7, 5, None),
+        (2**20, 2**21, 3, (777, 3000)),
+        (5 * 10**8, 10**9, 3, (10**9 - 2000, 10**9)),
+        (999, 10**6, 4, (123456, 125000)),
+    ],
 )
 def test_prolongation_rows_follow_the_barycentric_formula(nt_coarse, nt_fine, degree, intervals):
     """Rows whose local coordinate repeats reuse earlier weights: they must be the weights computed afresh."""

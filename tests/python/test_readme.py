@@ -1,4 +1,5 @@
 """The README's taste runs and prints what it shows; its local links point at files or at the built site."""
+
 import doctest
 import re
 from pathlib import Path

@@ -1,4 +1,5 @@
 """The space-time heat example: its convergence orders and its multigrid factors, which `make test` relies on."""
+
 import pytest
 
 
@@ -11,8 +12,12 @@ def problem(heat):
 @pytest.mark.parametrize(
     "continuous, degree, orders",
     [
-        (True, 1, (2, 2)), (True, 2, (4, 3)), (True, 3, (6, 4)),
-        (False, 0, (1, 1)), (False, 1, (3, 2)), (False, 2, (5, 3)),
+        (True, 1, (2, 2)),
+        (True, 2, (4, 3)),
+        (True, 3, (6, 4)),
+        (False, 0, (1, 1)),
+        (False, 1, (3, 2)),
+        (False, 2, (5, 3)),
     ],
 )
 def test_orders_match_the_theory(heat, problem, continuous, degree, orders):

@@ -8,7 +8,7 @@ import pytest
 
 np = pytest.importorskip("numpy")
 
-import zelk_arrays as za  # noqa: E402
+import zelk_arrays as za
 
 
 @pytest.mark.parametrize(("n_t", "T"), [(1, 1.0), (3, 1.0), (7, 0.3), (1000, 10.0), (12345, 3.7)])

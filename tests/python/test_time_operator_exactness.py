@@ -16,8 +16,9 @@ import pytest
 
 np = pytest.importorskip("numpy")
 
-import zelk_arrays as za  # noqa: E402
-from test_time_operators import exact_matrix, legendre, multiply  # noqa: E402
+from test_time_operators import exact_matrix, legendre, multiply
+
+import zelk_arrays as za
 
 SPACES = {"lagrange": (za.LagrangeSpace, 1), "legendre": (za.LegendreSpace, 0)}
 BUILDERS = {"mass": za.time_mass_matrix, "derivative": za.time_derivative_matrix, "jump": za.time_jump_matrix}
@@ -80,8 +81,9 @@ def shifted_legendre(j, a, b):
 def moments(i, x0, x1):
     """Integrals of x^m P_i(x) over [x0, x1], m = 0 ... 28."""
     p = legendre_poly(i)
-    return tuple(sum(c * (x1 ** (m + n + 1) - x0 ** (m + n + 1)) / (m + n + 1) for n, c in enumerate(p))
-                 for m in range(29))
+    return tuple(
+        sum(c * (x1 ** (m + n + 1) - x0 ** (m + n + 1)) / (m + n + 1) for n, c in enumerate(p)) for m in range(29)
+    )
 
 
 def overlap(i, j, nt_coarse, nt_fine, k, K):
@@ -105,7 +107,8 @@ def exact_transfers(nt_coarse, nt_fine, degree):
                     J = overlap(i, j, nt_coarse, nt_fine, k, K)
                     prolongation[i * nt_fine + k, j * nt_coarse + K] = Fraction(2 * i + 1, 2) * J
                     restriction[j * nt_coarse + K, i * nt_fine + k] = (
-                        Fraction(2 * j + 1, 2) * Fraction(nt_coarse, nt_fine) * J)
+                        Fraction(2 * j + 1, 2) * Fraction(nt_coarse, nt_fine) * J
+                    )
     return prolongation, restriction
 
 
@@ -116,7 +119,11 @@ def test_transfers_within_two_ulps(seed):
         nt_coarse, nt_fine, degree = rng.randint(1, 4), rng.randint(1, 5), rng.randint(0, 12)
         prolongation, restriction = exact_transfers(nt_coarse, nt_fine, degree)
         check_entries(stored(za.legendre_prolongation_matrix(nt_coarse, nt_fine, degree)), prolongation, ulps=2)
-        check_entries(stored(za.legendre_restriction_matrix(nt_coarse=nt_coarse, nt_fine=nt_fine, degree=degree)), restriction, ulps=2)
+        check_entries(
+            stored(za.legendre_restriction_matrix(nt_coarse=nt_coarse, nt_fine=nt_fine, degree=degree)),
+            restriction,
+            ulps=2,
+        )
 
 
 @pytest.mark.parametrize("nt_coarse, nt_fine, k", [(1, 16, 15), (3, 5, 2)])
@@ -133,6 +140,7 @@ def test_high_degree_transfers_keep_small_entries_within_two_ulps(nt_coarse, nt_
                 J = overlap(i, j, nt_coarse, nt_fine, k, K)
                 exact_rows[i, j * nt_coarse + K] = Fraction(2 * i + 1, 2) * J
                 exact_columns[j * nt_coarse + K, i * nt_fine + k] = (
-                    Fraction(2 * j + 1, 2) * Fraction(nt_coarse, nt_fine) * J)
+                    Fraction(2 * j + 1, 2) * Fraction(nt_coarse, nt_fine) * J
+                )
     check_entries(prolongation, exact_rows, ulps=2)
     check_entries({key: x for key, x in restriction.items() if key[1] % nt_fine == k}, exact_columns, ulps=2)

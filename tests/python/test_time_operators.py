@@ -9,7 +9,7 @@ import pytest
 np = pytest.importorskip("numpy")
 sparse = pytest.importorskip("scipy.sparse")
 
-import zelk_arrays as za  # noqa: E402
+import zelk_arrays as za
 
 # Exact polynomials on [-1, 1]: coefficient lists of Fractions, lowest degree first.
 
@@ -214,12 +214,18 @@ def test_spaces_on_grids():
     with pytest.raises(ValueError, match="same grid"):
         za.time_mass_matrix(space, za.LagrangeSpace(2, 4, 4.0))
     # Told apart without making the points of a grid too large to hold.
-    with pytest.raises(ValueError, match=r"same grid, got n_t=2305843009213693952, T=1.0 and n_t=2305843009213693952, T=2.0"):
+    with pytest.raises(
+        ValueError, match=r"same grid, got n_t=2305843009213693952, T=1.0 and n_t=2305843009213693952, T=2.0"
+    ):
         za.time_jump_matrix(za.LegendreSpace(0, 2**61), za.LegendreSpace(0, 2**61, 2.0))
 
 
 def interval_major(space):
-    return za.LegendreSpace(space.degree, space.grid, layout="interval-major") if isinstance(space, za.LegendreSpace) else space
+    return (
+        za.LegendreSpace(space.degree, space.grid, layout="interval-major")
+        if isinstance(space, za.LegendreSpace)
+        else space
+    )
 
 
 @pytest.mark.parametrize("kind", BUILDERS)
@@ -270,7 +276,11 @@ def test_any_node_family_and_continuity(kind, grid, index):
         part = BUILDERS[kind](trial, test, intervals=intervals)
         owned = [r for k in range(*intervals) for r in test.local_dofs()[k].tolist()]
         if isinstance(test, za.LagrangeSpace) and test.continuous:  # a shared node belongs to the later sub-interval
-            owned = sorted(r for r in set(owned) if r >= intervals[0] * test.degree and (r < intervals[1] * test.degree or intervals[1] == test.n_t))
+            owned = sorted(
+                r
+                for r in set(owned)
+                if r >= intervals[0] * test.degree and (r < intervals[1] * test.degree or intervals[1] == test.n_t)
+            )
         assert (part != whole[sorted(owned)]).nnz == 0
         columns = za.column_range(BUILDERS[kind], trial, test, intervals=intervals)
         assert not part.nnz or (columns.start <= part.indices.min() and part.indices.max() < columns.stop)
@@ -301,7 +311,11 @@ def test_lagrange_space_families():
     assert broken != za.LagrangeSpace(1, grid) and pickle.loads(pickle.dumps(broken)) == broken
     assert repr(gauss) == "LagrangeSpace(degree=0, grid=TimeGrid([0.0, 1.0, 3.0]), nodes='gauss')"
     for call, error, match in [
-        (lambda: za.LagrangeSpace(1, 2, nodes="gauss", continuous=True), ValueError, "needs nodes that include both ends"),
+        (
+            lambda: za.LagrangeSpace(1, 2, nodes="gauss", continuous=True),
+            ValueError,
+            "needs nodes that include both ends",
+        ),
         (lambda: za.LagrangeSpace(0, 2), ValueError, "degree must be at least 1"),
         (lambda: za.LagrangeSpace(0, 2, nodes="lobatto", continuous=False), ValueError, "degree must be at least 1"),
         (lambda: za.LagrangeSpace(1, 2, nodes="chebyshev"), ValueError, "nodes must be one of"),
@@ -408,12 +422,23 @@ def test_spaces():
         (lambda: za.time_mass_matrix(za.LegendreSpace(1, 2), za.LegendreSpace(1, 3)), ValueError, "same grid"),
         (lambda: za.time_jump_matrix(za.LegendreSpace(1, 2), za.LegendreSpace(1, 2, 2.0)), ValueError, "same grid"),
         (lambda: za.time_derivative_matrix(za.LegendreSpace(1, 2), "space"), TypeError, "test"),
-        (lambda: za.time_mass_matrix(za.LegendreSpace(1, 2), za.LegendreSpace(1, 2), intervals=(1, 3)),
-         ValueError, "intervals"),
-        (lambda: za.time_mass_matrix(za.LegendreSpace(1, 2), za.LegendreSpace(1, 2), intervals=2), TypeError,
-         "intervals"),
-        (lambda: za.column_range(za.time_jump_matrix, za.LegendreSpace(1, 2), za.LegendreSpace(1, 2),
-                                 intervals=(2, 1)), ValueError, "intervals"),
+        (
+            lambda: za.time_mass_matrix(za.LegendreSpace(1, 2), za.LegendreSpace(1, 2), intervals=(1, 3)),
+            ValueError,
+            "intervals",
+        ),
+        (
+            lambda: za.time_mass_matrix(za.LegendreSpace(1, 2), za.LegendreSpace(1, 2), intervals=2),
+            TypeError,
+            "intervals",
+        ),
+        (
+            lambda: za.column_range(
+                za.time_jump_matrix, za.LegendreSpace(1, 2), za.LegendreSpace(1, 2), intervals=(2, 1)
+            ),
+            ValueError,
+            "intervals",
+        ),
     ],
 )
 def test_errors_name_the_argument(call, error, match):

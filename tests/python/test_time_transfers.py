@@ -9,8 +9,9 @@ import pytest
 np = pytest.importorskip("numpy")
 sparse = pytest.importorskip("scipy.sparse")
 
-import zelk_arrays as za  # noqa: E402
-from test_time_operators import integral, legendre, multiply  # noqa: E402
+from test_time_operators import legendre, multiply
+
+import zelk_arrays as za
 
 
 def legendre_at(n, x):
@@ -39,8 +40,11 @@ def polished(rule, n, x):
             r, dq, _ = legendre_at(n - 1, x)
             x -= dq * (1 - x * x) / (2 * x * dq - (n - 1) * n * r)
     p, dp, q = legendre_at(n, x)
-    weight = {"gauss": 2 / ((1 - x * x) * dp * dp), "radau-left": (1 - x) / (n * n * q * q),
-              "lobatto": Decimal(2) / (n * (n - 1) * q * q)}[rule]
+    weight = {
+        "gauss": 2 / ((1 - x * x) * dp * dp),
+        "radau-left": (1 - x) / (n * n * q * q),
+        "lobatto": Decimal(2) / (n * (n - 1) * q * q),
+    }[rule]
     return x, weight
 
 
@@ -131,8 +135,10 @@ def test_transfers_are_the_exact_projections(nt_coarse, nt_fine, degree):
                     J = overlap_integral(i, j, nt_coarse, nt_fine, k, K)
                     for got, exact in [
                         (prolongation[i * nt_fine + k, j * nt_coarse + K], Fraction(2 * i + 1, 2) * J),
-                        (restriction[j * nt_coarse + K, i * nt_fine + k],
-                         Fraction(2 * j + 1, 2) * Fraction(nt_coarse, nt_fine) * J),
+                        (
+                            restriction[j * nt_coarse + K, i * nt_fine + k],
+                            Fraction(2 * j + 1, 2) * Fraction(nt_coarse, nt_fine) * J,
+                        ),
                     ]:
                         exact_decimal = Decimal(exact.numerator) / exact.denominator
                         assert got == 0 if exact == 0 else within_ulps(got, exact_decimal)
@@ -170,7 +176,11 @@ def test_transfer_row_ranges(builder, n_rows):
         (lambda: za.legendre_prolongation_matrix(0, 4, 1), ValueError, "nt_coarse"),
         (lambda: za.legendre_restriction_matrix(nt_coarse=4, nt_fine=0, degree=1), ValueError, "nt_fine"),
         (lambda: za.legendre_prolongation_matrix(2, 4, -1), ValueError, "degree"),
-        (lambda: za.legendre_restriction_matrix(nt_coarse=2, nt_fine=4, degree=1, intervals=(0, 3)), ValueError, "intervals"),
+        (
+            lambda: za.legendre_restriction_matrix(nt_coarse=2, nt_fine=4, degree=1, intervals=(0, 3)),
+            ValueError,
+            "intervals",
+        ),
         (lambda: za.legendre_prolongation_matrix(2, 4, 1.0), TypeError, "degree"),
     ],
 )

@@ -6,7 +6,7 @@ import sys
 import pytest
 
 pytest.importorskip("numpy")
-from zelk_arrays import _native  # noqa: E402
+from zelk_arrays import _native
 
 ACTIVE, SUPPORTED = _native.vector_levels()
 # The tests that compare results bit for bit; each run again with every vector level forced.
