@@ -49,15 +49,21 @@ TEST(SteppedRules, LargeRulesKeepTheirStructure)
             for (std::uint64_t i = 0; i < n; ++i) {
                 total += r.weights[i];
                 EXPECT_GT(r.weights[i].hi, 0.0);
-                if (i > 0) EXPECT_LT(r.nodes[i - 1].hi, r.nodes[i].hi);
+                if (i > 0) {
+                    EXPECT_LT(r.nodes[i - 1].hi, r.nodes[i].hi);
+                }
                 if (rule == QuadratureRule::gauss || rule == QuadratureRule::lobatto) {
                     EXPECT_EQ(r.nodes[i].hi, -r.nodes[n - 1 - i].hi);
                     EXPECT_EQ(r.weights[i].hi, r.weights[n - 1 - i].hi);
                 }
             }
             EXPECT_LT(std::fabs((total - DoubleDouble(2.0)).hi), 0x1p-70) << int(rule) << " " << n;
-            if (rule != QuadratureRule::gauss && rule != QuadratureRule::radau_right) EXPECT_EQ(r.nodes.front().hi, -1.0);
-            if (rule == QuadratureRule::radau_right || rule == QuadratureRule::lobatto) EXPECT_EQ(r.nodes.back().hi, 1.0);
+            if (rule != QuadratureRule::gauss && rule != QuadratureRule::radau_right) {
+                EXPECT_EQ(r.nodes.front().hi, -1.0);
+            }
+            if (rule == QuadratureRule::radau_right || rule == QuadratureRule::lobatto) {
+                EXPECT_EQ(r.nodes.back().hi, 1.0);
+            }
         }
     }
 }
