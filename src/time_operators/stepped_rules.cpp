@@ -9,6 +9,7 @@
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
+#include "time_operators/split_product.hpp"
 
 namespace zelk::time_operators {
 namespace {
@@ -101,20 +102,28 @@ double guess(const Equation& e, std::uint64_t k)
     return -std::cos(bessel_zero(e.beta, e.m + 1 - k) / nu(e.beta, e.alpha));
 }
 
+// a b for a factor split once and used many times (the inner loops' products).
+inline DoubleDouble times(DoubleDouble a, const SplitDoubleDouble& b) noexcept
+{
+    return split_product(SplitDoubleDouble(a), b);
+}
+
+inline DoubleDouble times(DoubleDouble a, double b) noexcept { return times(a, SplitDoubleDouble(DoubleDouble(b))); }
+
 // 1 / ((j + 1) (j + 2)) for the series' coefficients, filled as far as needed.
 class Reciprocals {
 public:
-    const DoubleDouble& operator[](std::size_t j)
+    const SplitDoubleDouble& operator[](std::size_t j)
     {
         while (table_.size() <= j) {
             const double s = static_cast<double>(table_.size());
-            table_.push_back(DoubleDouble(1.0) / DoubleDouble((s + 1.0) * (s + 2.0)));
+            table_.emplace_back(DoubleDouble(1.0) / DoubleDouble((s + 1.0) * (s + 2.0)));
         }
         return table_[j];
     }
 
 private:
-    std::vector<DoubleDouble> table_;
+    std::vector<SplitDoubleDouble> table_;
 };
 
 // More terms than any step needs: their terms fall faster than 10^-k / k! beyond about 50.
@@ -137,10 +146,11 @@ public:
         DoubleDouble dp = 0.0;
         DoubleDouble half_ddp = 0.0;
         const DoubleDouble dt(t);
+        const SplitDoubleDouble split_t(dt);
         for (std::size_t j = d_.size() - 1; j-- > 0;) {
-            half_ddp = half_ddp * dt + dp;
-            dp = dp * dt + p;
-            p = p * dt + d_[j];
+            half_ddp = times(half_ddp, split_t) + dp;
+            dp = times(dp, split_t) + p;
+            p = times(p, split_t) + d_[j];
         }
         const DoubleDouble first = -(p / dp);
         const DoubleDouble s = first - half_ddp * first * first / dp;
@@ -163,8 +173,9 @@ private:
     {
         const DoubleDouble x0 = from.x;
         const DoubleDouble g = DoubleDouble(h) / ((DoubleDouble(1.0) - x0) * (DoubleDouble(1.0) + x0));
-        const DoubleDouble gx = g * x0;
-        const DoubleDouble gh = g * DoubleDouble(h);
+        const SplitDoubleDouble gx(g * x0);
+        const SplitDoubleDouble gh(g * DoubleDouble(h));
+        const SplitDoubleDouble split_g(g);
         d_.clear();
         d_.push_back(from.y);
         d_.push_back(from.dy * DoubleDouble(h));
@@ -172,10 +183,12 @@ private:
         for (std::size_t j = 0;; ++j) {
             // (1 - x0^2)(j + 1)(j + 2) c_{j+2} = ((2j + a) x0 - b)(j + 1) c_{j+1} + (j (j - 1) + a j - l) c_j
             const double k = static_cast<double>(j);
-            const DoubleDouble slope = gx * DoubleDouble((2.0 * k + e_.a) * (k + 1.0)) -
-                                       g * DoubleDouble(e_.b * (k + 1.0));
-            const DoubleDouble value = gh * DoubleDouble(k * (k - 1.0) + e_.a * k - e_.l);
-            const DoubleDouble next = (slope * d_[j + 1] + value * d_[j]) * reciprocals_[j];
+            DoubleDouble slope = times((2.0 * k + e_.a) * (k + 1.0), gx);
+            if (e_.b != 0.0) slope = slope - times(e_.b * (k + 1.0), split_g);
+            const DoubleDouble value = times(k * (k - 1.0) + e_.a * k - e_.l, gh);
+            const DoubleDouble next = times(times(d_[j + 1], SplitDoubleDouble(slope)) +
+                                                times(d_[j], SplitDoubleDouble(value)),
+                                            reciprocals_[j]);
             d_.push_back(next);
             largest = std::max(largest, std::fabs(next.hi));
             if (j >= 4 && std::fabs(next.hi) + std::fabs(d_[j + 1].hi) <= largest * 0x1p-112) break;
