@@ -9,9 +9,13 @@
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
 #include "time_operators/reference_bases.hpp"
+#include "time_operators/stepped_rules.hpp"
 
 namespace zelk::time_operators {
 namespace {
+
+// Largest rule found by deflated Newton steps on the recurrence.
+constexpr std::uint64_t deflated_points_max = 40;
 
 // P_0 ... P_n and their derivatives at x.
 struct LegendreAt {
@@ -109,6 +113,9 @@ ReferenceRule reference_rule(QuadratureRule rule, std::uint64_t n)
 {
     if (n == 0) fail("quadrature needs at least one point");
     if (rule == QuadratureRule::lobatto && n < 2) fail("Lobatto quadrature needs at least two points");
+    // The deflated steps below cost O(n^2); beyond a few dozen points the
+    // roots follow one another along their equation instead.
+    if (n > deflated_points_max) return stepped_rule(rule, n);
     const bool radau = rule == QuadratureRule::radau_left || rule == QuadratureRule::radau_right;
     const QuadratureRule solved = radau ? QuadratureRule::radau_left : rule;
     LegendreAt p(n);

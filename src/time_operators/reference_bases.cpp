@@ -21,7 +21,10 @@ void legendre_values(DoubleDouble x, std::span<DoubleDouble> values, std::span<D
 
 namespace {
 
-// In s = p (x + 1) / 2 the nodes are the integers 0 ... p, which keeps every factor exact but one.
+// In s = p (x + 1) / 2 the nodes are the integers 0 ... p, which keeps every
+// factor exact but one. l_j is the product of the factors s - m, m != j, over
+// that of j - m = (-1)^(p - j) j! (p - j)!: prefix and suffix products (with
+// their derivatives) give all of them in O(p).
 void lagrange_values(std::uint64_t p, DoubleDouble x, std::span<DoubleDouble> values,
                      std::span<DoubleDouble> derivatives)
 {
@@ -29,27 +32,36 @@ void lagrange_values(std::uint64_t p, DoubleDouble x, std::span<DoubleDouble> va
     const DoubleDouble s = dp * (x + 1.0) * 0.5;
     std::vector<DoubleDouble> factor = reserved_vector<DoubleDouble>(p + 1);
     for (std::uint64_t m = 0; m <= p; ++m) factor.push_back(s - DoubleDouble::from_u64(m));
-    // prefix[m] = product of factors before m, suffix[m] = product from m on, both without factor j.
+    // prefix[m]: the product of the factors before m; suffix[m]: from m on; slopes: their s-derivatives.
     std::vector<DoubleDouble> prefix = reserved_vector<DoubleDouble>(checked_add(p, 2));
+    std::vector<DoubleDouble> prefix_slope = reserved_vector<DoubleDouble>(p + 2);
     std::vector<DoubleDouble> suffix = reserved_vector<DoubleDouble>(p + 2);
+    std::vector<DoubleDouble> suffix_slope = reserved_vector<DoubleDouble>(p + 2);
     prefix.resize(p + 2);
+    prefix_slope.resize(p + 2);
     suffix.resize(p + 2);
+    suffix_slope.resize(p + 2);
+    prefix[0] = 1.0;
+    prefix_slope[0] = 0.0;
+    for (std::uint64_t m = 0; m <= p; ++m) {
+        prefix_slope[m + 1] = prefix_slope[m] * factor[m] + prefix[m];
+        prefix[m + 1] = prefix[m] * factor[m];
+    }
+    suffix[p + 1] = 1.0;
+    suffix_slope[p + 1] = 0.0;
+    for (std::uint64_t m = p + 1; m-- > 0;) {
+        suffix_slope[m] = suffix_slope[m + 1] * factor[m] + suffix[m + 1];
+        suffix[m] = suffix[m + 1] * factor[m];
+    }
+    // factorial[k] = k!, rounded as the products of the differences always were.
+    std::vector<DoubleDouble> factorial = reserved_vector<DoubleDouble>(p + 1);
+    factorial.push_back(1.0);
+    for (std::uint64_t k = 1; k <= p; ++k) factorial.push_back(factorial[k - 1] * DoubleDouble::from_u64(k));
     for (std::uint64_t j = 0; j <= p; ++j) {
-        DoubleDouble denominator = 1.0;
-        for (std::uint64_t m = 0; m <= p; ++m) {
-            if (m == j) continue;
-            const DoubleDouble difference = m < j ? DoubleDouble::from_u64(j - m) : -DoubleDouble::from_u64(m - j);
-            denominator = denominator * difference;
-        }
-        prefix[0] = 1.0;
-        for (std::uint64_t m = 0; m <= p; ++m) prefix[m + 1] = m == j ? prefix[m] : prefix[m] * factor[m];
-        suffix[p + 1] = 1.0;
-        for (std::uint64_t m = p + 1; m-- > 0;) suffix[m] = m == j ? suffix[m + 1] : suffix[m + 1] * factor[m];
-        DoubleDouble slope = 0.0;
-        for (std::uint64_t m = 0; m <= p; ++m) {
-            if (m != j) slope = slope + prefix[m] * suffix[m + 1];
-        }
-        values[j] = prefix[p + 1] / denominator;
+        DoubleDouble denominator = factorial[j] * factorial[p - j];
+        if ((p - j) % 2 == 1) denominator = -denominator;
+        const DoubleDouble slope = prefix_slope[j] * suffix[j + 1] + prefix[j] * suffix_slope[j + 1];
+        values[j] = prefix[j] * suffix[j + 1] / denominator;
         derivatives[j] = slope * dp * 0.5 / denominator;  // d/dx = (p / 2) d/ds
     }
 }

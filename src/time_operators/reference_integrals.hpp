@@ -36,8 +36,9 @@ DoubleDouble settled(Integral integral) noexcept;
 // Row a (test function v_a), column b (trial function u_b), row-major:
 //   mass:       (1/2) integral of u_b v_a over [-1, 1] (the mean over the interval),
 //   derivative: integral of u_b' v_a over [-1, 1].
-// Computed by a Gauss rule that integrates the products exactly; the entries
-// that orthogonality and degree make zero are exactly 0.
+// Legendre against Legendre in closed form, O(degree^2); with a Lagrange
+// side by a Gauss rule that integrates the products exactly. The entries that
+// orthogonality and degree make zero are exactly 0.
 std::vector<Integral> reference_mass(const LocalBasis& trial, const LocalBasis& test);
 std::vector<Integral> reference_derivative(const LocalBasis& trial, const LocalBasis& test);
 

@@ -144,3 +144,24 @@ def test_high_degree_transfers_keep_small_entries_within_two_ulps(nt_coarse, nt_
                 )
     check_entries(prolongation, exact_rows, ulps=2)
     check_entries({key: x for key, x in restriction.items() if key[1] % nt_fine == k}, exact_columns, ulps=2)
+
+
+@pytest.mark.parametrize("degree, T", [(200, 7.0), (1000, 0.3e300)])
+def test_high_degree_legendre_operators_are_the_exact_integrals(degree, T):
+    """Mass h / (2i + 1) on the diagonal, derivative 2 where j > i with j - i odd, correctly rounded."""
+    space = za.LegendreSpace(degree, 2, T)
+    h = Fraction(T / 2)
+    mass = {(i * 2 + k, i * 2 + k): h / (2 * i + 1) for i in range(degree + 1) for k in range(2)}
+    check_entries(stored(za.time_mass_matrix(space, space)), mass)
+    i, j = np.indices((degree + 1, degree + 1))
+    local = np.where((j > i) & ((j - i) % 2 == 1), 2.0, 0.0)
+    derivative = za.time_derivative_matrix(space, space)
+    np.testing.assert_array_equal(derivative.toarray(), np.kron(local, np.eye(2)))
+    assert derivative.nnz == 2 * np.count_nonzero(local)
+
+
+@pytest.mark.parametrize("kind", ["mass", "derivative"])
+def test_mixed_pairings_beyond_degree_twelve(kind):
+    for trial, test in [(za.LagrangeSpace(15, 1, 3.0), za.LegendreSpace(13, 1, 3.0)),
+                        (za.LegendreSpace(14, 1, 3.0), za.LagrangeSpace(16, 1, 3.0))]:
+        check_entries(stored(BUILDERS[kind](trial, test)), exact_matrix(kind, trial, test))  # h = 3 is exact

@@ -484,14 +484,15 @@ def test_builders_release_the_gil_during_their_degree_dependent_work(builder):
     counter = threading.Thread(target=count)
     counter.start()
     try:
-        # The local blocks of degree 250 take a while; then the 2**40
-        # sub-intervals' storage cannot be had. All of the call's work lies
-        # before that MemoryError, so a builder holding the GIL for it would
-        # let the counter tick once per switch interval at most.
-        space = za.LegendreSpace(250, 2**40)
+        # The local blocks of degree 250 with a nodal side take a while (a
+        # Gauss rule's sums); then the 2**40 sub-intervals' storage cannot be
+        # had. All of the call's work lies before that MemoryError, so a
+        # builder holding the GIL for it would let the counter tick once per
+        # switch interval at most.
+        trial, test = za.LagrangeSpace(250, 2**40), za.LegendreSpace(250, 2**40)
         before = ticks[0]
         with pytest.raises(MemoryError):
-            builder(space, space)
+            builder(trial, test)
         progress = ticks[0] - before
     finally:
         done.set()
