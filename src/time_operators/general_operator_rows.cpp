@@ -2,6 +2,7 @@
 #include "time_operators/general_operator_rows.hpp"
 
 #include <algorithm>
+#include <bit>
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
@@ -116,14 +117,23 @@ public:
         row_ = reserved_vector<Entry>(checked_mul(4, nb_));
     }
 
-    // Calls emit(row entries) for each row of the range in global order.
+    struct Share {
+        std::uint64_t k;
+        std::uint64_t a;
+    };
+
+    // Calls emit(k, shares, count) for each row of the range in global order,
+    // k the sub-interval of its last share.
     template <class Emit>
     void rows(Emit&& emit)
     {
         const std::uint64_t n_t = shape_.n_t;
         if (test_.kind == BasisKind::legendre && !test_.interval_major) {
             for (std::uint64_t i = 0; i < na_; ++i) {
-                for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) emit(row({{k, i}}));
+                for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) {
+                    const Share one[1] = {{k, i}};
+                    emit(k, one, 1);
+                }
             }
             return;
         }
@@ -132,30 +142,34 @@ public:
         for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) {
             for (std::uint64_t j = 0; j < (shared ? p : na_); ++j) {
                 if (shared && j == 0 && k > 0) {
-                    emit(row({{k - 1, p}, {k, 0}}));
+                    const Share two[2] = {{k - 1, p}, {k, 0}};
+                    emit(k, two, 2);
                 } else {
-                    emit(row({{k, j}}));
+                    const Share one[1] = {{k, j}};
+                    emit(k, one, 1);
                 }
             }
         }
-        if (shared && shape_.k_begin < shape_.k_end && shape_.k_end == n_t) emit(row({{n_t - 1, p}}));
+        if (shared && shape_.k_begin < shape_.k_end && shape_.k_end == n_t) {
+            const Share one[1] = {{n_t - 1, p}};
+            emit(n_t - 1, one, 1);
+        }
     }
 
-private:
-    struct Share {
-        std::uint64_t k;
-        std::uint64_t a;
-    };
+    // The step of sub-interval k as the mass entries take it.
+    DoubleDouble step(std::uint64_t k) const { return DoubleDouble(points_[k + 1]) - points_[k]; }
 
-    const std::vector<Entry>& row(std::initializer_list<Share> shares)
+    // The row's entries, merged by column, unrounded.
+    const std::vector<Entry>& row(const Share* shares, std::uint64_t count)
     {
         row_.clear();
         const std::uint64_t n_t = shape_.n_t;
-        for (const Share& s : shares) {
+        for (const Share* share = shares; share != shares + count; ++share) {
+            const Share& s = *share;
             const std::uint64_t base = s.a * nb_;
             switch (shape_.op) {
             case TimeOperator::mass: {
-                const DoubleDouble h = DoubleDouble(points_[s.k + 1]) - points_[s.k];
+                const DoubleDouble h = step(s.k);
                 for (std::uint64_t b = 0; b < nb_; ++b)
                     row_.push_back({global(trial_, n_t, s.k, b), block_[base + b] * h, magnitude_[base + b] * h});
                 break;
@@ -191,6 +205,17 @@ private:
         return row_;
     }
 
+    // How far a row's columns move when its sub-interval moves by one.
+    std::uint64_t column_step() const noexcept
+    {
+        if (trial_.kind == BasisKind::lagrange) return trial_.continuous ? trial_.degree : trial_.degree + 1;
+        return trial_.interval_major ? trial_.degree + 1 : 1;
+    }
+
+    std::uint64_t test_functions() const noexcept { return na_; }
+    std::uint64_t trial_functions() const noexcept { return nb_; }
+
+private:
     const GeneralShape& shape_;
     const SpaceBasis& trial_;
     const SpaceBasis& test_;
@@ -203,6 +228,111 @@ private:
     std::vector<DoubleDouble> trial_left_;
     std::vector<DoubleDouble> trial_right_;
     std::vector<Entry> row_;
+};
+
+// A row rounded: columns relative to k column_step (a share on k - 1 gives
+// negative ones, kept in two's complement), exact zeros left out.
+struct RoundedRow {
+    std::uint64_t count = 0;
+    std::int64_t* columns = nullptr;
+    double* values = nullptr;
+};
+
+// Rows rounded once and kept. From k = 2 on, a row's shares, columns and
+// upwind terms are those of any other k moved by k column_step, so its
+// entries depend on the kind of row alone, and for the mass matrix on the
+// bits of the steps it scales by: a row with the kind and the step bits of a
+// kept one takes its entries, the same bits by construction. A kind keeps
+// `ways` rows of different steps (uniform grids have a few), the slot chosen
+// by the steps' bits.
+class RoundedRows {
+public:
+    RoundedRows(GeneralRows& rows, bool by_steps)
+        : rows_(rows),
+          by_steps_(by_steps),
+          width_(checked_mul(4, rows.trial_functions())),
+          kinds_(rows.test_functions() + 1),
+          ways_(by_steps ? std::clamp<std::uint64_t>(kept_entries / checked_mul(kinds_, width_), 1, max_ways) : 1),
+          scratch_(checked_mul(kinds_, ways_)),
+          key_(reserved_vector<Key>(scratch_)),
+          count_(reserved_vector<std::uint64_t>(scratch_)),
+          columns_(reserved_vector<std::int64_t>(checked_mul(scratch_ + 1, width_))),
+          values_(reserved_vector<double>((scratch_ + 1) * width_))
+    {
+        key_.resize(scratch_);
+        count_.resize(scratch_);
+        columns_.resize((scratch_ + 1) * width_);
+        values_.resize((scratch_ + 1) * width_);
+    }
+
+    // The rounded entries of the row of `count` shares whose last is on sub-interval k.
+    const RoundedRow& row(std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count)
+    {
+        if (k < 2) return build(k, shares, count, scratch_);  // no upwind term on sub-interval 0: rows of their own
+        Key key{true, {0, 0, 0, 0}};
+        if (by_steps_) {
+            for (std::uint64_t c = 0; c < count; ++c) {
+                const DoubleDouble h = rows_.step(shares[c].k);
+                key.bits[2 * c] = std::bit_cast<std::uint64_t>(h.hi);
+                key.bits[2 * c + 1] = std::bit_cast<std::uint64_t>(h.lo);
+            }
+        }
+        const std::uint64_t kind = count == 2 ? kinds_ - 1 : shares[0].a;
+        std::uint64_t hash = 0;
+        for (const std::uint64_t b : key.bits) hash = (hash ^ b) * 0x9e3779b97f4a7c15ULL;
+        const std::uint64_t slot = kind * ways_ + (hash >> 32) % ways_;
+        if (key_[slot] == key) {
+            current_ = {count_[slot], columns_.data() + slot * width_, values_.data() + slot * width_};
+            return current_;
+        }
+        key_[slot] = Key{};  // not valid while it is rebuilt
+        build(k, shares, count, slot);
+        count_[slot] = current_.count;
+        key_[slot] = key;
+        return current_;
+    }
+
+private:
+    struct Key {
+        bool valid = false;
+        std::uint64_t bits[4] = {0, 0, 0, 0};
+        bool operator==(const Key&) const = default;
+    };
+
+    // Rounds the row into `slot`'s storage.
+    const RoundedRow& build(std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count, std::uint64_t slot)
+    {
+        const std::vector<Entry>& entries = rows_.row(shares, count);
+        std::int64_t* const columns = columns_.data() + slot * width_;
+        double* const values = values_.data() + slot * width_;
+        const std::uint64_t base = k * rows_.column_step();
+        std::uint64_t n = 0;
+        for (const Entry& e : entries) {
+            const double value = rounded_integral(e.value, e.magnitude);
+            if (value == 0.0) continue;
+            columns[n] = static_cast<std::int64_t>(e.column - base);
+            values[n] = value;
+            ++n;
+        }
+        current_ = {n, columns, values};
+        return current_;
+    }
+
+    // Entries kept at most, over all kinds and ways: small enough to stay in cache.
+    static constexpr std::uint64_t kept_entries = std::uint64_t{1} << 15;
+    static constexpr std::uint64_t max_ways = 8;
+
+    GeneralRows& rows_;
+    bool by_steps_;
+    std::uint64_t width_;
+    std::uint64_t kinds_;
+    std::uint64_t ways_;
+    std::uint64_t scratch_;  // the slot after the kept ones: rows not kept
+    std::vector<Key> key_;
+    std::vector<std::uint64_t> count_;
+    std::vector<std::int64_t> columns_;
+    std::vector<double> values_;
+    RoundedRow current_;
 };
 
 }  // namespace
@@ -238,20 +368,25 @@ std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& tri
     check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
     if (shape.op == TimeOperator::mass) check_equal(points.size(), shape.n_t + 1, "grid points do not match the shape");
     GeneralRows rows(shape, trial, test, points);
+    RoundedRows rounded(rows, shape.op == TimeOperator::mass);
+    const std::uint64_t step = rows.column_step();
     InterruptCountdown countdown;
     std::uint64_t nnz = 0;
     std::uint64_t r = 0;
     out.offsets[0] = 0;
-    rows.rows([&](const std::vector<Entry>& entries) {
-        for (const Entry& e : entries) {
-            const double value = rounded_integral(e.value, e.magnitude);
-            if (value == 0.0) continue;
-            out.col_indices[nnz] = static_cast<Index>(e.column);
-            out.values[nnz] = value;
-            ++nnz;
+    rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count) {
+        const RoundedRow& row = rounded.row(k, shares, count);
+        // Relative columns and k step stay within the trial space: no wrap-around.
+        const std::uint64_t base = k * step;
+        Index* const columns = out.col_indices.data() + nnz;
+        double* const values = out.values.data() + nnz;
+        for (std::uint64_t e = 0; e < row.count; ++e) {
+            columns[e] = static_cast<Index>(base + static_cast<std::uint64_t>(row.columns[e]));
+            values[e] = row.values[e];
         }
+        nnz += row.count;
         out.offsets[++r] = static_cast<Index>(nnz);
-        countdown.tick(entries.size() + 1);
+        countdown.tick(row.count + 1);
     });
     check_equal(r, shape.nrows, "general rows miscounted");
     return nnz;
