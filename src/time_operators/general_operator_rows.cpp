@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
@@ -212,6 +213,12 @@ public:
         return trial_.interval_major ? trial_.degree + 1 : 1;
     }
 
+    // Entry (a, b) of the reference block and the sum of its terms' magnitudes, unrounded.
+    const DoubleDouble& block(std::uint64_t a, std::uint64_t b) const noexcept { return block_[a * nb_ + b]; }
+    const DoubleDouble& magnitude(std::uint64_t a, std::uint64_t b) const noexcept { return magnitude_[a * nb_ + b]; }
+
+    std::uint64_t global_column(std::uint64_t k, std::uint64_t b) const noexcept { return global(trial_, shape_.n_t, k, b); }
+
     std::uint64_t test_functions() const noexcept { return na_; }
     std::uint64_t trial_functions() const noexcept { return nb_; }
 
@@ -252,7 +259,8 @@ public:
           by_steps_(by_steps),
           width_(checked_mul(4, rows.trial_functions())),
           kinds_(rows.test_functions() + 1),
-          ways_(by_steps ? std::clamp<std::uint64_t>(kept_entries / checked_mul(kinds_, width_), 1, max_ways) : 1),
+          ways_(by_steps ? std::bit_floor(std::clamp<std::uint64_t>(kept_entries / checked_mul(kinds_, width_), 1, max_ways))
+                         : 1),
           scratch_(checked_mul(kinds_, ways_)),
           key_(reserved_vector<Key>(scratch_)),
           count_(reserved_vector<std::uint64_t>(scratch_)),
@@ -261,6 +269,14 @@ public:
     {
         key_.resize(scratch_);
         count_.resize(scratch_);
+        if (by_steps) {
+            const std::uint64_t nb = rows.trial_functions();
+            zero_ = reserved_vector<unsigned char>(checked_mul(rows.test_functions(), nb));
+            for (std::uint64_t a = 0; a < rows.test_functions(); ++a) {
+                for (std::uint64_t b = 0; b < nb; ++b)
+                    zero_.push_back(static_cast<unsigned char>(zero_class(rows.block(a, b), rows.magnitude(a, b))));
+            }
+        }
         columns_.resize((scratch_ + 1) * width_);
         values_.resize((scratch_ + 1) * width_);
     }
@@ -268,6 +284,7 @@ public:
     // The rounded entries of the row of `count` shares whose last is on sub-interval k.
     const RoundedRow& row(std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count)
     {
+        if (by_steps_ && count == 1) return scaled(k, shares[0]);
         if (k < 2) return build(k, shares, count, scratch_);  // no upwind term on sub-interval 0: rows of their own
         Key key{true, {0, 0, 0, 0}};
         if (by_steps_) {
@@ -280,7 +297,7 @@ public:
         const std::uint64_t kind = count == 2 ? kinds_ - 1 : shares[0].a;
         std::uint64_t hash = 0;
         for (const std::uint64_t b : key.bits) hash = (hash ^ b) * 0x9e3779b97f4a7c15ULL;
-        const std::uint64_t slot = kind * ways_ + (hash >> 32) % ways_;
+        const std::uint64_t slot = kind * ways_ + ((hash >> 32) & (ways_ - 1));  // ways_: a power of two
         if (key_[slot] == key) {
             current_ = {count_[slot], columns_.data() + slot * width_, values_.data() + slot * width_};
             return current_;
@@ -293,6 +310,56 @@ public:
     }
 
 private:
+    // Where rounded_integral(block h, magnitude h) stands for any step h of
+    // moderate size: a block entry of exactly 0, or one far below 2^-90 of its
+    // magnitude, stays zero; one far above it is rounded as it is; others are
+    // tested as rounded_integral tests them.
+    enum class Zero : unsigned char { always, never, tested };
+
+    static Zero zero_class(const DoubleDouble& value, const DoubleDouble& magnitude) noexcept
+    {
+        const double v = std::fabs(value.hi);
+        if (v == 0.0 && value.lo == 0.0) return Zero::always;
+        // Far from both ends of the exponent range, so that neither product nor its 2^-90 underflows.
+        if (v == 0.0 || !(magnitude.hi >= 0x1p-200 && magnitude.hi <= 0x1p200)) return Zero::tested;
+        if (v <= magnitude.hi * 0x1p-100) return Zero::always;
+        if (v >= magnitude.hi * 0x1p-80) return Zero::never;
+        return Zero::tested;
+    }
+
+    // A mass row of one share: its entries in the order of b (their columns
+    // ascend with b in every numbering), each the entry times h rounded once,
+    // as build gives them without sorting or merging anything. Steps whose
+    // products could underflow or overflow take every test as build does.
+    const RoundedRow& scaled(std::uint64_t k, const GeneralRows::Share& share)
+    {
+        const DoubleDouble h = rows_.step(share.k);
+        const bool moderate = std::fabs(h.hi) >= 0x1p-500 && std::fabs(h.hi) <= 0x1p500;
+        const std::uint64_t nb = rows_.trial_functions();
+        std::int64_t* const columns = columns_.data() + scratch_ * width_;
+        double* const values = values_.data() + scratch_ * width_;
+        const std::uint64_t base = k * rows_.column_step();
+        const unsigned char* const zero = zero_.data() + share.a * nb;
+        std::uint64_t n = 0;
+        for (std::uint64_t b = 0; b < nb; ++b) {
+            const auto kind = static_cast<Zero>(zero[b]);
+            if (moderate && kind == Zero::always) continue;
+            const DoubleDouble sum = rows_.block(share.a, b) * h;
+            double value;
+            if (moderate && kind == Zero::never) {
+                value = sum.to_double();
+            } else {
+                value = rounded_integral(sum, rows_.magnitude(share.a, b) * h);
+            }
+            if (value == 0.0) continue;
+            columns[n] = static_cast<std::int64_t>(rows_.global_column(share.k, b) - base);
+            values[n] = value;
+            ++n;
+        }
+        current_ = {n, columns, values};
+        return current_;
+    }
+
     struct Key {
         bool valid = false;
         std::uint64_t bits[4] = {0, 0, 0, 0};
@@ -332,6 +399,7 @@ private:
     std::vector<std::uint64_t> count_;
     std::vector<std::int64_t> columns_;
     std::vector<double> values_;
+    std::vector<unsigned char> zero_;  // Zero of each block entry, for the mass
     RoundedRow current_;
 };
 

@@ -60,6 +60,13 @@ public:
     GridMassRows(const TimeOperatorShape& shape, std::span<const double> points, GridLayout layout)
         : shape_(shape), points_(points), layout_(layout), nb_(shape.trial.size()), q_(shape.trial.degree)
     {
+        if (shape.trial.kind == BasisKind::lagrange) {
+            interval_stride_ = q_;
+        } else if (layout.trial) {
+            interval_stride_ = nb_;
+        } else {
+            function_stride_ = shape.n_t;
+        }
         const std::vector<DoubleDouble> mass = reference_mass_dd(shape.trial, shape.test);
         // The uniform fill's pattern: the entries whose exact value is not zero.
         const std::vector<Integral>& pattern = shape.blocks->own;
@@ -87,9 +94,8 @@ public:
                     for (std::uint64_t i = 0; i < functions; ++i) single(out, {k, i}, h);
                 }
             } else {
-                for (std::uint64_t i = 0; i < functions; ++i) {
-                    for (std::uint64_t k = k_begin; k < k_end; ++k) single(out, {k, i}, step(k));
-                }
+                polynomial_major(out);
+                return e_;
             }
         } else {
             const std::uint64_t p = shape_.test.degree;
@@ -110,6 +116,49 @@ public:
     }
 
 private:
+    // The rows i (k_end - k_begin) + k - k_begin of a polynomial-major Legendre
+    // test space, sub-interval by sub-interval so that each step is split
+    // once: row i holds the same count c_i of entries on every sub-interval,
+    // so its place is known without writing the rows before it.
+    template <class Index>
+    void polynomial_major(const CsrRows<Index>& out)
+    {
+        const std::uint64_t k_begin = shape_.k_begin;
+        const std::uint64_t width = shape_.k_end - k_begin;
+        const std::uint64_t functions = shape_.test.size();
+        std::vector<std::uint64_t> count = reserved_vector<std::uint64_t>(functions);
+        std::vector<std::uint64_t> base = reserved_vector<std::uint64_t>(functions);
+        std::uint64_t total = 0;
+        for (std::uint64_t i = 0; i < functions; ++i) {
+            std::uint64_t c = 0;
+            for (std::uint64_t b = 0; b < nb_; ++b) c += stored({0, i}, b) ? 1 : 0;
+            count.push_back(c);
+            base.push_back(total);
+            total = checked_add(total, checked_mul(c, width));
+        }
+        check_equal(total, shape_.max_nnz, "grid mass row pattern mismatch");
+        check_equal(functions * width, shape_.nrows, "grid mass rows miscounted");
+        for (std::uint64_t i = 0; i < functions; ++i) {
+            for (std::uint64_t r = 0; r < width; ++r)
+                out.offsets[i * width + r + 1] = static_cast<Index>(base[i] + (r + 1) * count[i]);
+        }
+        for (std::uint64_t k = k_begin; k < shape_.k_end; ++k) {
+            const SplitDoubleDouble h = step(k);
+            for (std::uint64_t i = 0; i < functions; ++i) {
+                std::uint64_t e = base[i] + (k - k_begin) * count[i];
+                for (std::uint64_t b = 0; b < nb_; ++b) {
+                    if (!stored({k, i}, b)) continue;
+                    out.col_indices[e] = static_cast<Index>(column(k, b));
+                    out.values[e] = part({k, i}, h, b).to_double();
+                    ++e;
+                }
+            }
+            countdown_.tick(functions * nb_);
+        }
+        e_ = total;
+        r_ = shape_.nrows;
+    }
+
     // h_k = t_{k+1} - t_k, exact as the two-sum of the points.
     SplitDoubleDouble step(std::uint64_t k) const
     {
@@ -124,11 +173,7 @@ private:
     bool stored(const Share& s, std::uint64_t b) const { return stored_[s.a * nb_ + b] != 0; }
 
     // Trial function b on sub-interval k: Lagrange nodes along the grid, Legendre in its layout.
-    std::uint64_t column(std::uint64_t k, std::uint64_t b) const
-    {
-        if (shape_.trial.kind == BasisKind::lagrange) return k * q_ + b;
-        return layout_.trial ? k * nb_ + b : b * shape_.n_t + k;
-    }
+    std::uint64_t column(std::uint64_t k, std::uint64_t b) const { return k * interval_stride_ + b * function_stride_; }
 
     template <class Index>
     void put(const CsrRows<Index>& out, std::uint64_t column, double value)
@@ -196,6 +241,9 @@ private:
     GridLayout layout_;
     std::uint64_t nb_;
     std::uint64_t q_;
+    // Trial function b on sub-interval k is column k interval_stride_ + b function_stride_.
+    std::uint64_t interval_stride_ = 1;
+    std::uint64_t function_stride_ = 1;
     std::vector<SplitDoubleDouble> mass_;
     std::vector<unsigned char> stored_;
     std::uint64_t e_ = 0;  // entries and rows written

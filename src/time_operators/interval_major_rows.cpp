@@ -65,6 +65,10 @@ IntervalRows interval_rows(const TimeOperatorShape& shape, IntervalMajor layout,
 // uniform fill moves its rows alike): the same values, columns moved by a step.
 constexpr std::uint64_t template_k = 2;
 
+// Entries and rows in one block of moved rows: small enough to stay in cache
+// while it is copied, large enough that each copy is a long run.
+constexpr std::uint64_t block_work = 4096;
+
 class IntervalMajorRows {
 public:
     IntervalMajorRows(const TimeOperatorShape& shape, IntervalMajor layout) : shape_(shape)
@@ -94,17 +98,10 @@ public:
     std::uint64_t fill(const CsrRows<Index>& out, bool interval_major_test)
     {
         out.offsets[0] = 0;
-        const std::uint64_t k_begin = shape_.k_begin;
-        const std::uint64_t k_end = shape_.k_end;
         if (shape_.test.kind == BasisKind::legendre && !interval_major_test) {
-            for (std::uint64_t i = 0; i < shape_.test.size(); ++i) {
-                for (std::uint64_t k = k_begin; k < k_end; ++k) row(out, k, i);
-            }
+            for (std::uint64_t i = 0; i < shape_.test.size(); ++i) intervals(out, i, 1);
         } else {
-            for (std::uint64_t k = k_begin; k < k_end; ++k) {
-                const std::uint64_t rows = rows_of(k).offsets.size() - 1;
-                for (std::uint64_t j = 0; j < rows; ++j) row(out, k, j);
-            }
+            intervals(out, 0, 0);
         }
         check_equal(r_, shape_.nrows, "interval-major rows miscounted");
         check_equal(e_, shape_.max_nnz, "interval-major entries miscounted");
@@ -112,6 +109,72 @@ public:
     }
 
 private:
+    bool built(std::uint64_t k) const
+    {
+        return std::any_of(built_.begin(), built_.end(), [&](const IntervalRows& b) { return b.k == k; });
+    }
+
+    // Rows [first, first + count) of every sub-interval of the range, k by k
+    // (count 0: all of a sub-interval's rows); runs of moved sub-intervals in blocks.
+    template <class Index>
+    void intervals(const CsrRows<Index>& out, std::uint64_t first, std::uint64_t count)
+    {
+        std::uint64_t k = shape_.k_begin;
+        while (k < shape_.k_end) {
+            if (built(k)) {
+                const std::uint64_t rows = count != 0 ? count : rows_of(k).offsets.size() - 1 - first;
+                for (std::uint64_t j = first; j < first + rows; ++j) row(out, k, j);
+                ++k;
+                continue;
+            }
+            std::uint64_t end = k + 1;
+            while (end < shape_.k_end && !built(end)) ++end;
+            moved(out, k, end, first, count != 0 ? count : template_.offsets.size() - 1 - first);
+            k = end;
+        }
+    }
+
+    // Rows [first, first + count) of each sub-interval in [k_first, k_last),
+    // all moved from the template: the rows of a block of sub-intervals are
+    // written once; each further block is the same values, its columns and
+    // offsets moved by a constant, so the fill is a copy and two additions.
+    template <class Index>
+    void moved(const CsrRows<Index>& out, std::uint64_t k_first, std::uint64_t k_last, std::uint64_t first,
+               std::uint64_t count)
+    {
+        const std::vector<std::uint64_t>& offsets = template_.offsets;
+        const std::uint64_t per_interval = offsets[first + count] - offsets[first];
+        const std::uint64_t width = std::min(k_last - k_first, block_work / (per_interval + count) + 1);
+        std::vector<Index> block_columns = reserved_vector<Index>(width * per_interval);
+        std::vector<double> block_values = reserved_vector<double>(width * per_interval);
+        std::vector<Index> block_offsets = reserved_vector<Index>(width * count);
+        for (std::uint64_t k = k_first; k < k_first + width; ++k) {
+            const std::uint64_t shift = (k - template_.k) * step_;
+            for (std::uint64_t e = offsets[first]; e < offsets[first + count]; ++e) {
+                block_columns.push_back(static_cast<Index>(template_.columns[e] + shift));
+                block_values.push_back(template_.values[e]);
+            }
+            for (std::uint64_t j = first; j < first + count; ++j)
+                block_offsets.push_back(static_cast<Index>(block_offsets.empty() ? 0 : block_offsets.back()) +
+                                        static_cast<Index>(offsets[j + 1] - offsets[j]));
+        }
+        for (std::uint64_t k = k_first; k < k_last; k += width) {
+            const std::uint64_t intervals = std::min(width, k_last - k);
+            const std::uint64_t entries = intervals * per_interval;
+            const std::uint64_t rows = intervals * count;
+            const auto column_shift = static_cast<Index>((k - k_first) * step_);
+            const auto offset_shift = static_cast<Index>(e_);
+            Index* const column = out.col_indices.data() + e_;
+            for (std::uint64_t e = 0; e < entries; ++e) column[e] = static_cast<Index>(block_columns[e] + column_shift);
+            std::copy_n(block_values.data(), entries, out.values.data() + e_);
+            Index* const offset = out.offsets.data() + r_ + 1;
+            for (std::uint64_t j = 0; j < rows; ++j) offset[j] = static_cast<Index>(block_offsets[j] + offset_shift);
+            e_ += entries;
+            r_ += rows;
+            countdown_.tick(entries + rows);
+        }
+    }
+
     const IntervalRows& rows_of(std::uint64_t k) const
     {
         for (const IntervalRows& b : built_) {
