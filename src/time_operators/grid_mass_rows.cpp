@@ -128,10 +128,16 @@ private:
         const std::uint64_t functions = shape_.test.size();
         std::vector<std::uint64_t> count = reserved_vector<std::uint64_t>(functions);
         std::vector<std::uint64_t> base = reserved_vector<std::uint64_t>(functions);
+        // Row i's stored functions b, rows one after another from first[i].
+        std::vector<std::uint64_t> first = reserved_vector<std::uint64_t>(functions);
+        std::vector<std::uint64_t> functions_b = reserved_vector<std::uint64_t>(checked_mul(functions, nb_));
         std::uint64_t total = 0;
         for (std::uint64_t i = 0; i < functions; ++i) {
-            std::uint64_t c = 0;
-            for (std::uint64_t b = 0; b < nb_; ++b) c += stored({0, i}, b) ? 1 : 0;
+            first.push_back(functions_b.size());
+            for (std::uint64_t b = 0; b < nb_; ++b) {
+                if (stored({0, i}, b)) functions_b.push_back(b);
+            }
+            const std::uint64_t c = functions_b.size() - first[i];
             count.push_back(c);
             base.push_back(total);
             total = checked_add(total, checked_mul(c, width));
@@ -145,12 +151,11 @@ private:
         for (std::uint64_t k = k_begin; k < shape_.k_end; ++k) {
             const SplitDoubleDouble h = step(k);
             for (std::uint64_t i = 0; i < functions; ++i) {
-                std::uint64_t e = base[i] + (k - k_begin) * count[i];
-                for (std::uint64_t b = 0; b < nb_; ++b) {
-                    if (!stored({k, i}, b)) continue;
-                    out.col_indices[e] = static_cast<Index>(column(k, b));
-                    out.values[e] = part({k, i}, h, b).to_double();
-                    ++e;
+                const std::uint64_t e = base[i] + (k - k_begin) * count[i];
+                const std::uint64_t* const bs = functions_b.data() + first[i];
+                for (std::uint64_t c = 0; c < count[i]; ++c) {
+                    out.col_indices[e + c] = static_cast<Index>(column(k, bs[c]));
+                    out.values[e + c] = part({k, i}, h, bs[c]).to_double();
                 }
             }
             countdown_.tick(functions * nb_);
