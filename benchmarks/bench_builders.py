@@ -77,10 +77,13 @@ def minima(routes, rounds=ROUNDS):
     return best
 
 
-def report(title, best, reference):
+def report(title, best, reference, goals=None):
     print(title)
     for name, seconds in best.items():
         ratio = "" if name == reference else f"   zelk_arrays / this = {best[reference] / seconds:5.2f}"
+        goal = (goals or {}).get(name)
+        if goal is not None:
+            ratio += f" (goal <= {goal}: {'ok' if best[reference] / seconds <= goal else 'MISSED'})"
         print(f"  {name:34s} {seconds * 1e3:8.2f} ms{ratio}")
 
 
@@ -110,6 +113,7 @@ def builders():
             }
         ),
         "zelk_arrays",
+        {"write floor": 2},
     )
 
 

@@ -33,7 +33,7 @@ PyObject* grid_time_mass_matrix(PyObject*, PyObject* const* args, Py_ssize_t nar
             grid_mass_shape(trial, test, points.values(), u64_arg(args[5]), u64_arg(args[6]));
         CsrResult result(shape.nrows, shape.ncols, shape.max_nnz);
         const std::uint64_t nnz =
-            result.fill([&](const auto& rows) { return fill_grid_mass_rows(shape, points.values(), rows); });
+            result.fill([&](const auto& rows) { return fill_grid_mass_rows(shape, points.values(), {}, rows); });
         return std::move(result).to_python(nnz);
     });
 }

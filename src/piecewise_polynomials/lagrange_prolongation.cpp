@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 #include <utility>
 #include <variant>
@@ -105,6 +106,172 @@ struct LocalWeights {
     }
 };
 
+// A row's entries depend on its local coordinate xi alone, and in exact
+// arithmetic xi repeats every `period` rows; in doubles it comes out as one of
+// a few roundings. So each slot of the period keeps the entries of its last
+// `ways` different xi, and a row whose xi has the same bits as one of them
+// takes its entries instead of recomputing: the same bits by construction.
+// The way that served a slot last is tried first; it nearly always serves again.
+// Each way keeps p + 1 places l (columns j p + l, in the index type) and
+// values, of which its count are the row's.
+template <class Index>
+class RowCache {
+public:
+    RowCache(std::uint64_t period, std::uint64_t local, const LocalWeights& weights)
+        : local_(local),
+          weights_(weights),
+          key_(reserved_vector<std::uint64_t>(checked_mul(period, ways))),
+          count_(reserved_vector<std::uint64_t>(period * ways)),
+          places_(reserved_vector<Index>(checked_mul(period * ways, local))),
+          values_(reserved_vector<double>(period * ways * local)),
+          scratch_places_(reserved_vector<std::uint64_t>(local)),
+          last_(reserved_vector<std::uint64_t>(period)),
+          next_(reserved_vector<std::uint64_t>(period))
+    {
+        key_.resize(period * ways, no_key);
+        count_.resize(period * ways);
+        places_.resize(period * ways * local);
+        values_.resize(period * ways * local);
+        scratch_places_.resize(local);
+        last_.resize(period);
+        for (std::uint64_t slot = 0; slot < period; ++slot) last_[slot] = slot * ways;
+        next_.resize(period);
+    }
+
+    // The way that holds the row of local coordinate xi in `slot`.
+    std::uint64_t way(std::uint64_t slot, double xi)
+    {
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(xi);
+        const std::uint64_t last = last_[slot];
+        if (key_[last] == bits) [[likely]] return last;
+        return other_way(slot, xi, bits);
+    }
+
+    std::uint64_t count(std::uint64_t way) const noexcept { return count_[way]; }
+    const Index* places(std::uint64_t way) const noexcept { return places_.data() + way * local_; }
+    const double* values(std::uint64_t way) const noexcept { return values_.data() + way * local_; }
+
+private:
+    std::uint64_t other_way(std::uint64_t slot, double xi, std::uint64_t bits)
+    {
+        const std::uint64_t first_way = slot * ways;
+        std::uint64_t way = first_way;
+        while (way < first_way + ways && key_[way] != bits) ++way;
+        if (way == first_way + ways) {
+            way = first_way + next_[slot];  // replaced round robin
+            next_[slot] = (next_[slot] + 1) % ways;
+            count_[way] = weights_.entries(xi, scratch_places_.data(), values_.data() + way * local_);
+            Index* const places = places_.data() + way * local_;
+            for (std::uint64_t e = 0; e < count_[way]; ++e) places[e] = static_cast<Index>(scratch_places_[e]);
+            key_[way] = bits;
+        }
+        last_[slot] = way;
+        return way;
+    }
+
+    std::uint64_t local_;
+    const LocalWeights& weights_;
+    std::vector<std::uint64_t> key_;
+    std::vector<std::uint64_t> count_;
+    std::vector<Index> places_;
+    std::vector<double> values_;
+    std::vector<std::uint64_t> scratch_places_;
+    std::vector<std::uint64_t> last_;  // the way that served each slot last
+    std::vector<std::uint64_t> next_;  // the way each slot replaces next
+};
+
+// Where fine row i lies: its coarse sub-interval j and local coordinate xi.
+struct RowPlace {
+    std::uint64_t j;
+    double xi;
+};
+
+// The rows' places, with every step in the operand order the bits depend on.
+// Below 2^62 every row number, floor and sub-interval converts through int64,
+// which x86 does in one instruction each way (the unsigned forms branch),
+// with the same values: conversions round alike, and a floor below 2^63
+// truncates alike.
+template <bool small>
+RowPlace row_place(std::uint64_t i, double dn, double dnc, std::uint64_t nc) noexcept
+{
+    double s;
+    std::uint64_t j;
+    double left;
+    if constexpr (small) {
+        s = (static_cast<double>(static_cast<std::int64_t>(i)) / dn) * dnc;
+        const auto floor = static_cast<std::uint64_t>(static_cast<std::int64_t>(s));  // s >= 0
+        j = floor < nc ? floor : nc - 1;
+        left = static_cast<double>(static_cast<std::int64_t>(j));
+    } else {
+        s = coarse_position(i, dn, dnc);
+        j = coarse_interval(s, nc);
+        left = static_cast<double>(j);
+    }
+    const double d = s - left;
+    return {j, (d + d) + (-1.0)};
+}
+
+// The row loop for rows of `width` = p + 1 places, 0 when p is not one of the
+// few compiled in. All p + 1 places of a kept row are copied, also those
+// beyond a shorter row: the next row writes over them, and up to any row
+// there is room for p + 1 entries a row. A fixed count makes the copy straight code.
+template <std::uint64_t width, bool small, class Index>
+std::uint64_t fill_rows(const ProlongationShape& shape, RowCache<Index>& cache, std::uint64_t period,
+                        const CsrRows<Index>& out)
+{
+    const std::uint64_t p = shape.degree;
+    const std::uint64_t nc = shape.nt_coarse;
+    const double dn = static_cast<double>(shape.nt_fine * p);
+    const double dnc = static_cast<double>(nc);
+    Index* const offsets = out.offsets.data();
+    Index* const columns = out.col_indices.data();
+    double* const values = out.values.data();
+    InterruptCountdown countdown;
+    std::uint64_t slot = shape.first_row % period;
+    std::uint64_t nnz = 0;
+    offsets[0] = 0;
+    for (std::uint64_t r = 0; r < shape.nrows; ++r) {
+        countdown.tick(p + 1);
+        const RowPlace at = row_place<small>(shape.first_row + r, dn, dnc, nc);
+        const std::uint64_t way = cache.way(slot, at.xi);
+        // Columns come in ascending order without repeats: the row is final as written.
+        const auto first = static_cast<Index>(at.j * p);
+        const Index* const places = cache.places(way);
+        const double* const kept = cache.values(way);
+        Index* const column = columns + nnz;
+        double* const value = values + nnz;
+        const std::uint64_t count = cache.count(way);
+        if constexpr (width != 0) {
+            Index moved[width];
+            for (std::uint64_t e = 0; e < width; ++e) moved[e] = static_cast<Index>(first + places[e]);
+            std::memcpy(column, moved, sizeof moved);
+            std::memcpy(value, kept, width * sizeof(double));
+        } else {
+            for (std::uint64_t e = 0; e < count; ++e) {
+                column[e] = static_cast<Index>(first + places[e]);
+                value[e] = kept[e];
+            }
+        }
+        nnz += count;
+        offsets[r + 1] = static_cast<Index>(nnz);
+        if (++slot == period) slot = 0;
+    }
+    return nnz;
+}
+
+template <bool small, class Index>
+std::uint64_t fill_rows(const ProlongationShape& shape, RowCache<Index>& cache, std::uint64_t period,
+                        const CsrRows<Index>& out)
+{
+    switch (shape.degree) {
+    case 1: return fill_rows<2, small>(shape, cache, period, out);
+    case 2: return fill_rows<3, small>(shape, cache, period, out);
+    case 3: return fill_rows<4, small>(shape, cache, period, out);
+    case 4: return fill_rows<5, small>(shape, cache, period, out);
+    default: return fill_rows<0, small>(shape, cache, period, out);
+    }
+}
+
 }  // namespace
 
 ProlongationShape prolongation_shape(std::uint64_t degree, std::uint64_t nt_coarse, std::uint64_t nt_fine)
@@ -163,64 +330,16 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
         weight.push_back(1.0 / product);
     }
 
-    // A row's entries depend on its local coordinate xi alone, and in exact
-    // arithmetic xi repeats every `period` rows; in doubles it comes out as
-    // one of a few roundings. So each slot of the period keeps the entries of
-    // its last `ways` different xi, and a row whose xi has the same bits as
-    // one of them takes its entries instead of recomputing: the same bits by
-    // construction. A period too long to keep gets one slot.
+    // Rows repeat their local coordinates every `period` rows (RowCache); a
+    // period too long to keep gets one slot.
     const std::uint64_t period = repeat_period(n, nc, local, shape.nrows);
-    const std::uint64_t kept = period * ways;
-    std::vector<std::uint64_t> key = reserved_vector<std::uint64_t>(kept);
-    key.resize(kept, no_key);
-    std::vector<std::uint64_t> count = reserved_vector<std::uint64_t>(kept);
-    count.resize(kept);
-    std::vector<std::uint64_t> place = reserved_vector<std::uint64_t>(kept * local);
-    place.resize(kept * local);
-    std::vector<double> entry = reserved_vector<double>(kept * local);
-    entry.resize(kept * local);
-    std::vector<std::uint64_t> next_way = reserved_vector<std::uint64_t>(period);  // replaced round robin
-    next_way.resize(period);
     std::vector<double> scratch = reserved_vector<double>(local);
     scratch.resize(local);
     const LocalWeights weights{node, weight, scratch};
 
-    const double dn = static_cast<double>(n);
-    const double dnc = static_cast<double>(nc);
-    std::uint64_t slot = shape.first_row % period;
-    std::uint64_t nnz = 0;
-    out.offsets[0] = 0;
-    for (std::uint64_t r = 0; r < shape.nrows; ++r) {
-        countdown.tick(local);
-        const std::uint64_t i = shape.first_row + r;
-        const double s = coarse_position(i, dn, dnc);
-        const std::uint64_t j = coarse_interval(s, nc);
-        const double d = s - static_cast<double>(j);
-        const double xi = (d + d) + (-1.0);
-
-        const std::uint64_t bits = std::bit_cast<std::uint64_t>(xi);
-        const std::uint64_t first_way = slot * ways;
-        std::uint64_t way = first_way;
-        while (way < first_way + ways && key[way] != bits) ++way;
-        if (way == first_way + ways) {
-            way = first_way + next_way[slot];
-            next_way[slot] = (next_way[slot] + 1) % ways;
-            count[way] = weights.entries(xi, place.data() + way * local, entry.data() + way * local);
-            key[way] = bits;
-        }
-        const std::uint64_t* const places = place.data() + way * local;
-        const double* const values = entry.data() + way * local;
-        // Columns come in ascending order without repeats: the row is final as written.
-        const std::uint64_t first = j * p;
-        const std::uint64_t row_count = count[way];
-        for (std::uint64_t e = 0; e < row_count; ++e, ++nnz) {
-            out.col_indices[nnz] = static_cast<Index>(first + places[e]);
-            out.values[nnz] = values[e];
-        }
-        out.offsets[r + 1] = static_cast<Index>(nnz);
-        if (++slot == period) slot = 0;
-    }
-    return nnz;
+    RowCache<Index> cache(period, local, weights);
+    if (n < (std::uint64_t{1} << 62) && nc < (std::uint64_t{1} << 62)) return fill_rows<true>(shape, cache, period, out);
+    return fill_rows<false>(shape, cache, period, out);
 }
 
 template std::uint64_t fill_prolongation_rows(const ProlongationShape&, const CsrRows<std::uint64_t>&);

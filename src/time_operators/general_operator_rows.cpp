@@ -2,6 +2,8 @@
 #include "time_operators/general_operator_rows.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
@@ -29,10 +31,7 @@ std::vector<DoubleDouble> family_nodes(std::uint64_t family, std::uint64_t count
 
 namespace {
 
-std::uint64_t functions(const SpaceBasis& s)
-{
-    return s.degree + 1;
-}
+std::uint64_t functions(const SpaceBasis& s) { return s.degree + 1; }
 
 std::uint64_t dimension(const SpaceBasis& s, std::uint64_t n_t)
 {
@@ -119,14 +118,23 @@ public:
         row_ = reserved_vector<Entry>(checked_mul(4, nb_));
     }
 
-    // Calls emit(row entries) for each row of the range in global order.
+    struct Share {
+        std::uint64_t k;
+        std::uint64_t a;
+    };
+
+    // Calls emit(k, shares, count) for each row of the range in global order,
+    // k the sub-interval of its last share.
     template <class Emit>
     void rows(Emit&& emit)
     {
         const std::uint64_t n_t = shape_.n_t;
         if (test_.kind == BasisKind::legendre && !test_.interval_major) {
             for (std::uint64_t i = 0; i < na_; ++i) {
-                for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) emit(row({{k, i}}));
+                for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) {
+                    const Share one[1] = {{k, i}};
+                    emit(k, one, 1);
+                }
             }
             return;
         }
@@ -135,48 +143,52 @@ public:
         for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) {
             for (std::uint64_t j = 0; j < (shared ? p : na_); ++j) {
                 if (shared && j == 0 && k > 0) {
-                    emit(row({{k - 1, p}, {k, 0}}));
+                    const Share two[2] = {{k - 1, p}, {k, 0}};
+                    emit(k, two, 2);
                 } else {
-                    emit(row({{k, j}}));
+                    const Share one[1] = {{k, j}};
+                    emit(k, one, 1);
                 }
             }
         }
-        if (shared && shape_.k_begin < shape_.k_end && shape_.k_end == n_t) emit(row({{n_t - 1, p}}));
+        if (shared && shape_.k_begin < shape_.k_end && shape_.k_end == n_t) {
+            const Share one[1] = {{n_t - 1, p}};
+            emit(n_t - 1, one, 1);
+        }
     }
 
-private:
-    struct Share {
-        std::uint64_t k;
-        std::uint64_t a;
-    };
+    // The step of sub-interval k as the mass entries take it.
+    DoubleDouble step(std::uint64_t k) const { return DoubleDouble(points_[k + 1]) - points_[k]; }
 
-    const std::vector<Entry>& row(std::initializer_list<Share> shares)
+    // The row's entries, merged by column, unrounded.
+    const std::vector<Entry>& row(const Share* shares, std::uint64_t count)
     {
         row_.clear();
         const std::uint64_t n_t = shape_.n_t;
-        for (const Share& s : shares) {
+        for (const Share* share = shares; share != shares + count; ++share) {
+            const Share& s = *share;
             const std::uint64_t base = s.a * nb_;
             switch (shape_.op) {
-                case TimeOperator::mass: {
-                    const DoubleDouble h = DoubleDouble(points_[s.k + 1]) - points_[s.k];
-                    for (std::uint64_t b = 0; b < nb_; ++b)
-                        row_.push_back({global(trial_, n_t, s.k, b), block_[base + b] * h, magnitude_[base + b] * h});
-                    break;
-                }
-                case TimeOperator::derivative:
-                    for (std::uint64_t b = 0; b < nb_; ++b)
-                        row_.push_back({global(trial_, n_t, s.k, b), block_[base + b], magnitude_[base + b]});
-                    break;
-                case TimeOperator::jump:
-                    for (std::uint64_t b = 0; b < nb_; ++b) {
-                        const DoubleDouble own = test_left_[s.a] * trial_left_[b];
-                        row_.push_back({global(trial_, n_t, s.k, b), own, abs(own)});
-                        if (s.k > 0) {
-                            const DoubleDouble upwind = -(test_left_[s.a] * trial_right_[b]);
-                            row_.push_back({global(trial_, n_t, s.k - 1, b), upwind, abs(upwind)});
-                        }
+            case TimeOperator::mass: {
+                const DoubleDouble h = step(s.k);
+                for (std::uint64_t b = 0; b < nb_; ++b)
+                    row_.push_back({global(trial_, n_t, s.k, b), block_[base + b] * h, magnitude_[base + b] * h});
+                break;
+            }
+            case TimeOperator::derivative:
+                for (std::uint64_t b = 0; b < nb_; ++b)
+                    row_.push_back({global(trial_, n_t, s.k, b), block_[base + b], magnitude_[base + b]});
+                break;
+            case TimeOperator::jump:
+                for (std::uint64_t b = 0; b < nb_; ++b) {
+                    const DoubleDouble own = test_left_[s.a] * trial_left_[b];
+                    row_.push_back({global(trial_, n_t, s.k, b), own, abs(own)});
+                    if (s.k > 0) {
+                        const DoubleDouble upwind = -(test_left_[s.a] * trial_right_[b]);
+                        row_.push_back({global(trial_, n_t, s.k - 1, b), upwind, abs(upwind)});
                     }
-                    break;
+                }
+                break;
             }
         }
         std::sort(row_.begin(), row_.end(), [](const Entry& x, const Entry& y) { return x.column < y.column; });
@@ -194,6 +206,23 @@ private:
         return row_;
     }
 
+    // How far a row's columns move when its sub-interval moves by one.
+    std::uint64_t column_step() const noexcept
+    {
+        if (trial_.kind == BasisKind::lagrange) return trial_.continuous ? trial_.degree : trial_.degree + 1;
+        return trial_.interval_major ? trial_.degree + 1 : 1;
+    }
+
+    // Entry (a, b) of the reference block and the sum of its terms' magnitudes, unrounded.
+    const DoubleDouble& block(std::uint64_t a, std::uint64_t b) const noexcept { return block_[a * nb_ + b]; }
+    const DoubleDouble& magnitude(std::uint64_t a, std::uint64_t b) const noexcept { return magnitude_[a * nb_ + b]; }
+
+    std::uint64_t global_column(std::uint64_t k, std::uint64_t b) const noexcept { return global(trial_, shape_.n_t, k, b); }
+
+    std::uint64_t test_functions() const noexcept { return na_; }
+    std::uint64_t trial_functions() const noexcept { return nb_; }
+
+private:
     const GeneralShape& shape_;
     const SpaceBasis& trial_;
     const SpaceBasis& test_;
@@ -206,6 +235,172 @@ private:
     std::vector<DoubleDouble> trial_left_;
     std::vector<DoubleDouble> trial_right_;
     std::vector<Entry> row_;
+};
+
+// A row rounded: columns relative to k column_step (a share on k - 1 gives
+// negative ones, kept in two's complement), exact zeros left out.
+struct RoundedRow {
+    std::uint64_t count = 0;
+    std::int64_t* columns = nullptr;
+    double* values = nullptr;
+};
+
+// Rows rounded once and kept. From k = 2 on, a row's shares, columns and
+// upwind terms are those of any other k moved by k column_step, so its
+// entries depend on the kind of row alone, and for the mass matrix on the
+// bits of the steps it scales by: a row with the kind and the step bits of a
+// kept one takes its entries, the same bits by construction. A kind keeps
+// `ways` rows of different steps (uniform grids have a few), the slot chosen
+// by the steps' bits.
+class RoundedRows {
+public:
+    RoundedRows(GeneralRows& rows, bool by_steps)
+        : rows_(rows),
+          by_steps_(by_steps),
+          width_(checked_mul(4, rows.trial_functions())),
+          kinds_(rows.test_functions() + 1),
+          ways_(by_steps ? std::bit_floor(std::clamp<std::uint64_t>(kept_entries / checked_mul(kinds_, width_), 1, max_ways))
+                         : 1),
+          scratch_(checked_mul(kinds_, ways_)),
+          key_(reserved_vector<Key>(scratch_)),
+          count_(reserved_vector<std::uint64_t>(scratch_)),
+          columns_(reserved_vector<std::int64_t>(checked_mul(scratch_ + 1, width_))),
+          values_(reserved_vector<double>((scratch_ + 1) * width_))
+    {
+        key_.resize(scratch_);
+        count_.resize(scratch_);
+        if (by_steps) {
+            const std::uint64_t nb = rows.trial_functions();
+            zero_ = reserved_vector<unsigned char>(checked_mul(rows.test_functions(), nb));
+            for (std::uint64_t a = 0; a < rows.test_functions(); ++a) {
+                for (std::uint64_t b = 0; b < nb; ++b)
+                    zero_.push_back(static_cast<unsigned char>(zero_class(rows.block(a, b), rows.magnitude(a, b))));
+            }
+        }
+        columns_.resize((scratch_ + 1) * width_);
+        values_.resize((scratch_ + 1) * width_);
+    }
+
+    // The rounded entries of the row of `count` shares whose last is on sub-interval k.
+    const RoundedRow& row(std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count)
+    {
+        if (by_steps_ && count == 1) return scaled(k, shares[0]);
+        if (k < 2) return build(k, shares, count, scratch_);  // no upwind term on sub-interval 0: rows of their own
+        Key key{true, {0, 0, 0, 0}};
+        if (by_steps_) {
+            for (std::uint64_t c = 0; c < count; ++c) {
+                const DoubleDouble h = rows_.step(shares[c].k);
+                key.bits[2 * c] = std::bit_cast<std::uint64_t>(h.hi);
+                key.bits[2 * c + 1] = std::bit_cast<std::uint64_t>(h.lo);
+            }
+        }
+        const std::uint64_t kind = count == 2 ? kinds_ - 1 : shares[0].a;
+        std::uint64_t hash = 0;
+        for (const std::uint64_t b : key.bits) hash = (hash ^ b) * 0x9e3779b97f4a7c15ULL;
+        const std::uint64_t slot = kind * ways_ + ((hash >> 32) & (ways_ - 1));  // ways_: a power of two
+        if (key_[slot] == key) {
+            current_ = {count_[slot], columns_.data() + slot * width_, values_.data() + slot * width_};
+            return current_;
+        }
+        key_[slot] = Key{};  // not valid while it is rebuilt
+        build(k, shares, count, slot);
+        count_[slot] = current_.count;
+        key_[slot] = key;
+        return current_;
+    }
+
+private:
+    // Where rounded_integral(block h, magnitude h) stands for any step h of
+    // moderate size: a block entry of exactly 0, or one far below 2^-90 of its
+    // magnitude, stays zero; one far above it is rounded as it is; others are
+    // tested as rounded_integral tests them.
+    enum class Zero : unsigned char { always, never, tested };
+
+    static Zero zero_class(const DoubleDouble& value, const DoubleDouble& magnitude) noexcept
+    {
+        const double v = std::fabs(value.hi);
+        if (v == 0.0 && value.lo == 0.0) return Zero::always;
+        // Far from both ends of the exponent range, so that neither product nor its 2^-90 underflows.
+        if (v == 0.0 || !(magnitude.hi >= 0x1p-200 && magnitude.hi <= 0x1p200)) return Zero::tested;
+        if (v <= magnitude.hi * 0x1p-100) return Zero::always;
+        if (v >= magnitude.hi * 0x1p-80) return Zero::never;
+        return Zero::tested;
+    }
+
+    // A mass row of one share: its entries in the order of b (their columns
+    // ascend with b in every numbering), each the entry times h rounded once,
+    // as build gives them without sorting or merging anything. Steps whose
+    // products could underflow or overflow take every test as build does.
+    const RoundedRow& scaled(std::uint64_t k, const GeneralRows::Share& share)
+    {
+        const DoubleDouble h = rows_.step(share.k);
+        const bool moderate = std::fabs(h.hi) >= 0x1p-500 && std::fabs(h.hi) <= 0x1p500;
+        const std::uint64_t nb = rows_.trial_functions();
+        std::int64_t* const columns = columns_.data() + scratch_ * width_;
+        double* const values = values_.data() + scratch_ * width_;
+        const std::uint64_t base = k * rows_.column_step();
+        const unsigned char* const zero = zero_.data() + share.a * nb;
+        std::uint64_t n = 0;
+        for (std::uint64_t b = 0; b < nb; ++b) {
+            const auto kind = static_cast<Zero>(zero[b]);
+            if (moderate && kind == Zero::always) continue;
+            const DoubleDouble sum = rows_.block(share.a, b) * h;
+            double value;
+            if (moderate && kind == Zero::never) {
+                value = sum.to_double();
+            } else {
+                value = rounded_integral(sum, rows_.magnitude(share.a, b) * h);
+            }
+            if (value == 0.0) continue;
+            columns[n] = static_cast<std::int64_t>(rows_.global_column(share.k, b) - base);
+            values[n] = value;
+            ++n;
+        }
+        current_ = {n, columns, values};
+        return current_;
+    }
+
+    struct Key {
+        bool valid = false;
+        std::uint64_t bits[4] = {0, 0, 0, 0};
+        bool operator==(const Key&) const = default;
+    };
+
+    // Rounds the row into `slot`'s storage.
+    const RoundedRow& build(std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count, std::uint64_t slot)
+    {
+        const std::vector<Entry>& entries = rows_.row(shares, count);
+        std::int64_t* const columns = columns_.data() + slot * width_;
+        double* const values = values_.data() + slot * width_;
+        const std::uint64_t base = k * rows_.column_step();
+        std::uint64_t n = 0;
+        for (const Entry& e : entries) {
+            const double value = rounded_integral(e.value, e.magnitude);
+            if (value == 0.0) continue;
+            columns[n] = static_cast<std::int64_t>(e.column - base);
+            values[n] = value;
+            ++n;
+        }
+        current_ = {n, columns, values};
+        return current_;
+    }
+
+    // Entries kept at most, over all kinds and ways: small enough to stay in cache.
+    static constexpr std::uint64_t kept_entries = std::uint64_t{1} << 15;
+    static constexpr std::uint64_t max_ways = 8;
+
+    GeneralRows& rows_;
+    bool by_steps_;
+    std::uint64_t width_;
+    std::uint64_t kinds_;
+    std::uint64_t ways_;
+    std::uint64_t scratch_;  // the slot after the kept ones: rows not kept
+    std::vector<Key> key_;
+    std::vector<std::uint64_t> count_;
+    std::vector<std::int64_t> columns_;
+    std::vector<double> values_;
+    std::vector<unsigned char> zero_;  // Zero of each block entry, for the mass
+    RoundedRow current_;
 };
 
 }  // namespace
@@ -240,7 +435,6 @@ GeneralShape general_shape(TimeOperator op, const SpaceBasis& trial, const Space
     if (shared && intervals > 0 && k_end == n_t) nrows = checked_add(nrows, 1);
     // A row has one share or two (a shared node); each reaches its trial
     // sub-interval, and the jump the one before too.
-    // NOLINTNEXTLINE(bugprone-implicit-widening-of-multiplication-result): at most 2 * 2
     const std::uint64_t reach = (shared ? 2 : 1) * (op == TimeOperator::jump ? 2 : 1);
     const std::uint64_t max_nnz = checked_mul(nrows, checked_mul(reach, functions(trial)));
     return {op, n_t, k_begin, k_end, nrows, ncols, max_nnz};
@@ -253,20 +447,25 @@ std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& tri
     check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
     if (shape.op == TimeOperator::mass) check_equal(points.size(), shape.n_t + 1, "grid points do not match the shape");
     GeneralRows rows(shape, trial, test, points);
+    RoundedRows rounded(rows, shape.op == TimeOperator::mass);
+    const std::uint64_t step = rows.column_step();
     InterruptCountdown countdown;
     std::uint64_t nnz = 0;
     std::uint64_t r = 0;
     out.offsets[0] = 0;
-    rows.rows([&](const std::vector<Entry>& entries) {
-        for (const Entry& e : entries) {
-            const double value = rounded_integral(e.value, e.magnitude);
-            if (value == 0.0) continue;
-            out.col_indices[nnz] = static_cast<Index>(e.column);
-            out.values[nnz] = value;
-            ++nnz;
+    rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count) {
+        const RoundedRow& row = rounded.row(k, shares, count);
+        // Relative columns and k step stay within the trial space: no wrap-around.
+        const std::uint64_t base = k * step;
+        Index* const columns = out.col_indices.data() + nnz;
+        double* const values = out.values.data() + nnz;
+        for (std::uint64_t e = 0; e < row.count; ++e) {
+            columns[e] = static_cast<Index>(base + static_cast<std::uint64_t>(row.columns[e]));
+            values[e] = row.values[e];
         }
+        nnz += row.count;
         out.offsets[++r] = static_cast<Index>(nnz);
-        countdown.tick(entries.size() + 1);
+        countdown.tick(row.count + 1);
     });
     check_equal(r, shape.nrows, "general rows miscounted");
     return nnz;

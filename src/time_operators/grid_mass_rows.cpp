@@ -1,4 +1,4 @@
-// Mass rows on any grid: the uniform pattern, then every value from the unrounded reference integrals and exact steps.
+// Mass rows on any grid, written in one pass: the uniform pattern, each value from the unrounded reference integral and exact step.
 #include "time_operators/grid_mass_rows.hpp"
 
 #include <vector>
@@ -51,18 +51,26 @@ struct Share {
     std::uint64_t a;
 };
 
-// The values of the rows that the uniform fill wrote, in its row and column
-// order. A row's entries are, column by column, the reference entries that
-// are not exactly zero (the uniform fill's pattern), so the values follow
-// from the local rows alone, without reading the columns back.
-class GridMassValues {
+// The rows written in one pass, columns and values together. A row's
+// entries are, column by column, the reference entries that are not exactly
+// zero (the uniform fill's pattern, which the shape counted), each the
+// reference integral times h_k, taken unrounded and rounded once.
+class GridMassRows {
 public:
-    GridMassValues(const TimeOperatorShape& shape, std::span<const double> points)
-        : shape_(shape), points_(points), nb_(shape.trial.size())
+    GridMassRows(const TimeOperatorShape& shape, std::span<const double> points, GridLayout layout)
+        : shape_(shape), points_(points), layout_(layout), nb_(shape.trial.size()), q_(shape.trial.degree)
     {
+        if (shape.trial.kind == BasisKind::lagrange) {
+            interval_stride_ = q_;
+        } else if (layout.trial) {
+            interval_stride_ = nb_;
+        } else {
+            function_stride_ = shape.n_t;
+        }
         const std::vector<DoubleDouble> mass = reference_mass_dd(shape.trial, shape.test);
         // The uniform fill's pattern: the entries whose exact value is not zero.
-        const std::vector<Integral> pattern = reference_mass(shape.trial, shape.test);
+        const std::vector<Integral>& pattern = shape.blocks->own;
+        check_equal(pattern.size(), mass.size(), "grid mass blocks do not match");
         mass_ = reserved_vector<SplitDoubleDouble>(mass.size());
         stored_ = reserved_vector<unsigned char>(pattern.size());
         for (std::size_t e = 0; e < mass.size(); ++e) {
@@ -72,34 +80,90 @@ public:
     }
 
     template <class Index>
-    void fill(const CsrRows<Index>& out)
+    std::uint64_t fill(const CsrRows<Index>& out)
     {
         const std::uint64_t n_t = shape_.n_t;
-        std::uint64_t r = 0;
+        const std::uint64_t k_begin = shape_.k_begin;
+        const std::uint64_t k_end = shape_.k_end;
+        out.offsets[0] = 0;
         if (shape_.test.kind == BasisKind::legendre) {
-            // Rows i (k_end - k_begin) + (k - k_begin): one step per sub-interval serves its rows.
-            const std::uint64_t width = shape_.k_end - shape_.k_begin;
-            for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) {
-                const SplitDoubleDouble h = step(k);
-                for (std::uint64_t i = 0; i <= shape_.test.degree; ++i)
-                    single(out, i * width + k - shape_.k_begin, {k, i}, h);
-            }
-            return;
-        }
-        const std::uint64_t p = shape_.test.degree;
-        for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) {
-            for (std::uint64_t j = 0; j < p; ++j) {
-                if (j == 0 && k > 0) {
-                    shared(out, r++, {k - 1, p}, {k, 0});  // a node shared with the sub-interval before
-                } else {
-                    single(out, r++, {k, j}, step(k));
+            const std::uint64_t functions = shape_.test.size();
+            if (layout_.test) {
+                for (std::uint64_t k = k_begin; k < k_end; ++k) {
+                    const SplitDoubleDouble h = step(k);
+                    for (std::uint64_t i = 0; i < functions; ++i) single(out, {k, i}, h);
                 }
+            } else {
+                polynomial_major(out);
+                return e_;
             }
+        } else {
+            const std::uint64_t p = shape_.test.degree;
+            for (std::uint64_t k = k_begin; k < k_end; ++k) {
+                const SplitDoubleDouble h = step(k);
+                if (k > 0) {
+                    shared(out, {k - 1, p}, {k, 0}, h);  // a node shared with the sub-interval before
+                } else {
+                    single(out, {k, 0}, h);
+                }
+                for (std::uint64_t j = 1; j < p; ++j) single(out, {k, j}, h);
+            }
+            if (k_begin < k_end && k_end == n_t) single(out, {n_t - 1, p}, step(n_t - 1));
         }
-        if (shape_.k_begin < shape_.k_end && shape_.k_end == n_t) single(out, r++, {n_t - 1, p}, step(n_t - 1));
+        check_equal(r_, shape_.nrows, "grid mass rows miscounted");
+        check_equal(e_, shape_.max_nnz, "grid mass row pattern mismatch");
+        return e_;
     }
 
 private:
+    // The rows i (k_end - k_begin) + k - k_begin of a polynomial-major Legendre
+    // test space, sub-interval by sub-interval so that each step is split
+    // once: row i holds the same count c_i of entries on every sub-interval,
+    // so its place is known without writing the rows before it.
+    template <class Index>
+    void polynomial_major(const CsrRows<Index>& out)
+    {
+        const std::uint64_t k_begin = shape_.k_begin;
+        const std::uint64_t width = shape_.k_end - k_begin;
+        const std::uint64_t functions = shape_.test.size();
+        std::vector<std::uint64_t> count = reserved_vector<std::uint64_t>(functions);
+        std::vector<std::uint64_t> base = reserved_vector<std::uint64_t>(functions);
+        // Row i's stored functions b, rows one after another from first[i].
+        std::vector<std::uint64_t> first = reserved_vector<std::uint64_t>(functions);
+        std::vector<std::uint64_t> functions_b = reserved_vector<std::uint64_t>(checked_mul(functions, nb_));
+        std::uint64_t total = 0;
+        for (std::uint64_t i = 0; i < functions; ++i) {
+            first.push_back(functions_b.size());
+            for (std::uint64_t b = 0; b < nb_; ++b) {
+                if (stored({0, i}, b)) functions_b.push_back(b);
+            }
+            const std::uint64_t c = functions_b.size() - first[i];
+            count.push_back(c);
+            base.push_back(total);
+            total = checked_add(total, checked_mul(c, width));
+        }
+        check_equal(total, shape_.max_nnz, "grid mass row pattern mismatch");
+        check_equal(functions * width, shape_.nrows, "grid mass rows miscounted");
+        for (std::uint64_t i = 0; i < functions; ++i) {
+            for (std::uint64_t r = 0; r < width; ++r)
+                out.offsets[i * width + r + 1] = static_cast<Index>(base[i] + (r + 1) * count[i]);
+        }
+        for (std::uint64_t k = k_begin; k < shape_.k_end; ++k) {
+            const SplitDoubleDouble h = step(k);
+            for (std::uint64_t i = 0; i < functions; ++i) {
+                const std::uint64_t e = base[i] + (k - k_begin) * count[i];
+                const std::uint64_t* const bs = functions_b.data() + first[i];
+                for (std::uint64_t c = 0; c < count[i]; ++c) {
+                    out.col_indices[e + c] = static_cast<Index>(column(k, bs[c]));
+                    out.values[e + c] = part({k, i}, h, bs[c]).to_double();
+                }
+            }
+            countdown_.tick(functions * nb_);
+        }
+        e_ = total;
+        r_ = shape_.nrows;
+    }
+
     // h_k = t_{k+1} - t_k, exact as the two-sum of the points.
     SplitDoubleDouble step(std::uint64_t k) const
     {
@@ -113,59 +177,82 @@ private:
     }
     bool stored(const Share& s, std::uint64_t b) const { return stored_[s.a * nb_ + b] != 0; }
 
+    // Trial function b on sub-interval k: Lagrange nodes along the grid, Legendre in its layout.
+    std::uint64_t column(std::uint64_t k, std::uint64_t b) const { return k * interval_stride_ + b * function_stride_; }
+
     template <class Index>
-    void single(const CsrRows<Index>& out, std::uint64_t r, Share s, const SplitDoubleDouble& h)
+    void put(const CsrRows<Index>& out, std::uint64_t column, double value)
     {
-        auto e = static_cast<std::uint64_t>(out.offsets[r]);
-        for (std::uint64_t b = 0; b < nb_; ++b) {
-            if (stored(s, b)) out.values[e++] = part(s, h, b).to_double();
-        }
-        finish(out, r, e);
+        out.col_indices[e_] = static_cast<Index>(column);
+        out.values[e_] = value;
+        ++e_;
     }
 
     template <class Index>
-    void shared(const CsrRows<Index>& out, std::uint64_t r, Share left, Share right)
+    void single(const CsrRows<Index>& out, Share s, const SplitDoubleDouble& h)
     {
-        auto e = static_cast<std::uint64_t>(out.offsets[r]);
+        for (std::uint64_t b = 0; b < nb_; ++b) {
+            if (stored(s, b)) put(out, column(s.k, b), part(s, h, b).to_double());
+        }
+        finish(out);
+    }
+
+    // A Lagrange test node shared by sub-intervals left.k and right.k (h: the right one's step).
+    template <class Index>
+    void shared(const CsrRows<Index>& out, Share left, Share right, const SplitDoubleDouble& h_right)
+    {
         const SplitDoubleDouble h_left = step(left.k);
-        const SplitDoubleDouble h_right = step(right.k);
-        if (shape_.trial.kind == BasisKind::legendre) {
+        if (shape_.trial.kind == BasisKind::legendre && !layout_.trial) {
             // Columns b n_t + k: sub-interval k - 1, then k, for each b.
             for (std::uint64_t b = 0; b < nb_; ++b) {
-                if (stored(left, b)) out.values[e++] = part(left, h_left, b).to_double();
-                if (stored(right, b)) out.values[e++] = part(right, h_right, b).to_double();
+                if (stored(left, b)) put(out, column(left.k, b), part(left, h_left, b).to_double());
+                if (stored(right, b)) put(out, column(right.k, b), part(right, h_right, b).to_double());
+            }
+        } else if (shape_.trial.kind == BasisKind::legendre) {
+            for (std::uint64_t b = 0; b < nb_; ++b) {
+                if (stored(left, b)) put(out, column(left.k, b), part(left, h_left, b).to_double());
+            }
+            for (std::uint64_t b = 0; b < nb_; ++b) {
+                if (stored(right, b)) put(out, column(right.k, b), part(right, h_right, b).to_double());
             }
         } else {
             // Columns along the grid; the trial node at t_k gathers both sides.
-            const std::uint64_t q = shape_.trial.degree;
-            for (std::uint64_t b = 0; b < q; ++b) {
-                if (stored(left, b)) out.values[e++] = part(left, h_left, b).to_double();
+            for (std::uint64_t b = 0; b < q_; ++b) {
+                if (stored(left, b)) put(out, column(left.k, b), part(left, h_left, b).to_double());
             }
-            if (stored(left, q) || stored(right, 0)) {
+            if (stored(left, q_) || stored(right, 0)) {
                 DoubleDouble sum = 0.0;
-                if (stored(left, q)) sum += part(left, h_left, q);
+                if (stored(left, q_)) sum += part(left, h_left, q_);
                 if (stored(right, 0)) sum += part(right, h_right, 0);
-                out.values[e++] = sum.to_double();
+                put(out, column(right.k, 0), sum.to_double());
             }
-            for (std::uint64_t b = 1; b <= q; ++b) {
-                if (stored(right, b)) out.values[e++] = part(right, h_right, b).to_double();
+            for (std::uint64_t b = 1; b <= q_; ++b) {
+                if (stored(right, b)) put(out, column(right.k, b), part(right, h_right, b).to_double());
             }
         }
-        finish(out, r, e);
+        finish(out);
     }
 
     template <class Index>
-    void finish(const CsrRows<Index>& out, std::uint64_t r, std::uint64_t e)
+    void finish(const CsrRows<Index>& out)
     {
-        check_equal(e, static_cast<std::uint64_t>(out.offsets[r + 1]), "grid mass row pattern mismatch");
+        if (e_ > shape_.max_nnz) fail("grid mass row pattern mismatch");
+        out.offsets[++r_] = static_cast<Index>(e_);
         countdown_.tick(nb_);
     }
 
     const TimeOperatorShape& shape_;
     std::span<const double> points_;
+    GridLayout layout_;
     std::uint64_t nb_;
+    std::uint64_t q_;
+    // Trial function b on sub-interval k is column k interval_stride_ + b function_stride_.
+    std::uint64_t interval_stride_ = 1;
+    std::uint64_t function_stride_ = 1;
     std::vector<SplitDoubleDouble> mass_;
     std::vector<unsigned char> stored_;
+    std::uint64_t e_ = 0;  // entries and rows written
+    std::uint64_t r_ = 0;
     InterruptCountdown countdown_;
 };
 
@@ -181,18 +268,20 @@ TimeOperatorShape grid_mass_shape(const LocalBasis& trial, const LocalBasis& tes
 }
 
 template <class Index>
-std::uint64_t fill_grid_mass_rows(const TimeOperatorShape& shape, std::span<const double> points,
+std::uint64_t fill_grid_mass_rows(const TimeOperatorShape& shape, std::span<const double> points, GridLayout layout,
                                   const CsrRows<Index>& out)
 {
+    if ((layout.trial && shape.trial.kind != BasisKind::legendre) ||
+        (layout.test && shape.test.kind != BasisKind::legendre))
+        fail("only a Legendre time space has an interval-major layout");
+    check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
     check_equal(points.size(), checked_add(shape.n_t, 1), "grid points do not match the shape");
-    const std::uint64_t nnz = fill_time_operator_rows(shape, out);
-    GridMassValues(shape, points).fill(out);
-    return nnz;
+    return GridMassRows(shape, points, layout).fill(out);
 }
 
-template std::uint64_t fill_grid_mass_rows(const TimeOperatorShape&, std::span<const double>,
+template std::uint64_t fill_grid_mass_rows(const TimeOperatorShape&, std::span<const double>, GridLayout,
                                            const CsrRows<std::int32_t>&);
-template std::uint64_t fill_grid_mass_rows(const TimeOperatorShape&, std::span<const double>,
+template std::uint64_t fill_grid_mass_rows(const TimeOperatorShape&, std::span<const double>, GridLayout,
                                            const CsrRows<std::int64_t>&);
 
 }  // namespace zelk::time_operators

@@ -1,96 +1,230 @@
-// Interval-major renumbering: rows gathered sub-interval by sub-interval, columns remapped and re-sorted per row.
+// Interval-major rows in one pass: the few rows that differ built and renumbered once, the rest moved from a template.
 #include "time_operators/interval_major_rows.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <numeric>
 #include <vector>
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
-#include "time_operators/grid_mass_rows.hpp"
 
 namespace zelk::time_operators {
 
 using linear_algebra::CsrRows;
 
+namespace {
+
+// The rows of one sub-interval in the target numbering, columns ascending.
+struct IntervalRows {
+    std::uint64_t k = 0;
+    std::vector<std::uint64_t> offsets;
+    std::vector<std::uint64_t> columns;
+    std::vector<double> values;
+};
+
+// Sub-interval k's rows from the polynomial-major build (its fill on the range
+// [k, k + 1], bit for bit), renumbered and re-sorted within each row.
+IntervalRows interval_rows(const TimeOperatorShape& shape, IntervalMajor layout, std::uint64_t k)
+{
+    const TimeOperatorShape part = time_operator_part(shape, k, k + 1);
+    std::vector<std::int64_t> offsets(part.nrows + 1);
+    std::vector<std::int64_t> columns(part.max_nnz);
+    std::vector<double> values(part.max_nnz);
+    fill_time_operator_rows<std::int64_t>(part, {offsets, columns, values});
+    IntervalRows rows;
+    rows.k = k;
+    rows.offsets.assign(offsets.begin(), offsets.end());
+    rows.columns.reserve(columns.size());
+    rows.values.reserve(values.size());
+    const std::uint64_t trial_functions = shape.trial.size();
+    const std::uint64_t n_t = shape.n_t;
+    std::vector<std::uint64_t> order;
+    for (std::uint64_t r = 0; r < part.nrows; ++r) {
+        const auto begin = static_cast<std::uint64_t>(offsets[r]);
+        const auto end = static_cast<std::uint64_t>(offsets[r + 1]);
+        order.resize(end - begin);
+        std::iota(order.begin(), order.end(), begin);
+        auto moved = [&](std::uint64_t e) {
+            const auto column = static_cast<std::uint64_t>(columns[e]);
+            // Column c = function n_t + k of the polynomial-major trial space.
+            return layout.trial ? (column % n_t) * trial_functions + column / n_t : column;
+        };
+        // A row's columns are distinct: the order is the same for any sort.
+        std::sort(order.begin(), order.end(), [&](std::uint64_t a, std::uint64_t b) { return moved(a) < moved(b); });
+        for (const std::uint64_t e : order) {
+            rows.columns.push_back(moved(e));
+            rows.values.push_back(values[e]);
+        }
+    }
+    return rows;
+}
+
+// Sub-interval k = 2 and later ones see the same parts shifted by k (the
+// uniform fill moves its rows alike): the same values, columns moved by a step.
+constexpr std::uint64_t template_k = 2;
+
+// Entries and rows in one block of moved rows: small enough to stay in cache
+// while it is copied, large enough that each copy is a long run.
+constexpr std::uint64_t block_work = 4096;
+
+class IntervalMajorRows {
+public:
+    IntervalMajorRows(const TimeOperatorShape& shape, IntervalMajor layout) : shape_(shape)
+    {
+        // How far columns move with the sub-interval, in the target numbering.
+        if (shape.trial.kind == BasisKind::lagrange) {
+            step_ = shape.trial.degree;
+        } else {
+            step_ = layout.trial ? shape.trial.size() : 1;
+        }
+        const std::uint64_t n_t = shape.n_t;
+        // Built where they stand: the first sub-intervals, the template, and
+        // the last (a Lagrange test space's end point).
+        for (const std::uint64_t k : {std::uint64_t{0}, std::uint64_t{1}, template_k, n_t - 1}) {
+            if (k < shape.k_begin || k >= shape.k_end) continue;
+            if (std::any_of(built_.begin(), built_.end(), [&](const IntervalRows& b) { return b.k == k; })) continue;
+            built_.push_back(interval_rows(shape, layout, k));
+        }
+        // Sub-intervals from template_k + 1 on, but for the last, are moved.
+        if (shape.k_end > template_k + 1) {
+            const auto at = std::find_if(built_.begin(), built_.end(), [](const IntervalRows& b) { return b.k == template_k; });
+            template_ = at != built_.end() ? *at : interval_rows(shape, layout, template_k);
+        }
+    }
+
+    template <class Index>
+    std::uint64_t fill(const CsrRows<Index>& out, bool interval_major_test)
+    {
+        out.offsets[0] = 0;
+        if (shape_.test.kind == BasisKind::legendre && !interval_major_test) {
+            for (std::uint64_t i = 0; i < shape_.test.size(); ++i) intervals(out, i, 1);
+        } else {
+            intervals(out, 0, 0);
+        }
+        check_equal(r_, shape_.nrows, "interval-major rows miscounted");
+        check_equal(e_, shape_.max_nnz, "interval-major entries miscounted");
+        return e_;
+    }
+
+private:
+    bool built(std::uint64_t k) const
+    {
+        return std::any_of(built_.begin(), built_.end(), [&](const IntervalRows& b) { return b.k == k; });
+    }
+
+    // Rows [first, first + count) of every sub-interval of the range, k by k
+    // (count 0: all of a sub-interval's rows); runs of moved sub-intervals in blocks.
+    template <class Index>
+    void intervals(const CsrRows<Index>& out, std::uint64_t first, std::uint64_t count)
+    {
+        std::uint64_t k = shape_.k_begin;
+        while (k < shape_.k_end) {
+            if (built(k)) {
+                const std::uint64_t rows = count != 0 ? count : rows_of(k).offsets.size() - 1 - first;
+                for (std::uint64_t j = first; j < first + rows; ++j) row(out, k, j);
+                ++k;
+                continue;
+            }
+            std::uint64_t end = k + 1;
+            while (end < shape_.k_end && !built(end)) ++end;
+            moved(out, k, end, first, count != 0 ? count : template_.offsets.size() - 1 - first);
+            k = end;
+        }
+    }
+
+    // Rows [first, first + count) of each sub-interval in [k_first, k_last),
+    // all moved from the template: the rows of a block of sub-intervals are
+    // written once; each further block is the same values, its columns and
+    // offsets moved by a constant, so the fill is a copy and two additions.
+    template <class Index>
+    void moved(const CsrRows<Index>& out, std::uint64_t k_first, std::uint64_t k_last, std::uint64_t first,
+               std::uint64_t count)
+    {
+        const std::vector<std::uint64_t>& offsets = template_.offsets;
+        const std::uint64_t per_interval = offsets[first + count] - offsets[first];
+        const std::uint64_t width = std::min(k_last - k_first, block_work / (per_interval + count) + 1);
+        std::vector<Index> block_columns = reserved_vector<Index>(width * per_interval);
+        std::vector<double> block_values = reserved_vector<double>(width * per_interval);
+        std::vector<Index> block_offsets = reserved_vector<Index>(width * count);
+        for (std::uint64_t k = k_first; k < k_first + width; ++k) {
+            const std::uint64_t shift = (k - template_.k) * step_;
+            for (std::uint64_t e = offsets[first]; e < offsets[first + count]; ++e) {
+                block_columns.push_back(static_cast<Index>(template_.columns[e] + shift));
+                block_values.push_back(template_.values[e]);
+            }
+            for (std::uint64_t j = first; j < first + count; ++j)
+                block_offsets.push_back(static_cast<Index>(block_offsets.empty() ? 0 : block_offsets.back()) +
+                                        static_cast<Index>(offsets[j + 1] - offsets[j]));
+        }
+        for (std::uint64_t k = k_first; k < k_last; k += width) {
+            const std::uint64_t intervals = std::min(width, k_last - k);
+            const std::uint64_t entries = intervals * per_interval;
+            const std::uint64_t rows = intervals * count;
+            const auto column_shift = static_cast<Index>((k - k_first) * step_);
+            const auto offset_shift = static_cast<Index>(e_);
+            Index* const column = out.col_indices.data() + e_;
+            for (std::uint64_t e = 0; e < entries; ++e) column[e] = static_cast<Index>(block_columns[e] + column_shift);
+            std::copy_n(block_values.data(), entries, out.values.data() + e_);
+            Index* const offset = out.offsets.data() + r_ + 1;
+            for (std::uint64_t j = 0; j < rows; ++j) offset[j] = static_cast<Index>(block_offsets[j] + offset_shift);
+            e_ += entries;
+            r_ += rows;
+            countdown_.tick(entries + rows);
+        }
+    }
+
+    const IntervalRows& rows_of(std::uint64_t k) const
+    {
+        for (const IntervalRows& b : built_) {
+            if (b.k == k) return b;
+        }
+        return template_;
+    }
+
+    // Row j of sub-interval k.
+    template <class Index>
+    void row(const CsrRows<Index>& out, std::uint64_t k, std::uint64_t j)
+    {
+        const IntervalRows& rows = rows_of(k);
+        const std::uint64_t shift = (k - rows.k) * step_;
+        const std::uint64_t begin = rows.offsets[j];
+        const std::uint64_t end = rows.offsets[j + 1];
+        const std::uint64_t* const columns = rows.columns.data();
+        const double* const values = rows.values.data();
+        Index* const column = out.col_indices.data() + e_;
+        double* const value = out.values.data() + e_;
+        for (std::uint64_t e = begin; e < end; ++e) {
+            column[e - begin] = static_cast<Index>(columns[e] + shift);
+            value[e - begin] = values[e];
+        }
+        e_ += end - begin;
+        out.offsets[++r_] = static_cast<Index>(e_);
+        countdown_.tick(end - begin + 1);
+    }
+
+    const TimeOperatorShape& shape_;
+    std::uint64_t step_ = 1;
+    std::vector<IntervalRows> built_;
+    IntervalRows template_;
+    std::uint64_t e_ = 0;  // entries and rows written
+    std::uint64_t r_ = 0;
+    InterruptCountdown countdown_;
+};
+
+}  // namespace
+
 template <class Index>
 std::uint64_t fill_interval_major_rows(const TimeOperatorShape& shape, std::span<const double> points,
                                        IntervalMajor layout, const CsrRows<Index>& out)
 {
+    if (!points.empty()) return fill_grid_mass_rows(shape, points, layout, out);
     if ((layout.trial && shape.trial.kind != BasisKind::legendre) ||
         (layout.test && shape.test.kind != BasisKind::legendre))
         fail("only a Legendre time space has an interval-major layout");
     check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
-    const std::uint64_t test_functions = shape.test.size();
-    const std::uint64_t trial_functions = shape.trial.size();
-    const std::uint64_t n_t = shape.n_t;
-    // Built a chunk of sub-intervals at a time into storage that stays in
-    // cache and is reused, so the renumbering costs no second matrix.
-    const std::uint64_t chunk =
-        std::max<std::uint64_t>(1, (std::uint64_t{1} << 20) / (test_functions * trial_functions));
-    std::vector<Index> offsets;
-    std::vector<Index> columns;
-    std::vector<double> values;
-    InterruptCountdown countdown;
-    std::uint64_t e = 0;
-    std::uint64_t r = 0;
-    out.offsets[0] = 0;
-    for (std::uint64_t k_first = shape.k_begin; k_first < shape.k_end; k_first += chunk) {
-        const std::uint64_t k_last = std::min(shape.k_end, k_first + chunk);
-        const TimeOperatorShape part =
-            points.empty() ? time_operator_shape(shape.op, shape.trial, shape.test, n_t, shape.T, k_first, k_last)
-                           : grid_mass_shape(shape.trial, shape.test, points, k_first, k_last);
-        offsets.resize(part.nrows + 1);
-        columns.resize(part.max_nnz);
-        values.resize(part.max_nnz);
-        const CsrRows<Index> built{offsets, columns, values};
-        if (points.empty()) {
-            fill_time_operator_rows(part, built);
-        } else {
-            fill_grid_mass_rows(part, points, built);
-        }
-        auto copy_row = [&](std::uint64_t source) {
-            const auto begin = static_cast<std::uint64_t>(offsets[source]);
-            const auto end = static_cast<std::uint64_t>(offsets[source + 1]);
-            const std::uint64_t first = e;
-            std::uint64_t function = 0;  // column c = function n_t + k, found by stepping up: c ascends
-            std::uint64_t base = 0;
-            for (std::uint64_t s = begin; s < end; ++s) {
-                auto column = static_cast<std::uint64_t>(columns[s]);
-                if (layout.trial) {
-                    while (column >= base + n_t) {
-                        base += n_t;
-                        ++function;
-                    }
-                    column = (column - base) * trial_functions + function;
-                }
-                // Insertion into the sorted run of this row; runs are a few blocks long.
-                std::uint64_t at = e;
-                while (at > first && static_cast<std::uint64_t>(out.col_indices[at - 1]) > column) {
-                    out.col_indices[at] = out.col_indices[at - 1];
-                    out.values[at] = out.values[at - 1];
-                    --at;
-                }
-                out.col_indices[at] = static_cast<Index>(column);
-                out.values[at] = values[s];
-                ++e;
-            }
-            out.offsets[++r] = static_cast<Index>(e);
-            countdown.tick(end - begin + 1);
-        };
-        const std::uint64_t width = k_last - k_first;
-        if (layout.test) {
-            // Row k (degree + 1) + i of the chunk is its polynomial-major row i width + k.
-            for (std::uint64_t k = 0; k < width; ++k) {
-                for (std::uint64_t i = 0; i < test_functions; ++i) copy_row(i * width + k);
-            }
-        } else {
-            for (std::uint64_t source = 0; source < part.nrows; ++source) copy_row(source);
-        }
-    }
-    check_equal(r, shape.nrows, "interval-major rows miscounted");
-    check_equal(e, shape.max_nnz, "interval-major entries miscounted");
-    return e;
+    return IntervalMajorRows(shape, layout).fill(out, layout.test);
 }
 
 template std::uint64_t fill_interval_major_rows(const TimeOperatorShape&, std::span<const double>, IntervalMajor,

@@ -1,18 +1,16 @@
-// Time operator rows in the interval-major Legendre numbering: the polynomial-major rows, renumbered.
+// Time operator rows in the interval-major Legendre numbering: the polynomial-major entries at renumbered places.
 #pragma once
 
 #include <span>
 
 #include "linear_algebra/csr_rows.hpp"
+#include "time_operators/grid_mass_rows.hpp"
 #include "time_operators/time_operator_rows.hpp"
 
 namespace zelk::time_operators {
 
 // Which Legendre spaces of a pair number k (degree + 1) + i instead of i n_t + k.
-struct IntervalMajor {
-    bool trial;
-    bool test;
-};
+using IntervalMajor = GridLayout;
 
 // Writes the rows of `shape` (points: the grid's points for a mass matrix on
 // a grid of any points, else empty) in the numbering `layout` asks for:

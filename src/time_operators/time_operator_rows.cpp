@@ -383,22 +383,20 @@ std::uint64_t work_bytes(const TimeOperatorShape& shape)
 
 }  // namespace
 
-TimeOperatorShape time_operator_shape(TimeOperator op, const LocalBasis& trial, const LocalBasis& test,
-                                      std::uint64_t n_t, double T, std::uint64_t k_begin, std::uint64_t k_end)
+namespace {
+
+// Sets the rows of the shape's range and a bound on their entries.
+void count_rows(TimeOperatorShape& shape)
 {
-    for (const LocalBasis* basis : {&trial, &test}) {
-        if (basis->kind == BasisKind::lagrange && basis->degree == 0)
-            fail("Lagrange time space requires degree at least 1");
-    }
-    if (n_t == 0) fail("time grid requires at least one interval");
-    if (!(std::isfinite(T) && T > 0.0)) fail("time grid requires a positive finite end time");
-    if (!(k_begin <= k_end && k_end <= n_t)) fail("interval range out of bounds");
-    const std::uint64_t ncols = dimension(trial, n_t);
-    dimension(test, n_t);
+    const LocalBasis& trial = shape.trial;
+    const LocalBasis& test = shape.test;
+    const std::uint64_t k_begin = shape.k_begin;
+    const std::uint64_t k_end = shape.k_end;
+    const std::uint64_t n_t = shape.n_t;
     const std::uint64_t intervals = k_end - k_begin;
     // Rows reach one sub-interval back for the jump's upwind value, and a
     // Lagrange test node shared by two sub-intervals reaches one more.
-    const std::uint64_t reach = op == TimeOperator::jump ? 2 : 1;
+    const std::uint64_t reach = shape.op == TimeOperator::jump ? 2 : 1;
     std::uint64_t nrows;
     std::uint64_t max_nnz;
     if (test.kind == BasisKind::legendre) {
@@ -411,7 +409,26 @@ TimeOperatorShape time_operator_shape(TimeOperator op, const LocalBasis& trial, 
         max_nnz = checked_add(checked_mul(nrows - shared, window_columns(trial, reach)),
                               checked_mul(shared, window_columns(trial, reach + 1)));
     }
-    TimeOperatorShape shape{op, trial, test, n_t, T, k_begin, k_end, nrows, ncols, max_nnz, nullptr};
+    shape.nrows = nrows;
+    shape.max_nnz = max_nnz;
+}
+
+}  // namespace
+
+TimeOperatorShape time_operator_shape(TimeOperator op, const LocalBasis& trial, const LocalBasis& test,
+                                      std::uint64_t n_t, double T, std::uint64_t k_begin, std::uint64_t k_end)
+{
+    for (const LocalBasis* basis : {&trial, &test}) {
+        if (basis->kind == BasisKind::lagrange && basis->degree == 0)
+            fail("Lagrange time space requires degree at least 1");
+    }
+    if (n_t == 0) fail("time grid requires at least one interval");
+    if (!(std::isfinite(T) && T > 0.0)) fail("time grid requires a positive finite end time");
+    if (!(k_begin <= k_end && k_end <= n_t)) fail("interval range out of bounds");
+    const std::uint64_t ncols = dimension(trial, n_t);
+    dimension(test, n_t);
+    TimeOperatorShape shape{op, trial, test, n_t, T, k_begin, k_end, 0, ncols, 0, nullptr};
+    count_rows(shape);
     require_bytes(work_bytes(shape));
     shape.blocks = std::make_shared<const TimeOperatorBlocks>(local_blocks(shape));
     // The bound above keeps the count below from overflowing; the exact count
@@ -419,6 +436,18 @@ TimeOperatorShape time_operator_shape(TimeOperator op, const LocalBasis& trial, 
     shape.max_nnz = OperatorRows(shape).count();
     return shape;
 }
+
+TimeOperatorShape time_operator_part(const TimeOperatorShape& whole, std::uint64_t k_begin, std::uint64_t k_end)
+{
+    if (!(k_begin <= k_end && k_end <= whole.n_t)) fail("interval range out of bounds");
+    TimeOperatorShape part = whole;
+    part.k_begin = k_begin;
+    part.k_end = k_end;
+    count_rows(part);
+    part.max_nnz = OperatorRows(part).count();
+    return part;
+}
+
 
 template <class Index>
 std::uint64_t fill_time_operator_rows(const TimeOperatorShape& shape, const CsrRows<Index>& out)

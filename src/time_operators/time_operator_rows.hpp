@@ -55,6 +55,11 @@ struct TimeOperatorShape {
 TimeOperatorShape time_operator_shape(TimeOperator op, const LocalBasis& trial, const LocalBasis& test,
                                       std::uint64_t n_t, double T, std::uint64_t k_begin, std::uint64_t k_end);
 
+// The shape of the rows of sub-intervals [k_begin, k_end) within `whole`:
+// its blocks shared, rows and entries counted anew. Faults "interval range
+// out of bounds" unless k_begin <= k_end <= n_t.
+TimeOperatorShape time_operator_part(const TimeOperatorShape& whole, std::uint64_t k_begin, std::uint64_t k_end);
+
 // Writes the rows (offsets of shape.nrows + 1, room for shape.max_nnz
 // entries) and returns the entry count. Columns ascend within a row; entries
 // whose exact value is zero are left out. Each entry is its exact value

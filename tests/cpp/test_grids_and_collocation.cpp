@@ -54,7 +54,7 @@ TEST(GridMassRows, SharedNodesAddBothStepsRoundedOnce)
     const TimeOperatorShape shape = grid_mass_shape(linear, linear, points, 0, 2);
     std::vector<std::int32_t> offsets(shape.nrows + 1), columns(shape.max_nnz);
     std::vector<double> values(shape.max_nnz);
-    const std::uint64_t nnz = fill_grid_mass_rows<std::int32_t>(shape, points, {offsets, columns, values});
+    const std::uint64_t nnz = fill_grid_mass_rows<std::int32_t>(shape, points, {}, {offsets, columns, values});
     EXPECT_EQ(nnz, 7u);
     EXPECT_EQ(offsets, (std::vector<std::int32_t>{0, 2, 5, 7}));
     EXPECT_EQ(values, (std::vector<double>{1.0 / 6.0, 1.0 / 12.0, 1.0 / 12.0, 2.0 / 3.0, 0.25, 0.25, 0.5}));

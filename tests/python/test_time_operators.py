@@ -498,3 +498,37 @@ def test_builders_release_the_gil_during_their_degree_dependent_work(builder):
         done.set()
         counter.join()
     assert progress >= 20, progress
+
+
+# Steps drawn from a few values: far sub-intervals share their steps' bits, so rows are reused across them.
+REPEATING = za.TimeGrid(np.concatenate([[0.0], np.cumsum(np.random.default_rng(5).choice([0.25, 0.5, 0.3], 11))]))
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("grid", [za.TimeGrid.uniform(11, 2.0), REPEATING], ids=["uniform", "repeating steps"])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda g: (za.LagrangeSpace(3, g, nodes="radau-right"), za.LagrangeSpace(3, g, nodes="radau-right")),
+        lambda g: (za.LegendreSpace(2, g, layout="interval-major"), za.LagrangeSpace(2, g, nodes="lobatto")),
+        lambda g: (za.LagrangeSpace(1, g, nodes="gauss"), za.LegendreSpace(2, g)),
+        lambda g: (za.LegendreSpace(3, g, layout="interval-major"), za.LegendreSpace(3, g, layout="interval-major")),
+        lambda g: (za.LegendreSpace(2, g), za.LegendreSpace(1, g, layout="interval-major")),
+        lambda g: (za.LagrangeSpace(2, g), za.LegendreSpace(2, g, layout="interval-major")),
+        lambda g: (za.LegendreSpace(2, g, layout="interval-major"), za.LagrangeSpace(3, g)),
+    ],
+    ids=range(7),
+)
+def test_rows_of_every_sub_interval_are_those_it_builds_alone(kind, grid, make):
+    # Rows of later sub-intervals are moved or reused from earlier ones; built on their own they are computed afresh.
+    trial, test = make(grid)
+    whole = BUILDERS[kind](trial, test)
+    for k in range(grid.n_t):
+        part = BUILDERS[kind](trial, test, intervals=(k, k + 1))
+        rows = test.local_dofs()[k].tolist()
+        if isinstance(test, za.LagrangeSpace) and test.continuous and k + 1 < grid.n_t:
+            rows = rows[:-1]  # the shared end node belongs to the next sub-interval
+        expected = whole[rows]
+        assert part.shape == expected.shape and part.has_canonical_format
+        for a, b in ((part.data, expected.data), (part.indices, expected.indices), (part.indptr, expected.indptr)):
+            assert a.tobytes() == b.astype(a.dtype).tobytes(), k
