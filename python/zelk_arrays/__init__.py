@@ -30,10 +30,13 @@ except ImportError:  # pragma: no cover - depends on the environment
 from ._collocation import Collocation, collocation_matrices, q_delta
 from ._expansion import LegendreExpansion
 from ._grid import TimeGrid
+from ._kron_sum import kron_sum
 from ._legendre_transfers import legendre_prolongation_matrix, legendre_restriction_matrix
 from ._matrices import lagrange_prolongation_matrix, lagrange_to_legendre_basis_transformation, legendre_basis_matrix
 from ._nodes import reference_nodes
+from ._ownership import ownership, row_range
 from ._points import get_lagrange_points
+from ._preallocation import preallocation
 from ._ranges import column_range
 from ._spaces import LagrangeSpace, LegendreSpace
 from ._time_operators import time_derivative_matrix, time_jump_matrix, time_mass_matrix, time_quadrature
@@ -48,13 +51,17 @@ __all__ = [
     "collocation_matrices",
     "column_range",
     "get_lagrange_points",
+    "kron_sum",
     "lagrange_prolongation_matrix",
     "lagrange_to_legendre_basis_transformation",
     "legendre_basis_matrix",
     "legendre_prolongation_matrix",
     "legendre_restriction_matrix",
+    "ownership",
+    "preallocation",
     "q_delta",
     "reference_nodes",
+    "row_range",
     "time_derivative_matrix",
     "time_jump_matrix",
     "time_mass_matrix",

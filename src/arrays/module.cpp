@@ -24,6 +24,7 @@ PyMethodDef methods[] = {
     {"time_mass_matrix", as_method(time_mass_matrix), METH_FASTCALL, time_mass_matrix_doc},
     {"time_derivative_matrix", as_method(time_derivative_matrix), METH_FASTCALL, time_derivative_matrix_doc},
     {"time_jump_matrix", as_method(time_jump_matrix), METH_FASTCALL, time_jump_matrix_doc},
+    {"kron_sum", as_method(kron_sum), METH_FASTCALL, kron_sum_doc},
     {"legendre_prolongation_matrix", as_method(legendre_prolongation_matrix), METH_FASTCALL, legendre_prolongation_matrix_doc},
     {"legendre_restriction_matrix", as_method(legendre_restriction_matrix), METH_FASTCALL, legendre_restriction_matrix_doc},
     {"time_quadrature", as_method(time_quadrature), METH_FASTCALL, time_quadrature_doc},
