@@ -22,7 +22,7 @@ def _factor(matrix: object, name: str) -> Any:
 
     if not (sparse.issparse(matrix) or isinstance(matrix, np.ndarray)):
         raise TypeError(f"{name} must be a scipy sparse matrix or a numpy array, not {type(matrix).__name__!r}")
-    csr = sparse.csr_array(matrix)
+    csr = sparse.csr_array(matrix)  # type: ignore[arg-type]
     if csr.ndim != 2:
         raise ValueError(f"{name} must be two-dimensional, got shape {csr.shape}")
     if csr.dtype.kind not in "biuf":

@@ -78,7 +78,7 @@ def preallocation(
     >>> space = za.LagrangeSpace(1, 4)
     >>> d_nnz, o_nnz = za.preallocation(za.time_mass_matrix, space, space, intervals=(2, 4), columns=(2, 5))
     >>> d_nnz.tolist(), o_nnz.tolist()
-    [[2, 3, 2], [1, 0, 0]]
+    ([2, 3, 2], [1, 0, 0])
     """
     if intervals is not None:
         kwargs["intervals"] = intervals

@@ -17,6 +17,7 @@ jump, add in another order and may differ in the last bit.
 
 from __future__ import annotations
 
+import importlib
 from typing import Any
 
 import numpy as np
@@ -27,13 +28,13 @@ from ._results import int32_overflow
 
 def _petsc() -> Any:
     try:
-        from petsc4py import PETSc
+        petsc = importlib.import_module("petsc4py.PETSc")
     except ImportError as error:
         raise ImportError(
             "zelk_arrays.petsc needs petsc4py (Debian: apt-get install python3-petsc4py, and PETSC_DIR set; "
             "see the distributed page of the docs)"
         ) from error
-    return PETSc
+    return petsc
 
 
 def _index_arrays(piece: Any, int_type: np.dtype[Any]) -> tuple[Any, Any]:
@@ -88,7 +89,8 @@ def aij(piece: Any, comm: Any = None, *, columns: tuple[int, int] | range) -> An
     from scipy import sparse
 
     petsc = _petsc()
-    if not (sparse.issparse(piece) and piece.format == "csr"):
+    is_csr = bool(sparse.issparse(piece)) and getattr(piece, "format", None) == "csr"
+    if not is_csr:
         raise TypeError(f"piece must be a scipy CSR matrix, not {type(piece).__name__!r}")
     nrows, ncols = piece.shape
     c_begin, c_end = _column_block(columns, ncols)

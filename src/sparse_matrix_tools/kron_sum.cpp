@@ -8,6 +8,7 @@
 #include "sparse_matrix_tools/kron_sum.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <string>
 
@@ -22,8 +23,11 @@ using linear_algebra::CsrRows;
 // The union of the space patterns of a set of terms (two or more), and for
 // each entry of the union the terms' entries that add to it, in term order.
 struct MergedPattern {
-    std::vector<std::uint64_t> offsets;
+    std::vector<std::int64_t> offsets;
     std::vector<std::int64_t> columns;
+    // The terms' space values at each entry, set.size() of them, 0.0 where a term has none: with finite
+    // time values t * 0.0 adds a zero, which changes no sum that is kept (zero sums are left out).
+    std::vector<double> dense;
     std::vector<std::uint64_t> first_addend;  // addends of entry u: [first_addend[u], first_addend[u + 1])
     std::vector<std::uint32_t> addend_slot;   // the term's place in the set
     std::vector<const double*> addend_value;  // the value of that term's space factor there
@@ -82,7 +86,8 @@ MergedPattern merge_patterns(std::span<const KronTerm> terms, const std::vector<
     for (const std::uint32_t t : set)
         bound = checked_add(bound, static_cast<std::uint64_t>(terms[t].space.offsets[nrows]));
     MergedPattern m;
-    m.offsets = reserved_vector<std::uint64_t>(checked_add(nrows, 1));
+    m.offsets = reserved_vector<std::int64_t>(checked_add(nrows, 1));
+    m.dense = reserved_vector<double>(checked_mul(bound, set.size()));
     m.columns = reserved_vector<std::int64_t>(bound);
     m.first_addend = reserved_vector<std::uint64_t>(checked_add(bound, 1));
     m.addend_slot = reserved_vector<std::uint32_t>(bound);
@@ -106,16 +111,19 @@ MergedPattern merge_patterns(std::span<const KronTerm> terms, const std::vector<
             }
             if (column < 0) break;
             for (std::size_t s = 0; s < set.size(); ++s) {
-                if (head[s] == end[s] || terms[set[s]].space.indices[static_cast<std::size_t>(head[s])] != column)
+                if (head[s] == end[s] || terms[set[s]].space.indices[static_cast<std::size_t>(head[s])] != column) {
+                    m.dense.push_back(0.0);
                     continue;
+                }
+                m.dense.push_back(terms[set[s]].space.values[static_cast<std::size_t>(head[s])]);
                 m.addend_slot.push_back(static_cast<std::uint32_t>(s));
                 m.addend_value.push_back(&terms[set[s]].space.values[static_cast<std::size_t>(head[s]++)]);
             }
             m.columns.push_back(column);
             m.first_addend.push_back(m.addend_slot.size());
         }
-        m.offsets.push_back(m.columns.size());
-        countdown.tick(m.columns.size() - m.offsets[r] + 1);
+        m.offsets.push_back(static_cast<std::int64_t>(m.columns.size()));
+        countdown.tick(m.columns.size() - static_cast<std::uint64_t>(m.offsets[r]) + 1);
     }
     return m;
 }
@@ -187,8 +195,7 @@ KronSumShape kron_sum_shape(std::span<const KronTerm> terms, std::uint64_t row_b
             if (added) {
                 if (set.size() == 1) {
                     plan->patterns.push_back(set[0]);
-                    plan->pattern_nnz.push_back(static_cast<std::uint64_t>(space0.nrows == 0 ? 0 :
-                        terms[set[0]].space.offsets[space0.nrows]));
+                    plan->pattern_nnz.push_back(static_cast<std::uint64_t>(terms[set[0]].space.offsets[space0.nrows]));
                 } else {
                     plan->patterns.push_back(static_cast<std::uint32_t>(plan->merged.size()) | KronSumPlan::merged_flag);
                     plan->merged.push_back(merge_patterns(terms, set));
@@ -207,6 +214,37 @@ KronSumShape kron_sum_shape(std::span<const KronTerm> terms, std::uint64_t row_b
     return shape;
 }
 
+namespace {
+
+// One block of a time row as the fill reads it: the pattern's rows, columns and k values per entry.
+struct Run {
+    const std::int64_t* offsets;
+    const std::int64_t* columns;
+    const double* values;  // k per entry
+    const double* t;       // k time values
+    std::uint32_t k;
+    std::int64_t base;
+};
+
+// Entry sums from the per-term addends, for time values that are not all finite: absent terms add nothing.
+template <class Index>
+std::uint64_t write_addends(const MergedPattern& m, std::uint64_t i, const double* t, std::int64_t base, Index* columns,
+                            double* values, std::uint64_t n, bool& zero)
+{
+    for (auto u = static_cast<std::size_t>(m.offsets[i]); u < static_cast<std::size_t>(m.offsets[i + 1]); ++u) {
+        std::uint64_t a = m.first_addend[u];
+        double v = t[m.addend_slot[a]] * *m.addend_value[a];
+        for (++a; a < m.first_addend[u + 1]; ++a) v += t[m.addend_slot[a]] * *m.addend_value[a];
+        columns[n] = static_cast<Index>(base + m.columns[u]);
+        values[n] = v;
+        zero |= v == 0.0;
+        ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
 template <class Index>
 std::uint64_t fill_kron_sum(std::span<const KronTerm> terms, const KronSumShape& shape, const CsrRows<Index>& out)
 {
@@ -214,61 +252,105 @@ std::uint64_t fill_kron_sum(std::span<const KronTerm> terms, const KronSumShape&
     const KronSumPlan& plan = *shape.plan;
     const std::uint64_t space_rows = terms[0].space.nrows;
     const auto space_cols = static_cast<std::int64_t>(terms[0].space.ncols);
-    const bool drop_zeros = terms.size() >= 2;
+    const bool keep_all = terms.size() < 2;
+    bool finite = true;
+    for (const double t : plan.values) finite = finite && std::isfinite(t);
     Index* const columns = out.col_indices.data();
     double* const values = out.values.data();
     std::uint64_t n = 0;
     std::uint64_t row = 0;
     out.offsets[0] = 0;
+    std::vector<Run> runs;
+    std::vector<const MergedPattern*> addends;
+    std::vector<std::uint64_t> cursor = reserved_vector<std::uint64_t>(space_rows);
+    cursor.resize(space_rows);
     InterruptCountdown countdown;
     for (std::uint64_t k = 0; k < plan.row_end - plan.row_begin; ++k) {
-        const std::uint64_t block_end = plan.first_block[k + 1];
-        for (std::uint64_t i = 0; i < space_rows; ++i) {
-            const std::uint64_t row_start = n;
-            for (std::uint64_t b = plan.first_block[k]; b < block_end; ++b) {
-                const KronSumPlan::Block& block = plan.blocks[b];
-                const std::int64_t base = static_cast<std::int64_t>(block.time_column) * space_cols;
-                const double* t = plan.values.data() + block.first_value;
-                const std::uint32_t pattern = plan.patterns[block.pattern];
-                if (!(pattern & KronSumPlan::merged_flag)) {
-                    const CsrFactor& s = terms[pattern].space;
-                    const auto begin = static_cast<std::size_t>(s.offsets[i]);
-                    const auto end = static_cast<std::size_t>(s.offsets[i + 1]);
-                    const std::int64_t* sc = s.indices.data();
-                    const double* sv = s.values.data();
-                    const double tv = t[0];
-                    if (drop_zeros) {
-                        // Written at once, kept by advancing n only where nonzero: no branch to mispredict.
-                        for (std::size_t e = begin; e < end; ++e) {
-                            const double v = tv * sv[e];
-                            columns[n] = static_cast<Index>(base + sc[e]);
-                            values[n] = v;
-                            n += (v != 0.0);
-                        }
-                    } else {
-                        for (std::size_t e = begin; e < end; ++e) {
-                            columns[n + (e - begin)] = static_cast<Index>(base + sc[e]);
-                            values[n + (e - begin)] = tv * sv[e];
-                        }
-                        n += end - begin;
-                    }
-                    continue;
-                }
+        runs.clear();
+        addends.clear();
+        for (std::uint64_t b = plan.first_block[k]; b < plan.first_block[k + 1]; ++b) {
+            const KronSumPlan::Block& block = plan.blocks[b];
+            const std::uint32_t pattern = plan.patterns[block.pattern];
+            Run run{};
+            run.t = plan.values.data() + block.first_value;
+            run.base = static_cast<std::int64_t>(block.time_column) * space_cols;
+            if (!(pattern & KronSumPlan::merged_flag)) {
+                const CsrFactor& s = terms[pattern].space;
+                run = {s.offsets.data(), s.indices.data(), s.values.data(), run.t, 1, run.base};
+            } else {
                 const MergedPattern& m = plan.merged[pattern & ~KronSumPlan::merged_flag];
-                const std::uint64_t* first = m.first_addend.data();
-                const std::uint32_t* slot = m.addend_slot.data();
-                const double* const* addend = m.addend_value.data();
-                for (std::uint64_t u = m.offsets[i]; u < m.offsets[i + 1]; ++u) {
-                    std::uint64_t a = first[u];
-                    double v = t[slot[a]] * *addend[a];
-                    for (++a; a < first[u + 1]; ++a) v += t[slot[a]] * *addend[a];
-                    columns[n] = static_cast<Index>(base + m.columns[u]);
-                    values[n] = v;
-                    n += (v != 0.0);
-                }
+                run = {m.offsets.data(), m.columns.data(), m.dense.data(), run.t,
+                       static_cast<std::uint32_t>(plan.value_end[b] - block.first_value), run.base};
             }
-            out.offsets[++row] = static_cast<Index>(n);
-            countdown.tick(n - row_start + 1);
+            runs.push_back(run);
+            addends.push_back(run.k > 1 && !finite ? &plan.merged[pattern & ~KronSumPlan::merged_flag] : nullptr);
+        }
+        // Each run writes its entries of every space row at that row's cursor: a tight loop per run, in
+        // place of a switch between runs for every row. Zeros are found on the way and dropped afterwards.
+        std::uint64_t position = n;
+        for (std::uint64_t i = 0; i < space_rows; ++i) {
+            cursor[i] = position;
+            for (const Run& run : runs) position += static_cast<std::uint64_t>(run.offsets[i + 1] - run.offsets[i]);
+        }
+        bool zero = false;
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+            const Run& run = runs[r];
+            const std::int64_t base = run.base;
+            const std::int64_t* sc = run.columns;
+            const double* sv = run.values;
+            const std::int64_t* offsets = run.offsets;
+            for (std::uint64_t i = 0; i < space_rows; ++i) {
+                const auto begin = static_cast<std::size_t>(offsets[i]);
+                const auto end = static_cast<std::size_t>(offsets[i + 1]);
+                std::uint64_t c = cursor[i];
+                if (addends[r] != nullptr) {
+                    c = write_addends(*addends[r], i, run.t, base, columns, values, c, zero);
+                } else if (run.k == 1) {
+                    const double t0 = run.t[0];
+                    for (std::size_t e = begin; e < end; ++e, ++c) {
+                        const double v = t0 * sv[e];
+                        columns[c] = static_cast<Index>(base + sc[e]);
+                        values[c] = v;
+                        zero |= v == 0.0;
+                    }
+                } else if (run.k == 2) {
+                    const double t0 = run.t[0];
+                    const double t1 = run.t[1];
+                    for (std::size_t e = begin; e < end; ++e, ++c) {
+                        const double v = t0 * sv[2 * e] + t1 * sv[2 * e + 1];
+                        columns[c] = static_cast<Index>(base + sc[e]);
+                        values[c] = v;
+                        zero |= v == 0.0;
+                    }
+                } else {
+                    const std::size_t k_terms = run.k;
+                    for (std::size_t e = begin; e < end; ++e, ++c) {
+                        const double* w = sv + k_terms * e;
+                        double v = run.t[0] * w[0];
+                        for (std::size_t s = 1; s < k_terms; ++s) v += run.t[s] * w[s];
+                        columns[c] = static_cast<Index>(base + sc[e]);
+                        values[c] = v;
+                        zero |= v == 0.0;
+                    }
+                }
+                cursor[i] = c;
+                countdown.tick(end - begin + 1);
+            }
+        }
+        // cursor[i] is now where row i ends. Sums of zero leave, as a sparse addition leaves them out.
+        if (zero && !keep_all) {
+            std::uint64_t from = n;
+            for (std::uint64_t i = 0; i < space_rows; ++i) {
+                for (; from < cursor[i]; ++from) {
+                    columns[n] = columns[from];
+                    values[n] = values[from];
+                    n += values[from] != 0.0;
+                }
+                out.offsets[++row] = static_cast<Index>(n);
+            }
+        } else {
+            for (std::uint64_t i = 0; i < space_rows; ++i) out.offsets[++row] = static_cast<Index>(cursor[i]);
+            n = position;
         }
     }
     return n;
