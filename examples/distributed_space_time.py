@@ -81,6 +81,28 @@ def system(n_t: int, n_x: int) -> tuple[za.LegendreSpace, list[tuple[Any, Any]],
     return time, terms, rhs
 
 
+def mat_mult_is_scipys(zpetsc: Any, comm: Any, local: Any, whole: Any, first: int, n_x: int, rank: int) -> bool:
+    """PETSc's MatMult against scipy's product, bit for bit, with the columns owned one sub-interval to the left.
+
+    Then no row of a rank reaches left of its first owned column, and PETSc
+    adds each row left to right as scipy does (the layout of the docs).
+    """
+    width = 2 * n_x  # one sub-interval's columns: dG(1) has two polynomials per sub-interval
+    begin = 0 if rank == 0 else first - width
+    begins = comm.allgather(begin) if comm is not None else [begin]
+    end = begins[rank + 1] if rank + 1 < len(begins) else whole.shape[1]
+    x = np.sin(0.37 * np.arange(whole.shape[1])) + 0.5
+    matrix = zpetsc.aij(local, columns=(begin, end))
+    product = matrix.createVecLeft()
+    matrix.mult(zpetsc.vec(x[begin:end]), product)
+    serial = (whole @ x)[first : first + local.shape[0]]
+    same = bool(np.array_equal(product.getArray().view(np.uint64), serial.view(np.uint64)))
+    all_same = all(comm.allgather(same)) if comm is not None else same
+    if rank == 0:
+        print(f"PETSc MatMult, columns owned one sub-interval left: {'bit-identical' if all_same else 'DIFFERENT'} to scipy")
+    return all_same
+
+
 def main() -> int:
     args = [a for a in sys.argv[1:] if a != "--petsc"]
     use_petsc = "--petsc" in sys.argv[1:]
@@ -130,6 +152,7 @@ def main() -> int:
     if petsc is not None:
         d_nnz, o_nnz = za.preallocation(za.kron_sum, terms, intervals=(rows.start, rows.stop), columns=(first, last))
         assert d_nnz.sum() + o_nnz.sum() == local.nnz
+        failed = failed or not mat_mult_is_scipys(zpetsc, comm, local, whole, first, n_x, rank)
         matrix = zpetsc.aij(local, petsc.COMM_WORLD, columns=(first, last))
         solution, right = matrix.createVecs()
         right.setArray(rhs[first:last])

@@ -56,9 +56,16 @@ def preallocation(
 
     Raises
     ------
-    TypeError, ValueError, OverflowError, MemoryError
-        As the builder raises them; TypeError or ValueError for ``columns``
-        that are not a pair within the matrix's columns.
+    TypeError
+        If ``columns`` is not a pair or range of integers, or as the builder
+        raises it.
+    ValueError
+        If ``columns`` is not within the matrix's columns, or as the builder
+        raises it.
+    OverflowError
+        As the builder raises it.
+    MemoryError
+        If the piece does not fit in memory.
 
     See Also
     --------

@@ -41,9 +41,9 @@ struct KronSumPlan {
         std::uint32_t pattern;
         std::uint64_t first_value;
     };
-    // Pattern p is one term's own space factor (single_term[p]) or merged[merged_index[p]].
+    // patterns[p]: a term, whose own space factor is the pattern, or with merged_flag an index into merged.
     static constexpr std::uint32_t merged_flag = 0x80000000u;
-    std::vector<std::uint32_t> patterns;  // term index, or merged index | merged_flag
+    std::vector<std::uint32_t> patterns;
     std::vector<MergedPattern> merged;
     std::vector<std::uint64_t> pattern_nnz;
 

@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <random>
 #include <utility>
@@ -27,9 +28,9 @@ struct Owned {
 };
 
 // Random sparse factor whose values include explicit zeros, -0.0 and pairs that cancel across terms.
-Owned random_factor(std::mt19937_64& rng, std::uint64_t nrows, std::uint64_t ncols)
+Owned random_factor(std::mt19937_64& rng, std::uint64_t nrows, std::uint64_t ncols, double special = 0.7)
 {
-    const double choices[] = {1.0, -1.0, 0.0, -0.0, 0.5, 3.0, 0.1, 0.7};
+    const double choices[] = {1.0, -1.0, 0.0, -0.0, 0.5, 3.0, 0.1, special};
     Owned f{nrows, ncols, {0}, {}, {}};
     for (std::uint64_t r = 0; r < nrows; ++r) {
         for (std::uint64_t c = 0; c < ncols; ++c) {
@@ -88,13 +89,18 @@ void expect_rows_match(const std::vector<KronTerm>& terms, std::uint64_t row_beg
 
 }  // namespace
 
-TEST(KronSum, RandomFactorsMatchTermByTermSumsForEveryTermCountAndRowRange)
+class KronSumRandom : public testing::TestWithParam<double> {};
+
+// Time values with an infinity take the exact path, where an absent term adds nothing (not inf * 0).
+INSTANTIATE_TEST_SUITE_P(TimeValues, KronSumRandom, testing::Values(0.7, std::numeric_limits<double>::infinity()));
+
+TEST_P(KronSumRandom, MatchesTermByTermSumsForEveryTermCountAndRowRange)
 {
     std::mt19937_64 rng(29);
     for (int n_terms = 1; n_terms <= 4; ++n_terms) {
         std::vector<Owned> owned;
         for (int t = 0; t < n_terms; ++t) {
-            owned.push_back(random_factor(rng, 4, 3));
+            owned.push_back(random_factor(rng, 4, 3, GetParam()));
             owned.push_back(random_factor(rng, 5, 6));
         }
         std::vector<KronTerm> terms;

@@ -39,6 +39,8 @@ def test_random_factors_give_scipys_rows_bit_for_bit(n_terms, index_dtype):
         assert piece.shape == ((r_end - r_begin) * 4, 35)
         assert piece.indices.dtype == piece.indptr.dtype == (index_dtype or np.int32)
         assert_same_bits(piece, scipy_rows(terms, r_begin, r_end))
+        columns = za.column_range(za.kron_sum, terms, intervals=(r_begin, r_end))
+        assert set(piece.indices.tolist()) <= set(columns)
 
 
 def test_cancellation_drops_entries_and_a_single_term_keeps_its_zeros():
