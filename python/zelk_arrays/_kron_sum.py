@@ -81,8 +81,9 @@ def kron_sum(
 
     Parameters
     ----------
-    terms : sequence of (time_matrix, space_matrix) pairs
-        The factors: scipy sparse matrices or arrays, or numpy arrays, with
+    terms : list of tuple
+        The ``(time_matrix, space_matrix)`` pairs: scipy sparse matrices or
+        arrays, or numpy arrays, with
         real values (taken as float64). All time matrices have one shape
         ``(m_t, n_t)``, all space matrices one shape ``(m_s, n_s)``.
         Repeated entries of a factor are summed first.

@@ -27,7 +27,7 @@ def preallocation(
     intervals: tuple[int, int] | range | None = None,
     columns: tuple[int, int] | range,
     **kwargs: Any,
-) -> tuple[npt.NDArray[np.signedinteger[Any]], npt.NDArray[np.signedinteger[Any]]]:
+) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
     """Per-row counts of the entries inside and outside a rank's column block, for PETSc's preallocation.
 
     ``d_nnz[i]`` counts the stored entries of local row ``i`` of

@@ -1,7 +1,7 @@
 """PETSc matrices and vectors over a rank's pieces; the one module of zelk_arrays that imports petsc4py.
 
-A rank builds its rows with a builder's ``intervals=`` (or :func:`kron_sum`
-with the rows of :func:`row_range`) and hands them to :func:`aij`; a vector
+A rank builds its rows with a builder's ``intervals=`` (or
+:func:`zelk_arrays.kron_sum` with the rows of :func:`zelk_arrays.row_range`) and hands them to :func:`aij`; a vector
 of its owned entries goes to :func:`vec`. The arrays are passed on as they
 are wherever PETSc's index and scalar types match them.
 
@@ -56,8 +56,8 @@ def aij(piece: Any, comm: Any = None, *, columns: tuple[int, int] | range) -> An
         This rank's consecutive rows of the global matrix, with global column
         indices: shape ``(local rows, global columns)``. The ranks' pieces,
         in rank order, are the global matrix.
-    comm : petsc4py.PETSc.Comm or mpi4py communicator, optional
-        The communicator (default ``PETSc.COMM_WORLD``).
+    comm : petsc4py.PETSc.Comm, optional
+        The communicator, or an mpi4py one (default ``PETSc.COMM_WORLD``).
     columns : tuple of two ints or range
         ``(c_begin, c_end)``: the columns this rank owns, the entries of the
         vectors the matrix multiplies (:func:`zelk_arrays.ownership` of the
@@ -112,8 +112,8 @@ def vec(array: Any, comm: Any = None) -> Any:
     array : numpy.ndarray
         This rank's entries: one-dimensional, contiguous; its length is the
         rank's local size.
-    comm : petsc4py.PETSc.Comm or mpi4py communicator, optional
-        The communicator (default ``PETSc.COMM_WORLD``).
+    comm : petsc4py.PETSc.Comm, optional
+        The communicator, or an mpi4py one (default ``PETSc.COMM_WORLD``).
 
     Returns
     -------
