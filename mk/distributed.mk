@@ -31,7 +31,7 @@ test-mpi: install
 	  echo "test-mpi: SKIPPED: mpiexec or mpi4py missing from .venv (see requirements-dev.txt)"; \
 	else \
 	  echo "mpi4py, mpiexec -n 4:"; \
-	  $(MPI_TIMEOUT) $(VENV)/bin/mpiexec -n 4 $(PY) examples/distributed_prolongation.py; \
+	  $(MPI_TIMEOUT) $(VENV)/bin/mpiexec -n 4 $(PY) examples/distributed_prolongation.py && \
 	  $(MPI_TIMEOUT) $(VENV)/bin/mpiexec -n 4 $(PY) examples/distributed_space_time.py; \
 	fi
 
