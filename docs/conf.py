@@ -37,7 +37,7 @@ templates_path: list[str] = []
 nitpicky = True
 nitpick_ignore_regex = [
     # Types named in signatures that no inventory here documents (no internet for intersphinx).
-    ("py:class", r"(numpy|np|scipy|npt|collections\.abc|typing)\..*"),
+    ("py:class", r"(numpy|np|scipy|npt|collections\.abc|typing|petsc4py)\..*"),
     ("py:class", r"(FloatArray|csr_array|ArrayLike|NDArray|_Floats|_FloatArray|Sequence|Any)"),
     ("py:class", r"(optional|array_like|callable|int64 array|float64 array|.* of .*|two ints)"),
     # The choices of a string parameter, as numpydoc writes them: {"a", "b"}.

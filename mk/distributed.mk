@@ -1,7 +1,8 @@
 # The distributed example under MPI (`make test-distributed`, a step of `make test`):
 #   mpi4py: examples/distributed_prolongation.py under `mpiexec -n 4` from the
 #     MPICH and mpi4py wheels of .venv, oversubscribed on whatever cores there are;
-#   PETSc: the same run also builds a distributed AIJ matrix. Debian's
+#   PETSc: the same run also builds a distributed AIJ matrix, and
+#     examples/distributed_space_time.py --petsc solves on 1, 2 and 4 ranks. Debian's
 #     python3-petsc4py needs Debian's own interpreter and its numpy 1.x, so a
 #     venv made from /usr/bin/python3 with --system-site-packages gets this
 #     project's wheel (same CPython minor version as .venv's). PETSc from PyPI
@@ -30,7 +31,8 @@ test-mpi: install
 	  echo "test-mpi: SKIPPED: mpiexec or mpi4py missing from .venv (see requirements-dev.txt)"; \
 	else \
 	  echo "mpi4py, mpiexec -n 4:"; \
-	  $(MPI_TIMEOUT) $(VENV)/bin/mpiexec -n 4 $(PY) examples/distributed_prolongation.py; \
+	  $(MPI_TIMEOUT) $(VENV)/bin/mpiexec -n 4 $(PY) examples/distributed_prolongation.py && \
+	  $(MPI_TIMEOUT) $(VENV)/bin/mpiexec -n 4 $(PY) examples/distributed_space_time.py; \
 	fi
 
 $(DISTRIBUTED_BUILD):
@@ -55,4 +57,9 @@ test-petsc: install | $(DISTRIBUTED_BUILD)
 	    --force-reinstall $(DISTRIBUTED_BUILD)/zelk-*.whl; \
 	  echo "petsc4py (Debian), mpiexec -n 4:"; \
 	  $(OMPI_ENV) $(MPI_TIMEOUT) /usr/bin/mpiexec -n 4 $(PETSC_VENV)/bin/python examples/distributed_prolongation.py; \
+	  for ranks in 1 2 4; do \
+	    echo "petsc4py (Debian), space-time solve, mpiexec -n $$ranks:"; \
+	    $(OMPI_ENV) $(MPI_TIMEOUT) /usr/bin/mpiexec -n $$ranks $(PETSC_VENV)/bin/python \
+	      examples/distributed_space_time.py --petsc; \
+	  done; \
 	fi

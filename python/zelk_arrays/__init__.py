@@ -31,10 +31,13 @@ from ._collocation import Collocation, collocation_matrices, q_delta
 from ._expansion import Expansion, LegendreExpansion
 from ._grid import TimeGrid
 from ._loads import load_vector
+from ._kron_sum import kron_sum
 from ._legendre_transfers import legendre_prolongation_matrix, legendre_restriction_matrix
 from ._matrices import lagrange_prolongation_matrix, lagrange_to_legendre_basis_transformation, legendre_basis_matrix
 from ._nodes import reference_nodes
+from ._ownership import ownership, row_range
 from ._points import get_lagrange_points
+from ._preallocation import preallocation
 from ._ranges import column_range
 from ._slabs import SlabBlocks, reference_blocks, slab_blocks
 from ._space_functions import basis_matrix, trace_vector
@@ -56,6 +59,7 @@ __all__ = [
     "column_range",
     "get_lagrange_points",
     "interpolation_matrix",
+    "kron_sum",
     "lagrange_prolongation_matrix",
     "lagrange_to_legendre_basis_transformation",
     "legendre_basis_matrix",
@@ -63,10 +67,13 @@ __all__ = [
     "legendre_restriction_matrix",
     "load_vector",
     "projection_matrix",
+    "ownership",
+    "preallocation",
     "q_delta",
     "reference_blocks",
     "reference_nodes",
     "slab_blocks",
+    "row_range",
     "time_derivative_matrix",
     "time_jump_matrix",
     "time_mass_matrix",

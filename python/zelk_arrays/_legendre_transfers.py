@@ -8,7 +8,7 @@ from typing import TYPE_CHECKING
 from . import _native
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr
-from ._validation import _count
+from ._validation import _count, _index_width
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -22,7 +22,12 @@ def _grids(nt_coarse: int, nt_fine: int, degree: int) -> tuple[int, int, int]:
 
 
 def legendre_prolongation_matrix(
-    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | range | None = None
+    nt_coarse: int,
+    nt_fine: int,
+    degree: int,
+    *,
+    intervals: tuple[int, int] | range | None = None,
+    index_dtype: object = None,
 ) -> csr_array:
     """The prolongation of Legendre coefficients from ``nt_coarse`` to ``nt_fine`` sub-intervals.
 
@@ -43,6 +48,10 @@ def legendre_prolongation_matrix(
         ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows
         of the fine sub-intervals ``k_begin <= k < k_end``, polynomial by
         polynomial. Default: all.
+    index_dtype : numpy.int32, numpy.int64 or None, optional
+        The index type of the result; None (the default) takes int32 where
+        every index and size fits, as scipy does, else int64. int32 for a
+        matrix it cannot index is an OverflowError naming the largest index.
 
     Returns
     -------
@@ -102,11 +111,17 @@ def legendre_prolongation_matrix(
     """
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_fine)
-    return _csr(_native.legendre_prolongation_matrix(nt_coarse, nt_fine, degree, k_begin, k_end))
+    _index_width(index_dtype)
+    return _csr(_native.legendre_prolongation_matrix(nt_coarse, nt_fine, degree, k_begin, k_end), index_dtype)
 
 
 def legendre_restriction_matrix(
-    *, nt_coarse: int, nt_fine: int, degree: int, intervals: tuple[int, int] | range | None = None
+    *,
+    nt_coarse: int,
+    nt_fine: int,
+    degree: int,
+    intervals: tuple[int, int] | range | None = None,
+    index_dtype: object = None,
 ) -> csr_array:
     """The L2 projection of Legendre coefficients from ``nt_fine`` onto ``nt_coarse`` sub-intervals.
 
@@ -132,6 +147,10 @@ def legendre_restriction_matrix(
         ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: only the rows of
         the coarse sub-intervals ``k_begin <= k < k_end``, polynomial by
         polynomial. Default: all.
+    index_dtype : numpy.int32, numpy.int64 or None, optional
+        The index type of the result; None (the default) takes int32 where
+        every index and size fits, as scipy does, else int64. int32 for a
+        matrix it cannot index is an OverflowError naming the largest index.
 
     Returns
     -------
@@ -182,7 +201,8 @@ def legendre_restriction_matrix(
     """
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_coarse)
-    return _csr(_native.legendre_restriction_matrix(nt_coarse, nt_fine, degree, k_begin, k_end))
+    _index_width(index_dtype)
+    return _csr(_native.legendre_restriction_matrix(nt_coarse, nt_fine, degree, k_begin, k_end), index_dtype)
 
 
 def _overlapped(k_begin: int, k_end: int, own: int, other: int, count: int, degree: int) -> tuple[int, int]:

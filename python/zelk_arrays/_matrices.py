@@ -9,7 +9,7 @@ from numpy.typing import ArrayLike
 from . import _native
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr
-from ._validation import _count, _end_time, _flag, _float_array, _unmasked
+from ._validation import _count, _end_time, _flag, _float_array, _index_width, _unmasked
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -26,7 +26,12 @@ def _prolongation_sizes(nt_coarse: int, nt_fine: int, degree: int) -> tuple[int,
 
 
 def lagrange_prolongation_matrix(
-    nt_coarse: int, nt_fine: int, degree: int, *, intervals: tuple[int, int] | range | None = None
+    nt_coarse: int,
+    nt_fine: int,
+    degree: int,
+    *,
+    intervals: tuple[int, int] | range | None = None,
+    index_dtype: object = None,
 ) -> csr_array:
     """The prolongation from nodal values on ``nt_coarse`` to ``nt_fine`` sub-intervals.
 
@@ -53,6 +58,10 @@ def lagrange_prolongation_matrix(
     intervals : tuple of two ints or range, optional
         The fine sub-intervals ``[k_begin, k_end)`` whose rows to build, as a
         pair or a range of step 1; all by default.
+    index_dtype : numpy.int32, numpy.int64 or None, optional
+        The index type of the result; None (the default) takes int32 where
+        every index and size fits, as scipy does, else int64. int32 for a
+        matrix it cannot index is an OverflowError naming the largest index.
 
     Returns
     -------
@@ -110,7 +119,8 @@ def lagrange_prolongation_matrix(
     """
     nt_coarse, nt_fine, degree = _prolongation_sizes(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_fine)
-    return _csr(_native.prolongation_matrix(nt_coarse, nt_fine, degree, k_begin, k_end))
+    _index_width(index_dtype)
+    return _csr(_native.prolongation_matrix(nt_coarse, nt_fine, degree, k_begin, k_end), index_dtype)
 
 
 @register_column_range(lagrange_prolongation_matrix)
@@ -130,7 +140,7 @@ def _transformation_sizes(degree: int, n_t: int) -> tuple[int, int]:
 
 
 def lagrange_to_legendre_basis_transformation(
-    degree: int, n_t: int, *, intervals: tuple[int, int] | range | None = None
+    degree: int, n_t: int, *, intervals: tuple[int, int] | range | None = None, index_dtype: object = None
 ) -> csr_array:
     """The matrix from nodal values to Legendre coefficients.
 
@@ -157,6 +167,10 @@ def lagrange_to_legendre_basis_transformation(
     intervals : tuple of two ints or range, optional
         The sub-intervals ``[k_begin, k_end)`` whose rows to build, as a
         pair or a range of step 1; all by default.
+    index_dtype : numpy.int32, numpy.int64 or None, optional
+        The index type of the result; None (the default) takes int32 where
+        every index and size fits, as scipy does, else int64. int32 for a
+        matrix it cannot index is an OverflowError naming the largest index.
 
     Returns
     -------
@@ -213,7 +227,8 @@ def lagrange_to_legendre_basis_transformation(
     """
     degree, n_t = _transformation_sizes(degree, n_t)
     k_begin, k_end = checked_intervals(intervals, n_t)
-    return _csr(_native.transformation_matrix(degree, n_t, k_begin, k_end))
+    _index_width(index_dtype)
+    return _csr(_native.transformation_matrix(degree, n_t, k_begin, k_end), index_dtype)
 
 
 @register_column_range(lagrange_to_legendre_basis_transformation)
@@ -228,7 +243,9 @@ def _transformation_columns(
     return k_begin * degree, k_end * degree + 1
 
 
-def legendre_basis_matrix(degree: int, n_t: int, T: float, times: ArrayLike, derivative: bool = False) -> csr_array:
+def legendre_basis_matrix(
+    degree: int, n_t: int, T: float, times: ArrayLike, derivative: bool = False, *, index_dtype: object = None
+) -> csr_array:
     """The Legendre basis functions (or their time derivatives) at many times.
 
     Parameters
@@ -245,6 +262,10 @@ def legendre_basis_matrix(degree: int, n_t: int, T: float, times: ArrayLike, der
         two sub-intervals belongs to the one on its right.
     derivative : bool, optional
         Time derivatives instead of values (default False).
+    index_dtype : numpy.int32, numpy.int64 or None, optional
+        The index type of the result; None (the default) takes int32 where
+        every index and size fits, as scipy does, else int64. int32 for a
+        matrix it cannot index is an OverflowError naming the largest index.
 
     Returns
     -------
@@ -307,4 +328,5 @@ def legendre_basis_matrix(degree: int, n_t: int, T: float, times: ArrayLike, der
         array = array.reshape(1)
     if array.ndim != 1:
         raise ValueError(f"times must be a number or one-dimensional, got {array.ndim} dimensions")
-    return _csr(_native.basis_matrix(degree, n_t, T, array, _flag(derivative, "derivative")))
+    _index_width(index_dtype)
+    return _csr(_native.basis_matrix(degree, n_t, T, array, _flag(derivative, "derivative")), index_dtype)

@@ -7,6 +7,8 @@ from typing import TYPE_CHECKING, Any, TypeVar
 import numpy as np
 import numpy.typing as npt
 
+from ._validation import INT32_MAX, _index_width
+
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
 
@@ -21,15 +23,35 @@ def _owned(buffer: memoryview, dtype: type[_Scalar]) -> npt.NDArray[_Scalar]:
     return np.frombuffer(buffer, dtype=dtype)
 
 
-def _csr(parts: _CsrParts) -> csr_array:
+def int32_overflow(largest: int) -> OverflowError:
+    """The error for a matrix whose indices or sizes reach beyond int32."""
+    return OverflowError(
+        f"index_dtype=int32 cannot hold this matrix: its largest index or size, {largest}, exceeds 2147483647;"
+        " use int64"
+    )
+
+
+def _csr(parts: _CsrParts, index_dtype: object = None) -> csr_array:
+    """The matrix over the native parts, with the indices of ``index_dtype`` (None: as the native module chose)."""
     try:
         from scipy.sparse import csr_array
     except ImportError as error:
         raise ImportError("zelk_arrays needs scipy for its sparse matrices: pip install scipy") from error
-    data, indices, indptr, index_size, nrows, ncols = parts
-    # The index width is scipy's own choice for this shape, so it keeps the arrays as they are.
-    index_dtype: type[np.signedinteger[Any]] = np.int32 if index_size == 4 else np.int64
-    return csr_array(
-        (_owned(data, np.float64), _owned(indices, index_dtype), _owned(indptr, index_dtype)),
-        shape=(nrows, ncols),
-    )
+    data, index_buffer, indptr_buffer, index_size, nrows, ncols = parts
+    native: type[np.signedinteger[Any]] = np.int32 if index_size == 4 else np.int64
+    indices, indptr = _owned(index_buffer, native), _owned(indptr_buffer, native)
+    width = _index_width(index_dtype)
+    if width not in (0, index_size):
+        if width == 4:
+            largest = max(nrows, ncols, int(indptr[-1]))
+            if largest > INT32_MAX:
+                raise int32_overflow(largest)
+            indices, indptr = indices.astype(np.int32), indptr.astype(np.int32)
+        else:
+            indices, indptr = indices.astype(np.int64), indptr.astype(np.int64)
+    # Without a fixed width, the native width is scipy's own choice for this shape: kept as it is.
+    matrix = csr_array((_owned(data, np.float64), indices, indptr), shape=(nrows, ncols))
+    if matrix.indices.dtype != indices.dtype:
+        # scipy narrows int64 indices that fit int32; the caller asked for int64.
+        matrix.indices, matrix.indptr = indices, indptr
+    return matrix

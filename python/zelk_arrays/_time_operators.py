@@ -14,7 +14,7 @@ from ._nodes import RULES, rule_code
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
 from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, grid_description, other_points, same_grid
-from ._validation import _count, _end_time, _float_array
+from ._validation import _count, _end_time, _float_array, _index_width
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -41,9 +41,11 @@ def _operator(
     trial: TimeSpace,
     test: TimeSpace,
     intervals: object,
+    index_dtype: object,
 ) -> csr_array:
     trial, test = _checked_pair(trial, test)
     k_begin, k_end = checked_intervals(intervals, test.n_t)
+    _index_width(index_dtype)
     trial_kind = (isinstance(trial, LegendreSpace), trial.degree)
     test_kind = (isinstance(test, LegendreSpace), test.degree)
     points = other_points(test)
@@ -56,27 +58,21 @@ def _operator(
         return _csr(
             _native.general_time_operator(
                 _OPERATOR_CODES[native], *_description(trial), *_description(test), test.grid.points, k_begin, k_end
-            )
+            ),
+            index_dtype,
         )
     if _interval_major(trial) or _interval_major(test):
         code = _OPERATOR_CODES[native]
         return _csr(
             _native.time_operator_in_layout(
-                code,
-                *trial_kind,
-                _interval_major(trial),
-                *test_kind,
-                _interval_major(test),
-                points,
-                n_t,
-                T,
-                k_begin,
-                k_end,
-            )
+                code, *trial_kind, _interval_major(trial), *test_kind, _interval_major(test), points, n_t, T,
+                k_begin, k_end,
+            ),
+            index_dtype,
         )
     if points is not None:
-        return _csr(_native.grid_time_mass_matrix(*trial_kind, *test_kind, points, k_begin, k_end))
-    return _csr(native(*trial_kind, *test_kind, n_t, T, k_begin, k_end))
+        return _csr(_native.grid_time_mass_matrix(*trial_kind, *test_kind, points, k_begin, k_end), index_dtype)
+    return _csr(native(*trial_kind, *test_kind, n_t, T, k_begin, k_end), index_dtype)
 
 
 _OPERATOR_CODES: Final = {_native.time_mass_matrix: 0, _native.time_derivative_matrix: 1, _native.time_jump_matrix: 2}
@@ -136,6 +132,10 @@ _OPERATOR_DOC: Final = """
         ``(k_begin, k_end)`` or ``range(k_begin, k_end)``: build only the
         rows that the test space's sub-intervals ``k_begin <= k < k_end``
         own (see :func:`column_range`). Default: all rows.
+    index_dtype : numpy.int32, numpy.int64 or None, optional
+        The index type of the result; None (the default) takes int32 where
+        every index and size fits, as scipy does, else int64. int32 for a
+        matrix it cannot index is an OverflowError naming the largest index.
 
     Returns
     -------
@@ -178,6 +178,7 @@ def time_mass_matrix(
     *,
     intervals: tuple[int, int] | range | None = None,
     weight: object = None,
+    index_dtype: object = None,
 ) -> csr_array:
     """The time mass matrix M[i, j] = integral over the grid of u_j v_i dt, or of w u_j v_i dt.
 
@@ -191,8 +192,8 @@ def time_mass_matrix(
     ValueError, one of another type a TypeError.
     """
     if weight is not None:
-        return _weighted_mass(trial, test, weight, intervals)
-    return _operator(_native.time_mass_matrix, trial, test, intervals)
+        return _weighted_mass(trial, test, weight, intervals, index_dtype)
+    return _operator(_native.time_mass_matrix, trial, test, intervals, index_dtype)
 
 
 def _weight_parts(weight: object) -> tuple[TimeSpace, object]:
@@ -210,7 +211,9 @@ def _weight_parts(weight: object) -> tuple[TimeSpace, object]:
     return space, weight.coefficients
 
 
-def _weighted_mass(trial: TimeSpace, test: TimeSpace, weight: object, intervals: object) -> csr_array:
+def _weighted_mass(
+    trial: TimeSpace, test: TimeSpace, weight: object, intervals: object, index_dtype: object
+) -> csr_array:
     trial, test = _checked_pair(trial, test)
     space, values = _weight_parts(weight)
     if not same_grid(space, test):
@@ -228,7 +231,8 @@ def _weighted_mass(trial: TimeSpace, test: TimeSpace, weight: object, intervals:
         _native.weighted_time_mass_matrix(
             *_description(trial), *_description(test), *_description(space), coefficients, test.grid.points, step,
             k_begin, k_end,
-        )
+        ),
+        index_dtype,
     )
 
 
@@ -237,12 +241,13 @@ def time_derivative_matrix(
     test: LagrangeSpace | LegendreSpace,
     *,
     intervals: tuple[int, int] | range | None = None,
+    index_dtype: object = None,
 ) -> csr_array:
     """The derivative matrix D[i, j] = sum over sub-intervals I_k of the integral over I_k of u_j' v_i dt.
 
     For a continuous trial space this is the integral of u_j' v_i over [0, T].
     """
-    return _operator(_native.time_derivative_matrix, trial, test, intervals)
+    return _operator(_native.time_derivative_matrix, trial, test, intervals, index_dtype)
 
 
 def time_jump_matrix(
@@ -250,6 +255,7 @@ def time_jump_matrix(
     test: LagrangeSpace | LegendreSpace,
     *,
     intervals: tuple[int, int] | range | None = None,
+    index_dtype: object = None,
 ) -> csr_array:
     """The upwind jump matrix J[i, j] = sum over k of v_i(t_k+) (u_j(t_k+) - u_j(t_k-)).
 
@@ -260,7 +266,7 @@ def time_jump_matrix(
     Together with :func:`time_derivative_matrix` on the same
     :class:`LegendreSpace` it makes discontinuous Galerkin in time.
     """
-    return _operator(_native.time_jump_matrix, trial, test, intervals)
+    return _operator(_native.time_jump_matrix, trial, test, intervals, index_dtype)
 
 
 # Each builder's own examples follow the shared sections, in numpy's order.

@@ -98,6 +98,24 @@ def _intervals(intervals: object, n_t: int) -> tuple[int, int]:
     return k_begin, k_end
 
 
+INT32_MAX: Final = 2**31 - 1
+
+
+def _index_width(index_dtype: object) -> int:
+    """``index_dtype`` as the native modules take it: 0 for scipy's choice, else 4 or 8 bytes."""
+    if index_dtype is None:
+        return 0
+    try:
+        dtype = np.dtype(index_dtype)  # type: ignore[call-overload]
+    except TypeError:
+        raise TypeError(f"index_dtype must be numpy.int32, numpy.int64 or None, not {index_dtype!r}") from None
+    if dtype == np.int32:
+        return 4
+    if dtype == np.int64:
+        return 8
+    raise ValueError(f"index_dtype must be numpy.int32, numpy.int64 or None, got {dtype}")
+
+
 def _flag(value: object, name: str) -> bool:
     """A bool or numpy bool, as numpy's own flags take it; anything else is a TypeError."""
     if isinstance(value, (bool, np.bool_)):

@@ -36,10 +36,22 @@ void require_int64_indices(std::uint64_t nrows, std::uint64_t ncols, std::uint64
     }
 }
 
-std::size_t index_size(std::uint64_t nrows, std::uint64_t ncols, std::uint64_t max_nnz)
+bool wide(std::uint64_t nrows, std::uint64_t ncols, std::uint64_t max_nnz, IndexWidth width)
+{
+    if (width == IndexWidth::int64) return true;
+    if (width == IndexWidth::automatic) return needs_int64(nrows, ncols, max_nnz);
+    // scipy keeps int32 indices only where the shape fits them too.
+    const std::uint64_t largest = std::max({nrows, ncols, max_nnz});
+    if (largest > int32_max)
+        raise(PyExc_OverflowError, "index_dtype=int32 cannot hold this matrix: its largest index or size, " +
+                                       std::to_string(largest) + ", exceeds 2147483647; use int64");
+    return false;
+}
+
+std::size_t index_size(std::uint64_t nrows, std::uint64_t ncols, std::uint64_t max_nnz, IndexWidth width)
 {
     require_int64_indices(nrows, ncols, max_nnz);
-    const std::size_t size = needs_int64(nrows, ncols, max_nnz) ? sizeof(std::int64_t) : sizeof(std::int32_t);
+    const std::size_t size = wide(nrows, ncols, max_nnz, width) ? sizeof(std::int64_t) : sizeof(std::int32_t);
     // The whole matrix at once: a request that cannot fit fails before any array is made.
     require_memory(max_nnz, size + sizeof(double));
     require_memory(nrows, size);
@@ -48,14 +60,21 @@ std::size_t index_size(std::uint64_t nrows, std::uint64_t ncols, std::uint64_t m
 
 }  // namespace
 
-CsrResult::CsrResult(std::uint64_t nrows, std::uint64_t ncols, std::uint64_t max_nnz)
+IndexWidth index_width_arg(PyObject* object)
+{
+    const std::uint64_t width = u64_arg(object);
+    if (width != 0 && width != 4 && width != 8) raise(PyExc_ValueError, "index width must be 0, 4 or 8");
+    return static_cast<IndexWidth>(width);
+}
+
+CsrResult::CsrResult(std::uint64_t nrows, std::uint64_t ncols, std::uint64_t max_nnz, IndexWidth width)
     : nrows_(nrows),
       ncols_(ncols),
-      wide_(needs_int64(nrows, ncols, max_nnz)),
-      offsets_(checked_add(nrows, 1), index_size(nrows, ncols, max_nnz)),
+      offsets_(checked_add(nrows, 1), index_size(nrows, ncols, max_nnz, width)),
       indices_(max_nnz, offsets_.item_size()),
       values_(max_nnz, sizeof(double))
 {
+    wide_ = offsets_.item_size() == sizeof(std::int64_t);
 }
 
 PyRef CsrResult::to_python(std::uint64_t nnz) &&

@@ -11,12 +11,21 @@
 
 namespace zelk::arrays {
 
+// The caller's index width: scipy's choice for the shape, or a fixed one.
+enum class IndexWidth { automatic = 0, int32 = 4, int64 = 8 };
+
+// 0, 4 or 8 from the package's Python side, which has checked it.
+IndexWidth index_width_arg(PyObject* object);
+
 class CsrResult {
 public:
     // Storage for nrows rows, ncols columns and up to max_nnz entries, with
     // int32 indices where every index and offset fits, as scipy chooses them,
-    // else int64. All three arrays must fit in memory before any is made.
-    CsrResult(std::uint64_t nrows, std::uint64_t ncols, std::uint64_t max_nnz);
+    // else int64, unless `width` fixes them: int32 for a matrix that int32
+    // cannot index is an OverflowError naming the largest size. All three
+    // arrays must fit in memory before any is made.
+    CsrResult(std::uint64_t nrows, std::uint64_t ncols, std::uint64_t max_nnz,
+              IndexWidth width = IndexWidth::automatic);
 
     // Calls fill(rows) with the CsrRows of the chosen index type and returns
     // what it returns; runs without the GIL.
