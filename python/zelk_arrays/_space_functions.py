@@ -131,7 +131,14 @@ def native_space(space: TimeSpace, k_begin: int = 0, k_end: int | None = None) -
     )  # fmt: skip
 
 
-def basis_matrix(space: LagrangeSpace | LegendreSpace, times: ArrayLike, *, derivative: bool = False, side: str = "right") -> csr_array:
+def basis_matrix(
+    space: LagrangeSpace | LegendreSpace,
+    times: ArrayLike,
+    *,
+    derivative: bool = False,
+    side: str = "right",
+    index_dtype: object = None,
+) -> csr_array:
     """A space's basis functions (or their time derivatives) at many times.
 
     Works for every space on every grid: :class:`LegendreSpace` in either
@@ -159,6 +166,10 @@ def basis_matrix(space: LagrangeSpace | LegendreSpace, times: ArrayLike, *, deri
     side : {"right", "left"}, optional
         Which sub-interval a grid point belongs to (default ``"right"``).
 
+    index_dtype : numpy.int32, numpy.int64 or None, optional
+        The index type of the result; None (the default) takes int32 where
+        every index and size fits, as scipy does, else int64. int32 for a
+        matrix it cannot index is an OverflowError naming the largest index.
     Returns
     -------
     scipy.sparse.csr_array
@@ -229,8 +240,8 @@ def basis_matrix(space: LagrangeSpace | LegendreSpace, times: ArrayLike, *, deri
         raise ValueError(f"times must be a number or one-dimensional, got {array.ndim} dimensions")
     if not left and is_uniform_legendre(space) and within(array, space.T):
         # The uniform builder itself: the same bits, vectorised.
-        return _csr(_native.basis_matrix(space.degree, space.n_t, space.T, array, flag))
-    return _csr(_native.space_basis_matrix(*native_space(space), array, left, flag))
+        return _csr(_native.basis_matrix(space.degree, space.n_t, space.T, array, flag), index_dtype)
+    return _csr(_native.space_basis_matrix(*native_space(space), array, left, flag), index_dtype)
 
 
 def trace_vector(space: LagrangeSpace | LegendreSpace, t: float, side: str = "right") -> FloatArray:

@@ -41,15 +41,18 @@ def _modal(space: TimeSpace) -> bool:
     return isinstance(space, LegendreSpace) and space.layout == POLYNOMIAL_MAJOR
 
 
-def _general(projection: bool, source: TimeSpace, target: TimeSpace) -> csr_array:
+def _general(projection: bool, source: TimeSpace, target: TimeSpace, index_dtype: object) -> csr_array:
     return _csr(
         _native.space_transfer_matrix(
             projection, *_description(source), *_description(target), source.grid.points, target.grid.points
-        )
+        ),
+        index_dtype,
     )
 
 
-def interpolation_matrix(source: LagrangeSpace | LegendreSpace, target: LagrangeSpace) -> csr_array:
+def interpolation_matrix(
+    source: LagrangeSpace | LegendreSpace, target: LagrangeSpace, *, index_dtype: object = None
+) -> csr_array:
     """The source's basis functions at the target's nodes: nodal values on another grid.
 
     Row r holds the values of the source functions at node r of ``target``
@@ -74,6 +77,10 @@ def interpolation_matrix(source: LagrangeSpace | LegendreSpace, target: Lagrange
     target : LagrangeSpace
         The nodal space whose nodes number the rows.
 
+    index_dtype : numpy.int32, numpy.int64 or None, optional
+        The index type of the result; None (the default) takes int32 where
+        every index and size fits, as scipy does, else int64. int32 for a
+        matrix it cannot index is an OverflowError naming the largest index.
     Returns
     -------
     scipy.sparse.csr_array
@@ -127,12 +134,12 @@ def interpolation_matrix(source: LagrangeSpace | LegendreSpace, target: Lagrange
         and _uniform_from_zero(source)
         and _uniform_from_zero(target)
     ):
-        return _csr(_native.prolongation_matrix(source.n_t, target.n_t, source.degree, 0, target.n_t))
-    return _general(False, source, target)
+        return _csr(_native.prolongation_matrix(source.n_t, target.n_t, source.degree, 0, target.n_t), index_dtype)
+    return _general(False, source, target, index_dtype)
 
 
 def projection_matrix(
-    source: LagrangeSpace | LegendreSpace, target: LagrangeSpace | LegendreSpace
+    source: LagrangeSpace | LegendreSpace, target: LagrangeSpace | LegendreSpace, *, index_dtype: object = None
 ) -> csr_array:
     """The L2 projection onto ``target``: a function of ``source`` mapped to the nearest one of ``target``.
 
@@ -159,6 +166,10 @@ def projection_matrix(
     target : LegendreSpace or LagrangeSpace
         The space projected onto, discontinuous; it numbers the rows.
 
+    index_dtype : numpy.int32, numpy.int64 or None, optional
+        The index type of the result; None (the default) takes int32 where
+        every index and size fits, as scipy does, else int64. int32 for a
+        matrix it cannot index is an OverflowError naming the largest index.
     Returns
     -------
     scipy.sparse.csr_array
@@ -230,9 +241,9 @@ def projection_matrix(
         # Nested grids only: the uniform builders tabulate few overlaps there, but on grids that do not
         # nest the sweep is the faster.
         if _modal(source) and n_t % n_s == 0:
-            return _csr(_native.legendre_prolongation_matrix(n_s, n_t, degree, 0, n_t))
+            return _csr(_native.legendre_prolongation_matrix(n_s, n_t, degree, 0, n_t), index_dtype)
         if _modal(source) and n_s % n_t == 0:
-            return _csr(_native.legendre_restriction_matrix(n_t, n_s, degree, 0, n_t))
+            return _csr(_native.legendre_restriction_matrix(n_t, n_s, degree, 0, n_t), index_dtype)
         if _nodal(source) and source.n_t == target.n_t:
-            return _csr(_native.transformation_matrix(target.degree, target.n_t, 0, target.n_t))
-    return _general(True, source, target)
+            return _csr(_native.transformation_matrix(target.degree, target.n_t, 0, target.n_t), index_dtype)
+    return _general(True, source, target, index_dtype)

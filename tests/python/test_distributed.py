@@ -93,6 +93,9 @@ BUILDERS = [
     (za.legendre_prolongation_matrix, (2, 5, 1), {}),
     (za.legendre_restriction_matrix, (), {"nt_coarse": 2, "nt_fine": 4, "degree": 1}),
     (za.kron_sum, (laplacian_terms(3, 4),), {}),
+    (za.basis_matrix, (za.LagrangeSpace(2, za.TimeGrid([0.0, 0.25, 1.0])), [0.1, 0.5]), {}),
+    (za.interpolation_matrix, (za.LegendreSpace(1, 3), za.LagrangeSpace(2, 4, nodes="gauss")), {}),
+    (za.projection_matrix, (za.LagrangeSpace(2, 3), za.LegendreSpace(1, 5)), {}),
 ]
 
 
