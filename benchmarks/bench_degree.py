@@ -16,6 +16,7 @@ so that scipy's does too), and a machine busy with other work inflates no
 figure. The script reports; it never fails.
 Options: --quick skips degree 1,000 and n = 10^5; --rounds sets the rounds.
 """
+
 import argparse
 import math
 import time
@@ -62,8 +63,11 @@ def degree_growth(degrees, rounds):
                 best = interleaved_minima(cases, rounds)
                 times = [best[d] for d in degrees]
                 goal = "" if degrees[-1] != 1000 else ("  ok" if times[-1] < 0.5 else "  MISSED")
-                print(f"{kind:11}{trial_name:10}{test_name:10}" + "".join(f"{t:11.4f}" for t in times)
-                      + f"{exponent(degrees, times):11.2f}{goal}")
+                print(
+                    f"{kind:11}{trial_name:10}{test_name:10}"
+                    + "".join(f"{t:11.4f}" for t in times)
+                    + f"{exponent(degrees, times):11.2f}{goal}"
+                )
 
 
 def rule_growth(sizes, rounds):
@@ -72,13 +76,15 @@ def rule_growth(sizes, rounds):
     scipy_times = {}
     for n in sizes:
         once = 1 if n > 10**4 else rounds
-        best = interleaved_minima({"scipy": lambda n=n: roots_legendre(n),
-                                   "gauss": lambda n=n: za.time_quadrature(n, 1, 1.0, "gauss")}, once)
+        best = interleaved_minima(
+            {"scipy": lambda n=n: roots_legendre(n), "gauss": lambda n=n: za.time_quadrature(n, 1, 1.0, "gauss")}, once
+        )
         scipy_times[n] = best["scipy"]
     print(f"{'rule':13}" + "".join(f"{'n=' + str(n):>12}{'/scipy':>8}" for n in sizes) + "   exponent")
     for rule in RULES:
-        best = interleaved_minima({n: lambda n=n, rule=rule: za.time_quadrature(n, 1, 1.0, rule) for n in sizes},
-                                  rounds)
+        best = interleaved_minima(
+            {n: lambda n=n, rule=rule: za.time_quadrature(n, 1, 1.0, rule) for n in sizes}, rounds
+        )
         times = [best[n] for n in sizes]
         ratios = [best[n] / scipy_times[n] for n in sizes]
         goals = []
@@ -86,8 +92,12 @@ def rule_growth(sizes, rounds):
             goals.append("10^4 " + ("ok" if best[10**4] < 0.05 else "MISSED"))
         if rule == "gauss":
             goals.append("vs scipy " + ("ok" if max(ratios) < 1.0 else "MISSED"))
-        print(f"{rule:13}" + "".join(f"{t:12.4f}{r:8.3f}" for t, r in zip(times, ratios))
-              + f"{exponent(sizes, times):11.2f}   " + ", ".join(goals))
+        print(
+            f"{rule:13}"
+            + "".join(f"{t:12.4f}{r:8.3f}" for t, r in zip(times, ratios))
+            + f"{exponent(sizes, times):11.2f}   "
+            + ", ".join(goals)
+        )
 
 
 def main():

@@ -76,8 +76,10 @@ def main():
     for clock in clocks:
         times = "  ".join(f"{name} {best[clock, name] * 1e3:8.2f} ms" for name in routes)
         print(f"  {clock:4s}: {times}")
-        print(f"        scipy / kron_sum {best[clock, 'scipy'] / best[clock, 'kron_sum']:5.1f} x (goal >= 10), "
-              f"kron_sum / write floor {best[clock, 'kron_sum'] / best[clock, 'write floor']:5.2f} x (goal <= 1.5)")
+        print(
+            f"        scipy / kron_sum {best[clock, 'scipy'] / best[clock, 'kron_sum']:5.1f} x (goal >= 10), "
+            f"kron_sum / write floor {best[clock, 'kron_sum'] / best[clock, 'write floor']:5.2f} x (goal <= 1.5)"
+        )
 
 
 if __name__ == "__main__":

@@ -79,8 +79,10 @@ def main():
             numpy_quadrature(n, N_T)
             theirs.append(time.perf_counter() - start)
         ratio = best(ours) / best(theirs)
-        print(f"time_quadrature n = {n}: {best(ours) * 1e3:7.2f} ms, numpy {best(theirs) * 1e3:7.2f} ms, "
-              f"ratio {ratio:.2f} (goal 1.0)")
+        print(
+            f"time_quadrature n = {n}: {best(ours) * 1e3:7.2f} ms, numpy {best(theirs) * 1e3:7.2f} ms, "
+            f"ratio {ratio:.2f} (goal 1.0)"
+        )
         if ratio > 1.0:
             missed.append(f"time_quadrature n = {n}")
     for space in (za.LegendreSpace(2, N_T, T_END), za.LagrangeSpace(2, N_T, T_END), za.LegendreSpace(0, N_T, T_END)):
@@ -97,8 +99,10 @@ def main():
             numpy_load(space, f, n)
             theirs.append(time.perf_counter() - start)
         ratio = best(ours) / best(theirs)
-        print(f"load_vector {space!r}: {best(ours) * 1e3:7.2f} ms, numpy {best(theirs) * 1e3:7.2f} ms, "
-              f"ratio {ratio:.2f} (goal 1.2)")
+        print(
+            f"load_vector {space!r}: {best(ours) * 1e3:7.2f} ms, numpy {best(theirs) * 1e3:7.2f} ms, "
+            f"ratio {ratio:.2f} (goal 1.2)"
+        )
         if ratio > 1.2:
             missed.append(f"load_vector {space!r}")
     if missed:

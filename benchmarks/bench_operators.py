@@ -26,51 +26,87 @@ REPEATS = 5
 
 CASES = {
     "cGP(3) mass       Lagrange(3) x Legendre(2)": (
-        za.time_mass_matrix, za.LagrangeSpace(3, N_T), za.LegendreSpace(2, N_T)),
+        za.time_mass_matrix,
+        za.LagrangeSpace(3, N_T),
+        za.LegendreSpace(2, N_T),
+    ),
     "cGP(3) derivative Lagrange(3) x Legendre(2)": (
-        za.time_derivative_matrix, za.LagrangeSpace(3, N_T), za.LegendreSpace(2, N_T)),
+        za.time_derivative_matrix,
+        za.LagrangeSpace(3, N_T),
+        za.LegendreSpace(2, N_T),
+    ),
     "mass       Lagrange(3) x Lagrange(3)": (za.time_mass_matrix, za.LagrangeSpace(3, N_T), za.LagrangeSpace(3, N_T)),
     "derivative Lagrange(3) x Lagrange(3)": (
-        za.time_derivative_matrix, za.LagrangeSpace(3, N_T), za.LagrangeSpace(3, N_T)),
+        za.time_derivative_matrix,
+        za.LagrangeSpace(3, N_T),
+        za.LagrangeSpace(3, N_T),
+    ),
     "dG(3) mass        Legendre(3)": (za.time_mass_matrix, za.LegendreSpace(3, N_T), za.LegendreSpace(3, N_T)),
     "dG(3) derivative  Legendre(3)": (za.time_derivative_matrix, za.LegendreSpace(3, N_T), za.LegendreSpace(3, N_T)),
     "dG(3) jump        Legendre(3)": (za.time_jump_matrix, za.LegendreSpace(3, N_T), za.LegendreSpace(3, N_T)),
 }
 GRADED = za.TimeGrid((np.arange(N_T + 1) / N_T) ** 2)
-CASES.update({
-    "graded cGP(3) mass       Lagrange(3) x Legendre(2)": (
-        za.time_mass_matrix, za.LagrangeSpace(3, GRADED), za.LegendreSpace(2, GRADED)),
-    "graded mass       Lagrange(3) x Lagrange(3)": (
-        za.time_mass_matrix, za.LagrangeSpace(3, GRADED), za.LagrangeSpace(3, GRADED)),
-    "graded dG(3) mass        Legendre(3)": (
-        za.time_mass_matrix, za.LegendreSpace(3, GRADED), za.LegendreSpace(3, GRADED)),
-    "graded dG(3) jump        Legendre(3)": (
-        za.time_jump_matrix, za.LegendreSpace(3, GRADED), za.LegendreSpace(3, GRADED)),
-})
+CASES.update(
+    {
+        "graded cGP(3) mass       Lagrange(3) x Legendre(2)": (
+            za.time_mass_matrix,
+            za.LagrangeSpace(3, GRADED),
+            za.LegendreSpace(2, GRADED),
+        ),
+        "graded mass       Lagrange(3) x Lagrange(3)": (
+            za.time_mass_matrix,
+            za.LagrangeSpace(3, GRADED),
+            za.LagrangeSpace(3, GRADED),
+        ),
+        "graded dG(3) mass        Legendre(3)": (
+            za.time_mass_matrix,
+            za.LegendreSpace(3, GRADED),
+            za.LegendreSpace(3, GRADED),
+        ),
+        "graded dG(3) jump        Legendre(3)": (
+            za.time_jump_matrix,
+            za.LegendreSpace(3, GRADED),
+            za.LegendreSpace(3, GRADED),
+        ),
+    }
+)
 INTERVAL_MAJOR = za.LegendreSpace(3, N_T, layout="interval-major")
 GRADED_INTERVAL_MAJOR = za.LegendreSpace(3, GRADED, layout="interval-major")
-CASES.update({
-    "interval-major dG(3) mass        Legendre(3)": (za.time_mass_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
-    "interval-major dG(3) derivative  Legendre(3)": (za.time_derivative_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
-    "interval-major dG(3) jump        Legendre(3)": (za.time_jump_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
-    "interval-major cGP(3) mass       Lagrange(3) x Legendre(2)": (
-        za.time_mass_matrix, za.LagrangeSpace(3, N_T), za.LegendreSpace(2, N_T, layout="interval-major")),
-    "graded interval-major dG(3) mass Legendre(3)": (
-        za.time_mass_matrix, GRADED_INTERVAL_MAJOR, GRADED_INTERVAL_MAJOR),
-})
+CASES.update(
+    {
+        "interval-major dG(3) mass        Legendre(3)": (za.time_mass_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
+        "interval-major dG(3) derivative  Legendre(3)": (za.time_derivative_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
+        "interval-major dG(3) jump        Legendre(3)": (za.time_jump_matrix, INTERVAL_MAJOR, INTERVAL_MAJOR),
+        "interval-major cGP(3) mass       Lagrange(3) x Legendre(2)": (
+            za.time_mass_matrix,
+            za.LagrangeSpace(3, N_T),
+            za.LegendreSpace(2, N_T, layout="interval-major"),
+        ),
+        "graded interval-major dG(3) mass Legendre(3)": (
+            za.time_mass_matrix,
+            GRADED_INTERVAL_MAJOR,
+            GRADED_INTERVAL_MAJOR,
+        ),
+    }
+)
 RADAU = za.LagrangeSpace(3, N_T, nodes="radau-right")
 GAUSS = za.LagrangeSpace(3, N_T, nodes="gauss")
 GRADED_RADAU = za.LagrangeSpace(3, GRADED, nodes="radau-right")
-CASES.update({
-    "Radau nodes dG(3) mass        Lagrange(3)": (za.time_mass_matrix, RADAU, RADAU),
-    "Radau nodes dG(3) derivative  Lagrange(3)": (za.time_derivative_matrix, RADAU, RADAU),
-    "Radau nodes dG(3) jump        Lagrange(3)": (za.time_jump_matrix, RADAU, RADAU),
-    "Gauss nodes dG(3) mass        Lagrange(3)": (za.time_mass_matrix, GAUSS, GAUSS),
-    "Lobatto cG(3) mass            Lagrange(3)": (
-        za.time_mass_matrix, za.LagrangeSpace(3, N_T, nodes="lobatto"), za.LagrangeSpace(3, N_T, nodes="lobatto")),
-    "graded Radau nodes dG(3) mass Lagrange(3)": (za.time_mass_matrix, GRADED_RADAU, GRADED_RADAU),
-    "graded Radau nodes dG(3) jump Lagrange(3)": (za.time_jump_matrix, GRADED_RADAU, GRADED_RADAU),
-})
+CASES.update(
+    {
+        "Radau nodes dG(3) mass        Lagrange(3)": (za.time_mass_matrix, RADAU, RADAU),
+        "Radau nodes dG(3) derivative  Lagrange(3)": (za.time_derivative_matrix, RADAU, RADAU),
+        "Radau nodes dG(3) jump        Lagrange(3)": (za.time_jump_matrix, RADAU, RADAU),
+        "Gauss nodes dG(3) mass        Lagrange(3)": (za.time_mass_matrix, GAUSS, GAUSS),
+        "Lobatto cG(3) mass            Lagrange(3)": (
+            za.time_mass_matrix,
+            za.LagrangeSpace(3, N_T, nodes="lobatto"),
+            za.LagrangeSpace(3, N_T, nodes="lobatto"),
+        ),
+        "graded Radau nodes dG(3) mass Lagrange(3)": (za.time_mass_matrix, GRADED_RADAU, GRADED_RADAU),
+        "graded Radau nodes dG(3) jump Lagrange(3)": (za.time_jump_matrix, GRADED_RADAU, GRADED_RADAU),
+    }
+)
 
 
 def seconds(action):

@@ -37,9 +37,7 @@ def cases():
         ("interpolation Lagrange(3) -> Lagrange(3)", za.LagrangeSpace, za.LagrangeSpace(DEGREE, target)),
     ):
         function = za.interpolation_matrix if name.startswith("interpolation") else za.projection_matrix
-        pairs[name] = [
-            (function, source_kind(DEGREE, grid(n)), target_space) for n in (NESTED, NON_NESTED)
-        ]
+        pairs[name] = [(function, source_kind(DEGREE, grid(n)), target_space) for n in (NESTED, NON_NESTED)]
     return pairs
 
 
@@ -61,8 +59,10 @@ def main():
     for _ in range(args.repeats):
         today = min(today, seconds(lambda: za.legendre_prolongation_matrix(NON_NESTED, N_T, DEGREE)))
         sweep = min(sweep, seconds(lambda: za.projection_matrix(source, target)))
-    print(f"uniform [0, 1], {NON_NESTED} -> {N_T}: legendre_prolongation_matrix {today:.3f} s, "
-          f"projection_matrix {sweep:.3f} s, ratio {sweep / today:.2f}")
+    print(
+        f"uniform [0, 1], {NON_NESTED} -> {N_T}: legendre_prolongation_matrix {today:.3f} s, "
+        f"projection_matrix {sweep:.3f} s, ratio {sweep / today:.2f}"
+    )
     for name, ((function, nested_source, target), (_, other_source, _)) in cases().items():
         nested, non_nested = float("inf"), float("inf")
         for _ in range(args.repeats):  # interleaved
@@ -70,8 +70,10 @@ def main():
             non_nested = min(non_nested, seconds(lambda: function(other_source, target)))
         ratio = non_nested / nested
         missed |= ratio > GOAL
-        print(f"{name}: nested {nested:.3f} s, non-nested {non_nested:.3f} s, ratio {ratio:.2f} "
-              f"(goal <= {GOAL}){'  MISSED' if ratio > GOAL else ''}")
+        print(
+            f"{name}: nested {nested:.3f} s, non-nested {non_nested:.3f} s, ratio {ratio:.2f} "
+            f"(goal <= {GOAL}){'  MISSED' if ratio > GOAL else ''}"
+        )
     return 1 if args.check and missed else 0
 
 

@@ -99,7 +99,9 @@ def mat_mult_is_scipys(zpetsc: Any, comm: Any, local: Any, whole: Any, first: in
     same = bool(np.array_equal(product.getArray().view(np.uint64), serial.view(np.uint64)))
     all_same = all(comm.allgather(same)) if comm is not None else same
     if rank == 0:
-        print(f"PETSc MatMult, columns owned one sub-interval left: {'bit-identical' if all_same else 'DIFFERENT'} to scipy")
+        print(
+            f"PETSc MatMult, columns owned one sub-interval left: {'bit-identical' if all_same else 'DIFFERENT'} to scipy"
+        )
     return all_same
 
 

@@ -30,6 +30,7 @@ SAME_TOLERANCE, or parareal does not reach PARAREAL_TOLERANCE.
     python examples/time_stepping.py           # more and finer grids
     python examples/time_stepping.py --quick   # for the test run
 """
+
 from __future__ import annotations
 
 import argparse
@@ -161,9 +162,7 @@ def measure(degree: int, n_t: int) -> Row:
 
 
 def observed_orders(rows: Sequence[Row]) -> list[float]:
-    return [
-        math.log(a.end_error / b.end_error) / math.log(b.n_t / a.n_t) for a, b in zip(rows, rows[1:], strict=False)
-    ]
+    return [math.log(a.end_error / b.end_error) / math.log(b.n_t / a.n_t) for a, b in zip(rows, rows[1:], strict=False)]
 
 
 def order_failures(degree: int, rows: Sequence[Row]) -> list[str]:
@@ -244,17 +243,21 @@ def main(argv: Sequence[str] | None = None) -> int:
 
     differences, _ = parareal(PARAREAL_WINDOWS, PARAREAL_SLABS, PARAREAL_DEGREE)
     failures += parareal_failures(differences)
-    print(f"\nparareal: {PARAREAL_WINDOWS} windows of {PARAREAL_SLABS} dG({PARAREAL_DEGREE}) slabs, "
-          f"dG({PARAREAL_COARSE_DEGREE}) coarse; "
-          "largest difference to the serial fine solution at the window ends")
+    print(
+        f"\nparareal: {PARAREAL_WINDOWS} windows of {PARAREAL_SLABS} dG({PARAREAL_DEGREE}) slabs, "
+        f"dG({PARAREAL_COARSE_DEGREE}) coarse; "
+        "largest difference to the serial fine solution at the window ends"
+    )
     for iteration, difference in enumerate(differences):
         print(f"  iteration {iteration}: {difference:.2e}")
 
     if failures:
         print("\nCHECK FAILED:\n  " + "\n  ".join(failures), file=sys.stderr)
         return 1
-    print("\ncheck: every order within the tolerance of 2q + 1, slabs equal to the all-at-once solve, "
-          "parareal converged to the serial fine solution")
+    print(
+        "\ncheck: every order within the tolerance of 2q + 1, slabs equal to the all-at-once solve, "
+        "parareal converged to the serial fine solution"
+    )
     return 0
 
 

@@ -30,9 +30,9 @@ except ImportError:  # pragma: no cover - depends on the environment
 from ._collocation import Collocation, collocation_matrices, q_delta
 from ._expansion import Expansion, LegendreExpansion
 from ._grid import TimeGrid
-from ._loads import load_vector
 from ._kron_sum import kron_sum
 from ._legendre_transfers import legendre_prolongation_matrix, legendre_restriction_matrix
+from ._loads import load_vector
 from ._matrices import lagrange_prolongation_matrix, lagrange_to_legendre_basis_transformation, legendre_basis_matrix
 from ._nodes import reference_nodes
 from ._ownership import ownership, row_range

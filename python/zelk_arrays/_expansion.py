@@ -321,7 +321,11 @@ class Expansion:
     __slots__ = ("_arguments", "_coefficients", "_columns", "_flat", "_intervals", "_space", "_trailing", "_uniform")
 
     def __init__(
-        self, space: LagrangeSpace | LegendreSpace, coefficients: npt.ArrayLike, *, intervals: tuple[int, int] | range | None = None
+        self,
+        space: LagrangeSpace | LegendreSpace,
+        coefficients: npt.ArrayLike,
+        *,
+        intervals: tuple[int, int] | range | None = None,
     ) -> None:
         self._space = checked_space(space)
         k_begin, k_end = _intervals(intervals, space.n_t)

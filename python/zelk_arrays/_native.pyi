@@ -83,9 +83,7 @@ def load_contraction(
     n: int,
     /,
 ) -> memoryview: ...
-def grid_quadrature(
-    n_points: int, points: npt.NDArray[np.float64], rule: int, /
-) -> tuple[memoryview, memoryview]: ...
+def grid_quadrature(n_points: int, points: npt.NDArray[np.float64], rule: int, /) -> tuple[memoryview, memoryview]: ...
 def grid_time_mass_matrix(
     trial_is_legendre: bool,
     trial_degree: int,

@@ -108,7 +108,7 @@ def row_range(space: LagrangeSpace | LegendreSpace, intervals: tuple[int, int] |
         raise TypeError(f"space must be a LagrangeSpace or a LegendreSpace, not {type(space).__name__!r}")
     k_begin, k_end = checked_intervals(intervals, space.n_t)
     if k_begin == k_end:
-        return range(0, 0)
+        return range(0)
     if isinstance(space, LagrangeSpace) and space.continuous:
         return range(k_begin * space.degree, k_end * space.degree + (k_end == space.n_t))
     if isinstance(space, LegendreSpace) and space.layout != INTERVAL_MAJOR and (k_begin, k_end) != (0, space.n_t):

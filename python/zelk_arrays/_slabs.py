@@ -23,7 +23,11 @@ from ._validation import FloatArray, _count
 IndexArray = npt.NDArray[np.int64]
 
 _MASS, _DERIVATIVE, _JUMP = 0, 1, 2
-_UNIFORM = {_MASS: _native.time_mass_matrix, _DERIVATIVE: _native.time_derivative_matrix, _JUMP: _native.time_jump_matrix}
+_UNIFORM = {
+    _MASS: _native.time_mass_matrix,
+    _DERIVATIVE: _native.time_derivative_matrix,
+    _JUMP: _native.time_jump_matrix,
+}
 
 
 class SlabBlocks(NamedTuple):
@@ -63,15 +67,23 @@ def _local_operator(
             _native.general_time_operator(code, *_description(trial), *_description(test), points, k_begin, k_end)
         )
     # The uniform builders scale the mass by h = T / n_t; derivative and jump read no step.
-    T = h if code == _MASS and h is not None else float(n_t)  # noqa: N806 - the grid's own name
+    T = h if code == _MASS and h is not None else float(n_t)
     grid = points if code == _MASS and h is None else None
     trial_kind = (isinstance(trial, LegendreSpace), trial.degree)
     test_kind = (isinstance(test, LegendreSpace), test.degree)
     if _interval_major(trial) or _interval_major(test):
         return _dense(
             _native.time_operator_in_layout(
-                code, *trial_kind, _interval_major(trial), *test_kind, _interval_major(test), grid, n_t, T,
-                k_begin, k_end,
+                code,
+                *trial_kind,
+                _interval_major(trial),
+                *test_kind,
+                _interval_major(test),
+                grid,
+                n_t,
+                T,
+                k_begin,
+                k_end,
             )
         )
     if grid is not None:

@@ -84,7 +84,7 @@ def node_times(space: LagrangeSpace, k_begin: int, k_end: int) -> FloatArray:
         return points
     if other_points(space) is None and space.continuous:
         # The uniform points of get_lagrange_points: a + (w * j) / degree with a = h * k and w = (h + a) - a.
-        n_t, T = space.n_t, space.T  # noqa: N806 - the grid's own name
+        n_t, T = space.n_t, space.T
         h = T / n_t
         starts = h * np.arange(k_begin, k_end, dtype=np.float64)
         widths = (h + starts) - starts

@@ -65,8 +65,16 @@ def _operator(
         code = _OPERATOR_CODES[native]
         return _csr(
             _native.time_operator_in_layout(
-                code, *trial_kind, _interval_major(trial), *test_kind, _interval_major(test), points, n_t, T,
-                k_begin, k_end,
+                code,
+                *trial_kind,
+                _interval_major(trial),
+                *test_kind,
+                _interval_major(test),
+                points,
+                n_t,
+                T,
+                k_begin,
+                k_end,
             ),
             index_dtype,
         )
@@ -229,8 +237,14 @@ def _weighted_mass(
     step = test.T / test.n_t if uniform else 0.0
     return _csr(
         _native.weighted_time_mass_matrix(
-            *_description(trial), *_description(test), *_description(space), coefficients, test.grid.points, step,
-            k_begin, k_end,
+            *_description(trial),
+            *_description(test),
+            *_description(space),
+            coefficients,
+            test.grid.points,
+            step,
+            k_begin,
+            k_end,
         ),
         index_dtype,
     )
@@ -432,7 +446,7 @@ def time_quadrature(
     code = rule_code(rule)
     n_points = _count(n_points, "n_points", minimum=2 if rule == "lobatto" else 1)
     n_t = _count(n_t, "n_t", minimum=1)
-    T = _end_time(T, n_t)  # noqa: N806 - the grid's own name
+    T = _end_time(T, n_t)
     k_begin, k_end = checked_intervals(intervals, n_t)
     times, weights = _native.time_quadrature(n_points, n_t, T, code, k_begin, k_end)
     return _owned(times, np.float64), _owned(weights, np.float64)

@@ -231,12 +231,7 @@ def projection_matrix(
             f"grid; project onto the discontinuous space instead: LagrangeSpace({target.degree}, grid, "
             f"nodes={target.nodes!r}, continuous=False)"
         )
-    if (
-        _modal(target)
-        and source.degree == target.degree
-        and _uniform_from_zero(source)
-        and _uniform_from_zero(target)
-    ):
+    if _modal(target) and source.degree == target.degree and _uniform_from_zero(source) and _uniform_from_zero(target):
         n_s, n_t, degree = source.n_t, target.n_t, target.degree
         # Nested grids only: the uniform builders tabulate few overlaps there, but on grids that do not
         # nest the sweep is the faster.

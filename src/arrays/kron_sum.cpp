@@ -68,8 +68,8 @@ PyObject* kron_sum(PyObject*, PyObject* const* args, Py_ssize_t nargs)
             return sparse_matrix_tools::kron_sum_shape(terms, row_begin, row_end);
         }();
         CsrResult result(shape.nrows, shape.ncols, shape.max_nnz, width);
-        const std::uint64_t nnz = result.fill(
-            [&](const auto& rows) { return sparse_matrix_tools::fill_kron_sum(terms, shape, rows); });
+        const std::uint64_t nnz =
+            result.fill([&](const auto& rows) { return sparse_matrix_tools::fill_kron_sum(terms, shape, rows); });
         return std::move(result).to_python(nnz);
     });
 }

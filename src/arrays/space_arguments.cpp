@@ -28,14 +28,24 @@ std::string float_repr(double value)
 }  // namespace
 
 SpaceArguments::SpaceArguments(PyObject* const* args)
-    : basis{}, grid(GridLocator::uniform(1, 1.0)), points_(args[4], "points"), nodes_(args[5], "nodes"),
-      weights_(args[6], "weights"), differentiation_(args[7], "differentiation")
+    : basis{},
+      grid(GridLocator::uniform(1, 1.0)),
+      points_(args[4], "points"),
+      nodes_(args[5], "nodes"),
+      weights_(args[6], "weights"),
+      differentiation_(args[7], "differentiation")
 {
     const std::uint64_t kind = u64_arg(args[0]);
     if (kind > static_cast<std::uint64_t>(SpaceKind::lagrange)) raise(PyExc_ValueError, "unknown space kind");
     grid = grid_arg(args[2], args[3], points_);
-    basis = SpaceBasis{static_cast<SpaceKind>(kind), u64_arg(args[1]), 0, grid.n_t(), u64_arg(args[8]),
-                       nodes_.values(), weights_.values(), differentiation_.values()};
+    basis = SpaceBasis{static_cast<SpaceKind>(kind),
+                       u64_arg(args[1]),
+                       0,
+                       grid.n_t(),
+                       u64_arg(args[8]),
+                       nodes_.values(),
+                       weights_.values(),
+                       differentiation_.values()};
 }
 
 Side side_arg(PyObject* left)
@@ -48,18 +58,16 @@ void raise_time_fault(const TimeFault& fault, std::span<const double> times, con
     const double t = times[fault.index];
     std::string message = "times[" + std::to_string(fault.index) + "] = " + float_repr(t);
     switch (fault.reason) {
-    case Unplaced::outside_grid:
-        message += " lies outside the grid [" + float_repr(space.grid.start()) + ", " + float_repr(space.grid.end()) +
-                   "]";
-        break;
-    case Unplaced::start_from_left:
-        message += " is the grid's start, which has no left limit (side='left')";
-        break;
-    case Unplaced::outside_intervals:
-        message += " belongs to sub-interval " + std::to_string(fault.k) + " (side='" +
-                   (side == Side::left ? "left" : "right") + "'), outside the intervals (" +
-                   std::to_string(space.basis.k_begin) + ", " + std::to_string(space.basis.k_end) + ") held";
-        break;
+        case Unplaced::outside_grid:
+            message += " lies outside the grid [" + float_repr(space.grid.start()) + ", " +
+                       float_repr(space.grid.end()) + "]";
+            break;
+        case Unplaced::start_from_left: message += " is the grid's start, which has no left limit (side='left')"; break;
+        case Unplaced::outside_intervals:
+            message += " belongs to sub-interval " + std::to_string(fault.k) + " (side='" +
+                       (side == Side::left ? "left" : "right") + "'), outside the intervals (" +
+                       std::to_string(space.basis.k_begin) + ", " + std::to_string(space.basis.k_end) + ") held";
+            break;
     }
     raise(PyExc_ValueError, message);
 }

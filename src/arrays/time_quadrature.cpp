@@ -46,6 +46,8 @@ PyObject* time_quadrature(PyObject*, PyObject* const* args, Py_ssize_t nargs)
     });
 }
 
-const char time_quadrature_doc[] = "time_quadrature(n_points, n_t, T, rule, k_begin=0, k_end=None, weights_once=False, /)\n--\n\n(times, weights) buffers.";
+const char time_quadrature_doc[] =
+    "time_quadrature(n_points, n_t, T, rule, k_begin=0, k_end=None, weights_once=False, /)\n--\n\n(times, weights) "
+    "buffers.";
 
 }  // namespace zelk::arrays

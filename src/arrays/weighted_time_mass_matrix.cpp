@@ -17,8 +17,11 @@ namespace {
 
 SpaceBasis weighted_space_arg(PyObject* const* args)
 {
-    SpaceBasis s{flag_arg(args[0]) ? BasisKind::legendre : BasisKind::lagrange, u64_arg(args[1]), {},
-                 flag_arg(args[3]), flag_arg(args[4])};
+    SpaceBasis s{flag_arg(args[0]) ? BasisKind::legendre : BasisKind::lagrange,
+                 u64_arg(args[1]),
+                 {},
+                 flag_arg(args[3]),
+                 flag_arg(args[4])};
     const std::uint64_t family = u64_arg(args[2]);
     if (s.kind == BasisKind::lagrange) {
         WithoutGil released;

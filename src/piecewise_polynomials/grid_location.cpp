@@ -1,8 +1,8 @@
 // GridLocator: sub-interval and local coordinate of a time, for both one-sided limits.
 #include "piecewise_polynomials/grid_location.hpp"
 
-#include <cstddef>
 #include <cmath>
+#include <cstddef>
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"

@@ -143,7 +143,8 @@ public:
     {
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(xi);
         const std::uint64_t last = last_[slot];
-        if (key_[last] == bits) [[likely]] return last;
+        if (key_[last] == bits) [[likely]]
+            return last;
         return other_way(slot, xi, bits);
     }
 
@@ -264,11 +265,11 @@ std::uint64_t fill_rows(const ProlongationShape& shape, RowCache<Index>& cache, 
                         const CsrRows<Index>& out)
 {
     switch (shape.degree) {
-    case 1: return fill_rows<2, small>(shape, cache, period, out);
-    case 2: return fill_rows<3, small>(shape, cache, period, out);
-    case 3: return fill_rows<4, small>(shape, cache, period, out);
-    case 4: return fill_rows<5, small>(shape, cache, period, out);
-    default: return fill_rows<0, small>(shape, cache, period, out);
+        case 1: return fill_rows<2, small>(shape, cache, period, out);
+        case 2: return fill_rows<3, small>(shape, cache, period, out);
+        case 3: return fill_rows<4, small>(shape, cache, period, out);
+        case 4: return fill_rows<5, small>(shape, cache, period, out);
+        default: return fill_rows<0, small>(shape, cache, period, out);
     }
 }
 
@@ -338,7 +339,8 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
     const LocalWeights weights{node, weight, scratch};
 
     RowCache<Index> cache(period, local, weights);
-    if (n < (std::uint64_t{1} << 62) && nc < (std::uint64_t{1} << 62)) return fill_rows<true>(shape, cache, period, out);
+    if (n < (std::uint64_t{1} << 62) && nc < (std::uint64_t{1} << 62))
+        return fill_rows<true>(shape, cache, period, out);
     return fill_rows<false>(shape, cache, period, out);
 }
 

@@ -20,9 +20,9 @@ constexpr std::uint64_t scratch_values = 2048;
 
 // The columns' sums for n located times whose bases (degree + 1 values each,
 // unscaled) lie in `local`, row r at r * local_count.
-ZELK_KERNEL void combine(const LegendreBasis& basis, const double* coefficients, std::uint64_t columns,
-                         bool derivative, const std::uint64_t* k, const double* local, std::size_t n,
-                         std::uint64_t local_count, double* out, InterruptCountdown& countdown)
+ZELK_KERNEL void combine(const LegendreBasis& basis, const double* coefficients, std::uint64_t columns, bool derivative,
+                         const std::uint64_t* k, const double* local, std::size_t n, std::uint64_t local_count,
+                         double* out, InterruptCountdown& countdown)
 {
     for (std::size_t j = 0; j < n; ++j) {
         double* __restrict sums = out + j * columns;
@@ -61,15 +61,17 @@ ZELK_KERNEL void column_blocks(const LegendreBasis* basis, const double* times, 
         locate_block(basis->h, last, times + r0, n, k, x);
         for (std::size_t r = 0; r < n; ++r) rows[r] = static_cast<std::uint64_t>(k[r]);
         if (derivative) {
-            legendre_slope_block<Slopes::closed_inside, block_size>(
-                x, n, basis->degree,
-                [&](std::uint64_t i, std::size_t r, double, double dp) { local[r * local_count + i] = dp; });
+            legendre_slope_block<Slopes::closed_inside, block_size>(x, n, basis->degree,
+                                                                    [&](std::uint64_t i, std::size_t r, double,
+                                                                        double dp) {
+                local[r * local_count + i] = dp;
+            });
         } else {
-            legendre_value_block<block_size>(
-                x, n, basis->degree, [&](std::uint64_t i, std::size_t r, double p) { local[r * local_count + i] = p; });
+            legendre_value_block<block_size>(x, n, basis->degree, [&](std::uint64_t i, std::size_t r, double p) {
+                local[r * local_count + i] = p;
+            });
         }
-        combine(*basis, coefficients, columns, derivative, rows, local, n, local_count, out + r0 * columns,
-                countdown);
+        combine(*basis, coefficients, columns, derivative, rows, local, n, local_count, out + r0 * columns, countdown);
     }
 }
 

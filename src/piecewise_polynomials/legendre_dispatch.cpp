@@ -38,10 +38,10 @@ ZELK_KERNEL void sum_lanes(std::uint64_t degree, double h, const double* x, std:
         for (std::size_t r = 0; r < n; ++r) out[r] = sum[r];
         return;
     }
-    legendre_slope_block<Slopes::closed_inside, block_size>(
-        x, n, degree, [&](std::uint64_t i, std::size_t r, double, double dp) {
-            sum[r] = (i == 0 ? -0.0 : sum[r]) + dp * coefficient(i, r);
-        });
+    legendre_slope_block<Slopes::closed_inside, block_size>(x, n, degree,
+                                                            [&](std::uint64_t i, std::size_t r, double, double dp) {
+        sum[r] = (i == 0 ? -0.0 : sum[r]) + dp * coefficient(i, r);
+    });
     // dx/dt = 2 / h, applied once to the whole sum.
     for (std::size_t r = 0; r < n; ++r) out[r] = (sum[r] + sum[r]) / h;
 }
@@ -126,8 +126,8 @@ void evaluate_blocks_huge(const LegendreBasis& basis, std::span<const double> ti
 // at a time as evaluate_blocks: row r holds P_i, or the time derivative
 // (P_i' + P_i') / h with each entry scaled on its own, at column k + i * n_t.
 template <class Index, class Out>
-ZELK_KERNEL void fill_basis_blocks(const LegendreBasis* basis, const double* times, std::size_t count,
-                                   bool derivative, Out* offsets, Out* columns, double* values)
+ZELK_KERNEL void fill_basis_blocks(const LegendreBasis* basis, const double* times, std::size_t count, bool derivative,
+                                   Out* offsets, Out* columns, double* values)
 {
     const std::uint64_t degree = basis->degree;
     const std::uint64_t n_t = basis->n_t;
@@ -151,8 +151,11 @@ ZELK_KERNEL void fill_basis_blocks(const LegendreBasis* basis, const double* tim
             legendre_value_block<block_size>(x, n, degree,
                                              [&](std::uint64_t i, std::size_t r, double p) { v[r * local + i] = p; });
         } else {
-            legendre_slope_block<Slopes::closed_inside, block_size>(
-                x, n, degree, [&](std::uint64_t i, std::size_t r, double, double dp) { v[r * local + i] = (dp + dp) / h; });
+            legendre_slope_block<Slopes::closed_inside, block_size>(x, n, degree,
+                                                                    [&](std::uint64_t i, std::size_t r, double,
+                                                                        double dp) {
+                v[r * local + i] = (dp + dp) / h;
+            });
         }
         countdown.tick(n * local);
     }
@@ -160,8 +163,8 @@ ZELK_KERNEL void fill_basis_blocks(const LegendreBasis* basis, const double* tim
 
 }  // namespace
 
-void LegendreBasis::evaluate_many(std::span<const double> times, const DenseMatrixView& legendre_vals,
-                                  bool derivative, std::span<double> out) const
+void LegendreBasis::evaluate_many(std::span<const double> times, const DenseMatrixView& legendre_vals, bool derivative,
+                                  std::span<double> out) const
 {
     require_intervals(n_t);
     check_equal(out.size(), times.size(), "evaluation output and times differ in length");

@@ -32,8 +32,7 @@ struct StepNumbers;
 
 template <>
 struct StepNumbers<double> {
-    explicit StepNumbers(std::uint64_t step) noexcept
-        : j(static_cast<double>(step)), odd((j + j) + 1.0), next(j + 1.0)
+    explicit StepNumbers(std::uint64_t step) noexcept : j(static_cast<double>(step)), odd((j + j) + 1.0), next(j + 1.0)
     {
     }
     double j;
@@ -44,7 +43,8 @@ struct StepNumbers<double> {
 template <>
 struct StepNumbers<DoubleDouble> {
     explicit StepNumbers(std::uint64_t step) noexcept
-        : j(DoubleDouble::from_u64(step)), odd(DoubleDouble::from_u64(2 * step + 1)),
+        : j(DoubleDouble::from_u64(step)),
+          odd(DoubleDouble::from_u64(2 * step + 1)),
           next(DoubleDouble::from_u64(step + 1))
     {
     }
@@ -213,8 +213,9 @@ ZELK_KERNEL void for_each_legendre_value(Real x, std::uint64_t degree, Visit&& v
 template <class Visit>
 ZELK_KERNEL void for_each_legendre_derivative(double x, std::uint64_t degree, Visit&& visit)
 {
-    legendre_slope_block<Slopes::closed_inside, 1>(&x, 1, degree,
-                                                   [&](std::uint64_t i, std::size_t, double, double dp) { visit(i, dp); });
+    legendre_slope_block<Slopes::closed_inside, 1>(&x, 1, degree, [&](std::uint64_t i, std::size_t, double, double dp) {
+        visit(i, dp);
+    });
 }
 
 }  // namespace zelk::piecewise_polynomials

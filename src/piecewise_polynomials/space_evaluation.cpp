@@ -20,7 +20,8 @@ void SpaceBasis::check() const
     if (stride == 0) fail("a continuous nodal space needs degree >= 1");
     check_equal(nodes.size(), columns(), "node times differ from the held basis functions");
     check_equal(weights.size(), local, "barycentric weights differ from degree + 1");
-    check_equal(differentiation.size(), checked_mul(local, local), "differentiation matrix differs from (degree + 1)^2");
+    check_equal(differentiation.size(), checked_mul(local, local),
+                "differentiation matrix differs from (degree + 1)^2");
 }
 
 std::uint64_t SpaceBasis::columns() const
@@ -34,12 +35,9 @@ std::uint64_t SpaceBasis::column(std::uint64_t k, std::uint64_t i) const noexcep
 {
     const std::uint64_t m = k - k_begin;
     switch (kind) {
-    case SpaceKind::legendre_polynomial_major:
-        return i * (k_end - k_begin) + m;
-    case SpaceKind::legendre_interval_major:
-        return m * (degree + 1) + i;
-    case SpaceKind::lagrange:
-        break;
+        case SpaceKind::legendre_polynomial_major: return i * (k_end - k_begin) + m;
+        case SpaceKind::legendre_interval_major: return m * (degree + 1) + i;
+        case SpaceKind::lagrange: break;
     }
     return m * stride + i;
 }
@@ -52,7 +50,8 @@ constexpr std::uint64_t no_node = ~std::uint64_t{0};
 class LocalValues {
 public:
     explicit LocalValues(const SpaceBasis& basis)
-        : basis_(basis), values_(reserved_vector<double>(checked_add(basis.degree, 1))),
+        : basis_(basis),
+          values_(reserved_vector<double>(checked_add(basis.degree, 1))),
           ratios_(reserved_vector<double>(checked_add(basis.degree, 1)))
     {
         values_.resize(basis.degree + 1);
@@ -167,12 +166,10 @@ std::optional<TimeFault> fill_space_basis_rows(const SpaceBasis& basis, const Gr
     });
 }
 
-template std::optional<TimeFault> fill_space_basis_rows(const SpaceBasis&, const GridLocator&,
-                                                        std::span<const double>, Side, bool,
-                                                        const linear_algebra::CsrRows<std::int32_t>&);
-template std::optional<TimeFault> fill_space_basis_rows(const SpaceBasis&, const GridLocator&,
-                                                        std::span<const double>, Side, bool,
-                                                        const linear_algebra::CsrRows<std::int64_t>&);
+template std::optional<TimeFault> fill_space_basis_rows(const SpaceBasis&, const GridLocator&, std::span<const double>,
+                                                        Side, bool, const linear_algebra::CsrRows<std::int32_t>&);
+template std::optional<TimeFault> fill_space_basis_rows(const SpaceBasis&, const GridLocator&, std::span<const double>,
+                                                        Side, bool, const linear_algebra::CsrRows<std::int64_t>&);
 
 std::optional<TimeFault> evaluate_space_expansion(const SpaceBasis& basis, const GridLocator& grid,
                                                   std::span<const double> times, Side side, bool derivative,

@@ -197,7 +197,8 @@ KronSumShape kron_sum_shape(std::span<const KronTerm> terms, std::uint64_t row_b
                     plan->patterns.push_back(set[0]);
                     plan->pattern_nnz.push_back(static_cast<std::uint64_t>(terms[set[0]].space.offsets[space0.nrows]));
                 } else {
-                    plan->patterns.push_back(static_cast<std::uint32_t>(plan->merged.size()) | KronSumPlan::merged_flag);
+                    plan->patterns.push_back(static_cast<std::uint32_t>(plan->merged.size()) |
+                                             KronSumPlan::merged_flag);
                     plan->merged.push_back(merge_patterns(terms, set));
                     plan->pattern_nnz.push_back(plan->merged.back().columns.size());
                 }
@@ -279,8 +280,12 @@ std::uint64_t fill_kron_sum(std::span<const KronTerm> terms, const KronSumShape&
                 run = {s.offsets.data(), s.indices.data(), s.values.data(), run.t, 1, run.base};
             } else {
                 const MergedPattern& m = plan.merged[pattern & ~KronSumPlan::merged_flag];
-                run = {m.offsets.data(), m.columns.data(), m.dense.data(), run.t,
-                       static_cast<std::uint32_t>(plan.value_end[b] - block.first_value), run.base};
+                run = {m.offsets.data(),
+                       m.columns.data(),
+                       m.dense.data(),
+                       run.t,
+                       static_cast<std::uint32_t>(plan.value_end[b] - block.first_value),
+                       run.base};
             }
             runs.push_back(run);
             addends.push_back(run.k > 1 && !finite ? &plan.merged[pattern & ~KronSumPlan::merged_flag] : nullptr);

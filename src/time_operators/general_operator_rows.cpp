@@ -31,7 +31,10 @@ std::vector<DoubleDouble> family_nodes(std::uint64_t family, std::uint64_t count
 
 namespace {
 
-std::uint64_t functions(const SpaceBasis& s) { return s.degree + 1; }
+std::uint64_t functions(const SpaceBasis& s)
+{
+    return s.degree + 1;
+}
 
 std::uint64_t dimension(const SpaceBasis& s, std::uint64_t n_t)
 {
@@ -169,26 +172,26 @@ public:
             const Share& s = *share;
             const std::uint64_t base = s.a * nb_;
             switch (shape_.op) {
-            case TimeOperator::mass: {
-                const DoubleDouble h = step(s.k);
-                for (std::uint64_t b = 0; b < nb_; ++b)
-                    row_.push_back({global(trial_, n_t, s.k, b), block_[base + b] * h, magnitude_[base + b] * h});
-                break;
-            }
-            case TimeOperator::derivative:
-                for (std::uint64_t b = 0; b < nb_; ++b)
-                    row_.push_back({global(trial_, n_t, s.k, b), block_[base + b], magnitude_[base + b]});
-                break;
-            case TimeOperator::jump:
-                for (std::uint64_t b = 0; b < nb_; ++b) {
-                    const DoubleDouble own = test_left_[s.a] * trial_left_[b];
-                    row_.push_back({global(trial_, n_t, s.k, b), own, abs(own)});
-                    if (s.k > 0) {
-                        const DoubleDouble upwind = -(test_left_[s.a] * trial_right_[b]);
-                        row_.push_back({global(trial_, n_t, s.k - 1, b), upwind, abs(upwind)});
-                    }
+                case TimeOperator::mass: {
+                    const DoubleDouble h = step(s.k);
+                    for (std::uint64_t b = 0; b < nb_; ++b)
+                        row_.push_back({global(trial_, n_t, s.k, b), block_[base + b] * h, magnitude_[base + b] * h});
+                    break;
                 }
-                break;
+                case TimeOperator::derivative:
+                    for (std::uint64_t b = 0; b < nb_; ++b)
+                        row_.push_back({global(trial_, n_t, s.k, b), block_[base + b], magnitude_[base + b]});
+                    break;
+                case TimeOperator::jump:
+                    for (std::uint64_t b = 0; b < nb_; ++b) {
+                        const DoubleDouble own = test_left_[s.a] * trial_left_[b];
+                        row_.push_back({global(trial_, n_t, s.k, b), own, abs(own)});
+                        if (s.k > 0) {
+                            const DoubleDouble upwind = -(test_left_[s.a] * trial_right_[b]);
+                            row_.push_back({global(trial_, n_t, s.k - 1, b), upwind, abs(upwind)});
+                        }
+                    }
+                    break;
             }
         }
         std::sort(row_.begin(), row_.end(), [](const Entry& x, const Entry& y) { return x.column < y.column; });
@@ -217,7 +220,10 @@ public:
     const DoubleDouble& block(std::uint64_t a, std::uint64_t b) const noexcept { return block_[a * nb_ + b]; }
     const DoubleDouble& magnitude(std::uint64_t a, std::uint64_t b) const noexcept { return magnitude_[a * nb_ + b]; }
 
-    std::uint64_t global_column(std::uint64_t k, std::uint64_t b) const noexcept { return global(trial_, shape_.n_t, k, b); }
+    std::uint64_t global_column(std::uint64_t k, std::uint64_t b) const noexcept
+    {
+        return global(trial_, shape_.n_t, k, b);
+    }
 
     std::uint64_t test_functions() const noexcept { return na_; }
     std::uint64_t trial_functions() const noexcept { return nb_; }
@@ -259,8 +265,9 @@ public:
           by_steps_(by_steps),
           width_(checked_mul(4, rows.trial_functions())),
           kinds_(rows.test_functions() + 1),
-          ways_(by_steps ? std::bit_floor(std::clamp<std::uint64_t>(kept_entries / checked_mul(kinds_, width_), 1, max_ways))
-                         : 1),
+          ways_(by_steps
+                    ? std::bit_floor(std::clamp<std::uint64_t>(kept_entries / checked_mul(kinds_, width_), 1, max_ways))
+                    : 1),
           scratch_(checked_mul(kinds_, ways_)),
           key_(reserved_vector<Key>(scratch_)),
           count_(reserved_vector<std::uint64_t>(scratch_)),

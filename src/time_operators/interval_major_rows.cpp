@@ -89,7 +89,8 @@ public:
         }
         // Sub-intervals from template_k + 1 on, but for the last, are moved.
         if (shape.k_end > template_k + 1) {
-            const auto at = std::find_if(built_.begin(), built_.end(), [](const IntervalRows& b) { return b.k == template_k; });
+            const auto at =
+                std::find_if(built_.begin(), built_.end(), [](const IntervalRows& b) { return b.k == template_k; });
             template_ = at != built_.end() ? *at : interval_rows(shape, layout, template_k);
         }
     }

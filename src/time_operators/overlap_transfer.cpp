@@ -25,7 +25,10 @@ namespace {
 // families on grids of doubles are either on a point or much farther away.
 constexpr double on_point = 0x1p-96;
 
-std::uint64_t functions(const TransferSpace& s) { return s.degree + 1; }
+std::uint64_t functions(const TransferSpace& s)
+{
+    return s.degree + 1;
+}
 
 std::uint64_t dimension(const TransferSpace& s, std::uint64_t n_t)
 {
@@ -153,7 +156,10 @@ DoubleDouble reference(double start, DoubleDouble offset, double origin, DoubleD
     return (DoubleDouble(start) - origin + offset) * 2.0 / length - 1.0;
 }
 
-DoubleDouble step(std::span<const double> points, std::uint64_t k) { return DoubleDouble(points[k + 1]) - points[k]; }
+DoubleDouble step(std::span<const double> points, std::uint64_t k)
+{
+    return DoubleDouble(points[k + 1]) - points[k];
+}
 
 // The reference coordinate of t on [a, b], exactly -1 and 1 at the ends.
 DoubleDouble coordinate(double t, double a, double b, DoubleDouble length)
@@ -389,10 +395,11 @@ public:
             for (std::uint64_t m = 0; m <= a + 1; ++m) {
                 const DoubleDouble shifted = m > 0 ? tau_[a * n + m - 1] : DoubleDouble(0.0);
                 const double shifted_bound = m > 0 ? tau_bound_[a * n + m - 1] : 0.0;
-                tau_[(a + 1) * n + m] = odd_[a] * (centre * tau_[a * n + m] + shifted) - even_[a] * tau_[(a - 1) * n + m];
-                tau_bound_[(a + 1) * n + m] =
-                    odd_[a].hi * (std::fabs(centre.hi) * tau_bound_[a * n + m] + shifted_bound) +
-                    even_[a].hi * tau_bound_[(a - 1) * n + m];
+                tau_[(a + 1) * n + m] = odd_[a] * (centre * tau_[a * n + m] + shifted) -
+                                        even_[a] * tau_[(a - 1) * n + m];
+                tau_bound_[(a + 1) * n + m] = odd_[a].hi *
+                                                  (std::fabs(centre.hi) * tau_bound_[a * n + m] + shifted_bound) +
+                                              even_[a].hi * tau_bound_[(a - 1) * n + m];
             }
         }
         DoubleDouble power = 1.0;

@@ -32,8 +32,13 @@ public:
     static constexpr std::uint64_t block = 256;
 
     BlockedCopies(const std::vector<DoubleDouble>& position, DoubleDouble h, const std::vector<double>& weight)
-        : n_(position.size()), weight_(weight), h_(h), split_h_(h), high_(reserved_vector<double>(n_)),
-          low_hi_(reserved_vector<double>(n_)), low_lo_(reserved_vector<double>(n_)),
+        : n_(position.size()),
+          weight_(weight),
+          h_(h),
+          split_h_(h),
+          high_(reserved_vector<double>(n_)),
+          low_hi_(reserved_vector<double>(n_)),
+          low_lo_(reserved_vector<double>(n_)),
           column_(reserved_vector<double>(checked_mul(n_, block)))
     {
         for (const DoubleDouble& x : position) {

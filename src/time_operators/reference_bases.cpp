@@ -14,9 +14,9 @@ void legendre_values(DoubleDouble x, std::span<DoubleDouble> values, std::span<D
     if (count == 0) return;
     piecewise_polynomials::legendre_slope_block<piecewise_polynomials::Slopes::recurrence, 1>(
         &x, 1, count - 1, [&](std::uint64_t i, std::size_t, DoubleDouble p, DoubleDouble dp) {
-            values[i] = p;
-            derivatives[i] = dp;
-        });
+        values[i] = p;
+        derivatives[i] = dp;
+    });
 }
 
 namespace {

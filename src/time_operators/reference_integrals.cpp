@@ -155,8 +155,8 @@ std::uint64_t reference_block_bytes(const LocalBasis& trial, const LocalBasis& t
     // The sums, their magnitudes and the block; the rule, the basis values and
     // the Lagrange products per point.
     const std::uint64_t per_entry = sizeof(DoubleDouble) + sizeof(double) + sizeof(Integral);
-    const std::uint64_t points = saturating_add(saturating_add(trial.degree, test.degree) / 2 + 1,
-                                                saturating_add(trial.degree, test.degree));
+    const std::uint64_t points =
+        saturating_add(saturating_add(trial.degree, test.degree) / 2 + 1, saturating_add(trial.degree, test.degree));
     return saturating_add(saturating_mul(entries, per_entry), saturating_mul(points, 8 * sizeof(DoubleDouble)));
 }
 

@@ -30,12 +30,12 @@ struct Equation {
 Equation equation(QuadratureRule rule, std::uint64_t n)
 {
     switch (rule) {
-    case QuadratureRule::gauss:  // P_n
-        return {rule, n, 0.0, 0.0, n, 2.0, 0.0, static_cast<double>(n) * static_cast<double>(n + 1)};
-    case QuadratureRule::lobatto:  // P'_{n-1}, a multiple of P^(1,1)_{n-2}
-        return {rule, n, 1.0, 1.0, n - 2, 4.0, 0.0, static_cast<double>(n - 2) * static_cast<double>(n + 1)};
-    default:  // (P_{n-1} + P_n) / (1 + x) = P^(0,1)_{n-1}
-        return {rule, n, 0.0, 1.0, n - 1, 3.0, 1.0, static_cast<double>(n - 1) * static_cast<double>(n + 1)};
+        case QuadratureRule::gauss:  // P_n
+            return {rule, n, 0.0, 0.0, n, 2.0, 0.0, static_cast<double>(n) * static_cast<double>(n + 1)};
+        case QuadratureRule::lobatto:  // P'_{n-1}, a multiple of P^(1,1)_{n-2}
+            return {rule, n, 1.0, 1.0, n - 2, 4.0, 0.0, static_cast<double>(n - 2) * static_cast<double>(n + 1)};
+        default:  // (P_{n-1} + P_n) / (1 + x) = P^(0,1)_{n-1}
+            return {rule, n, 0.0, 1.0, n - 1, 3.0, 1.0, static_cast<double>(n - 1) * static_cast<double>(n + 1)};
     }
 }
 
@@ -62,21 +62,22 @@ Point start_point(const Equation& e, InterruptCountdown& countdown)
     };
     const std::uint64_t n = e.n;
     switch (e.rule) {
-    case QuadratureRule::gauss:
-        return {0.0, legendre_at_zero(n), DoubleDouble::from_u64(n) * legendre_at_zero(n - 1)};
-    case QuadratureRule::lobatto: {
-        const DoubleDouble eigenvalue = DoubleDouble::from_u64(n - 1) * DoubleDouble::from_u64(n);
-        return {0.0, DoubleDouble::from_u64(n - 1) * legendre_at_zero(n - 2), -(eigenvalue * legendre_at_zero(n - 1))};
-    }
-    default: {
-        // y = f / (1 + x) with f = P_{n-1} + P_n, so y(0) = f(0) and y'(0) = f'(0) - f(0).
-        const DoubleDouble before = legendre_at_zero(n - 1);
-        const DoubleDouble last = legendre_at_zero(n);
-        const DoubleDouble f = before + last;
-        const DoubleDouble slope = DoubleDouble::from_u64(n - 1) * legendre_at_zero(n - 2) +
-                                   DoubleDouble::from_u64(n) * before;
-        return {0.0, f, slope - f};
-    }
+        case QuadratureRule::gauss:
+            return {0.0, legendre_at_zero(n), DoubleDouble::from_u64(n) * legendre_at_zero(n - 1)};
+        case QuadratureRule::lobatto: {
+            const DoubleDouble eigenvalue = DoubleDouble::from_u64(n - 1) * DoubleDouble::from_u64(n);
+            return {0.0, DoubleDouble::from_u64(n - 1) * legendre_at_zero(n - 2),
+                    -(eigenvalue * legendre_at_zero(n - 1))};
+        }
+        default: {
+            // y = f / (1 + x) with f = P_{n-1} + P_n, so y(0) = f(0) and y'(0) = f'(0) - f(0).
+            const DoubleDouble before = legendre_at_zero(n - 1);
+            const DoubleDouble last = legendre_at_zero(n);
+            const DoubleDouble f = before + last;
+            const DoubleDouble slope = DoubleDouble::from_u64(n - 1) * legendre_at_zero(n - 2) +
+                                       DoubleDouble::from_u64(n) * before;
+            return {0.0, f, slope - f};
+        }
     }
 }
 
@@ -108,7 +109,10 @@ inline DoubleDouble times(DoubleDouble a, const SplitDoubleDouble& b) noexcept
     return split_product(SplitDoubleDouble(a), b);
 }
 
-inline DoubleDouble times(DoubleDouble a, double b) noexcept { return times(a, SplitDoubleDouble(DoubleDouble(b))); }
+inline DoubleDouble times(DoubleDouble a, double b) noexcept
+{
+    return times(a, SplitDoubleDouble(DoubleDouble(b)));
+}
 
 // 1 / ((j + 1) (j + 2)) for the series' coefficients, filled as far as needed.
 class Reciprocals {
@@ -186,9 +190,9 @@ private:
             DoubleDouble slope = times((2.0 * k + e_.a) * (k + 1.0), gx);
             if (e_.b != 0.0) slope = slope - times(e_.b * (k + 1.0), split_g);
             const DoubleDouble value = times(k * (k - 1.0) + e_.a * k - e_.l, gh);
-            const DoubleDouble next = times(times(d_[j + 1], SplitDoubleDouble(slope)) +
-                                                times(d_[j], SplitDoubleDouble(value)),
-                                            reciprocals_[j]);
+            const DoubleDouble next =
+                times(times(d_[j + 1], SplitDoubleDouble(slope)) + times(d_[j], SplitDoubleDouble(value)),
+                      reciprocals_[j]);
             d_.push_back(next);
             largest = std::max(largest, std::fabs(next.hi));
             if (j >= 4 && std::fabs(next.hi) + std::fabs(d_[j + 1].hi) <= largest * 0x1p-112) break;
@@ -226,15 +230,13 @@ DoubleDouble weight(const Equation& e, const Point& node)
     const DoubleDouble above = one + node.x;
     const DoubleDouble slope2 = node.dy * node.dy;
     switch (e.rule) {
-    case QuadratureRule::gauss:
-        return DoubleDouble(2.0) / (below * above * slope2);
-    case QuadratureRule::lobatto: {
-        const DoubleDouble sides = below * above;
-        const DoubleDouble scale = DoubleDouble::from_u64(e.n) * DoubleDouble::from_u64(e.n - 1);
-        return DoubleDouble(2.0) * scale / (sides * sides * slope2);
-    }
-    default:
-        return DoubleDouble(4.0) / (below * above * above * slope2);
+        case QuadratureRule::gauss: return DoubleDouble(2.0) / (below * above * slope2);
+        case QuadratureRule::lobatto: {
+            const DoubleDouble sides = below * above;
+            const DoubleDouble scale = DoubleDouble::from_u64(e.n) * DoubleDouble::from_u64(e.n - 1);
+            return DoubleDouble(2.0) * scale / (sides * sides * slope2);
+        }
+        default: return DoubleDouble(4.0) / (below * above * above * slope2);
     }
 }
 

@@ -448,7 +448,6 @@ TimeOperatorShape time_operator_part(const TimeOperatorShape& whole, std::uint64
     return part;
 }
 
-
 template <class Index>
 std::uint64_t fill_time_operator_rows(const TimeOperatorShape& shape, const CsrRows<Index>& out)
 {

@@ -65,12 +65,21 @@ class WeightedRows {
 public:
     WeightedRows(const GeneralShape& shape, const SpaceBasis& trial, const SpaceBasis& test, const Weight& weight,
                  std::span<const double> points, double step)
-        : shape_(shape), trial_(trial), test_(test), weight_(weight), points_(points), step_(step),
-          na_(test.degree + 1), nb_(trial.degree + 1), nw_(weight.basis.degree + 1),
+        : shape_(shape),
+          trial_(trial),
+          test_(test),
+          weight_(weight),
+          points_(points),
+          step_(step),
+          na_(test.degree + 1),
+          nb_(trial.degree + 1),
+          nw_(weight.basis.degree + 1),
           // Gauss with n points is exact to degree 2n - 1.
           rule_(reference_rule(QuadratureRule::gauss,
                                checked_add(checked_add(trial.degree, test.degree), weight.basis.degree) / 2 + 1)),
-          u_(tabulated(trial, rule_)), v_(tabulated(test, rule_)), w_(tabulated(weight.basis, rule_))
+          u_(tabulated(trial, rule_)),
+          v_(tabulated(test, rule_)),
+          w_(tabulated(weight.basis, rule_))
     {
         const std::uint64_t n = rule_.nodes.size();
         for (std::uint64_t q = 0; q < n; ++q) {
@@ -127,8 +136,8 @@ private:
                 }
                 at_nodes_[q] = sum * v_[q * na_ + s.a];
             }
-            const DoubleDouble h =
-                step_ > 0.0 ? DoubleDouble(step_) : DoubleDouble(points_[s.k + 1]) - DoubleDouble(points_[s.k]);
+            const DoubleDouble h = step_ > 0.0 ? DoubleDouble(step_)
+                                               : DoubleDouble(points_[s.k + 1]) - DoubleDouble(points_[s.k]);
             for (std::uint64_t b = 0; b < nb_; ++b) {
                 DoubleDouble value = 0.0;
                 DoubleDouble magnitude = 0.0;
@@ -203,11 +212,9 @@ std::uint64_t fill_weighted_mass_rows(const GeneralShape& shape, const SpaceBasi
     return nnz;
 }
 
-template std::uint64_t fill_weighted_mass_rows(const GeneralShape&, const SpaceBasis&, const SpaceBasis&,
-                                               const Weight&, std::span<const double>, double,
-                                               const CsrRows<std::int32_t>&);
-template std::uint64_t fill_weighted_mass_rows(const GeneralShape&, const SpaceBasis&, const SpaceBasis&,
-                                               const Weight&, std::span<const double>, double,
-                                               const CsrRows<std::int64_t>&);
+template std::uint64_t fill_weighted_mass_rows(const GeneralShape&, const SpaceBasis&, const SpaceBasis&, const Weight&,
+                                               std::span<const double>, double, const CsrRows<std::int32_t>&);
+template std::uint64_t fill_weighted_mass_rows(const GeneralShape&, const SpaceBasis&, const SpaceBasis&, const Weight&,
+                                               std::span<const double>, double, const CsrRows<std::int64_t>&);
 
 }  // namespace zelk::time_operators

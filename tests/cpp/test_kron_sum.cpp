@@ -54,8 +54,10 @@ std::map<std::pair<std::uint64_t, std::uint64_t>, double> reference(const std::v
             for (auto te = t.offsets[tr]; te < t.offsets[tr + 1]; ++te)
                 for (std::uint64_t sr = 0; sr < s.nrows; ++sr)
                     for (auto se = s.offsets[sr]; se < s.offsets[sr + 1]; ++se) {
-                        const std::pair<std::uint64_t, std::uint64_t> at{
-                            tr * s.nrows + sr, static_cast<std::uint64_t>(t.indices[te]) * s.ncols + s.indices[se]};
+                        const std::pair<std::uint64_t, std::uint64_t> at{tr * s.nrows + sr,
+                                                                         static_cast<std::uint64_t>(t.indices[te]) *
+                                                                                 s.ncols +
+                                                                             s.indices[se]};
                         const double product = t.values[te] * s.values[se];
                         auto [it, added] = sum.try_emplace(at, product);
                         if (!added) it->second += product;
@@ -71,11 +73,13 @@ void expect_rows_match(const std::vector<KronTerm>& terms, std::uint64_t row_beg
     const auto shape = zelk::sparse_matrix_tools::kron_sum_shape(terms, row_begin, row_end);
     std::vector<Index> offsets(shape.nrows + 1), indices(shape.max_nnz);
     std::vector<double> values(shape.max_nnz);
-    const std::uint64_t nnz = zelk::sparse_matrix_tools::fill_kron_sum(terms, shape, CsrRows<Index>{offsets, indices, values});
+    const std::uint64_t nnz =
+        zelk::sparse_matrix_tools::fill_kron_sum(terms, shape, CsrRows<Index>{offsets, indices, values});
     const std::uint64_t space_rows = terms[0].space.nrows;
     std::vector<std::pair<std::pair<std::uint64_t, std::uint64_t>, double>> expected;
     for (const auto& entry : reference(terms))
-        if (entry.first.first >= row_begin * space_rows && entry.first.first < row_end * space_rows) expected.push_back(entry);
+        if (entry.first.first >= row_begin * space_rows && entry.first.first < row_end * space_rows)
+            expected.push_back(entry);
     ASSERT_EQ(nnz, expected.size());
     ASSERT_EQ(static_cast<std::uint64_t>(offsets.back()), nnz);
     std::uint64_t e = 0;
@@ -119,10 +123,14 @@ TEST(KronSum, RejectsMalformedFactorsShapesAndRanges)
     const Owned out_of_range{2, 2, {0, 1, 1}, {2}, {1.0}};
     const Owned wide{2, 3, {0, 0, 0}, {}, {}};
     std::vector<KronTerm> terms{{good.view(), unsorted.view()}};
-    EXPECT_NE(fault_message([&] { zelk::sparse_matrix_tools::kron_sum_shape(terms, 0, 2); }).find("malformed CSR factor"),
+    EXPECT_NE(fault_message([&] {
+        zelk::sparse_matrix_tools::kron_sum_shape(terms, 0, 2);
+    }).find("malformed CSR factor"),
               std::string::npos);
     terms = {{out_of_range.view(), good.view()}};
-    EXPECT_NE(fault_message([&] { zelk::sparse_matrix_tools::kron_sum_shape(terms, 0, 2); }).find("malformed CSR factor"),
+    EXPECT_NE(fault_message([&] {
+        zelk::sparse_matrix_tools::kron_sum_shape(terms, 0, 2);
+    }).find("malformed CSR factor"),
               std::string::npos);
     terms = {{good.view(), good.view()}, {wide.view(), good.view()}};
     EXPECT_EQ(fault_message([&] { zelk::sparse_matrix_tools::kron_sum_shape(terms, 0, 2); }),

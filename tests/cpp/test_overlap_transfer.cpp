@@ -59,8 +59,8 @@ TEST(OverlapTransfer, EndNodesReadTheirOwnSideOfASharedPoint)
     std::vector<std::int32_t> offsets(shape.nrows + 1);
     std::vector<std::int32_t> columns(shape.max_nnz);
     std::vector<double> values(shape.max_nnz);
-    const std::uint64_t nnz = fill_transfer_rows(shape, grid, grid, zelk::linear_algebra::CsrRows<std::int32_t>{
-                                                                        offsets, columns, values});
+    const std::uint64_t nnz =
+        fill_transfer_rows(shape, grid, grid, zelk::linear_algebra::CsrRows<std::int32_t>{offsets, columns, values});
     EXPECT_EQ(nnz, 4u);
     EXPECT_EQ(columns, (std::vector<std::int32_t>{0, 0, 1, 1}));
     EXPECT_EQ(values, (std::vector<double>{1.0, 1.0, 1.0, 1.0}));

@@ -76,7 +76,8 @@ TEST(SpaceBasis, ChecksItsSizes)
     EXPECT_EQ(legendre.columns(), 6u);
     EXPECT_EQ(legendre.column(3, 1), 4u);  // i * c + (k - k_begin)
     EXPECT_EQ(GridLocator::uniform(3, 1.0).n_t(), 3u);
-    EXPECT_EQ(fault_message([] { GridLocator::from_points(std::vector<double>{1.0}); }), "a grid needs at least two points");
+    EXPECT_EQ(fault_message([] { GridLocator::from_points(std::vector<double>{1.0}); }),
+              "a grid needs at least two points");
 }
 
 TEST(GridLocator, BucketsPlaceEveryTimeAsTheSearchDoes)

@@ -27,7 +27,9 @@ def test_ownership_is_petscs_split(n, size):
     assert sizes == [n // size + 1] * (n % size) + [n // size] * (size - n % size)
 
 
-@pytest.mark.parametrize(("args", "error"), [((5, 0, 0), ValueError), ((5, 2, 2), ValueError), ((5, 2, True), TypeError)])
+@pytest.mark.parametrize(
+    ("args", "error"), [((5, 0, 0), ValueError), ((5, 2, 2), ValueError), ((5, 2, True), TypeError)]
+)
 def test_ownership_rejects_bad_ranks(args, error):
     with pytest.raises(error):
         za.ownership(*args)
@@ -44,7 +46,9 @@ SPACES = [
 def test_row_ranges_partition_the_rows_the_builders_build(space):
     whole = za.time_mass_matrix(space, space)
     rows = [za.row_range(space, za.ownership(space.n_t, 3, rank)) for rank in range(3)]
-    assert [r.start for r in rows[1:]] == [r.stop for r in rows[:-1]] and rows[0].start == 0 and rows[-1].stop == space.dim
+    assert (
+        [r.start for r in rows[1:]] == [r.stop for r in rows[:-1]] and rows[0].start == 0 and rows[-1].stop == space.dim
+    )
     for rank, row in enumerate(rows):
         piece = za.time_mass_matrix(space, space, intervals=za.ownership(space.n_t, 3, rank))
         assert (piece != whole[row.start : row.stop]).nnz == 0 and piece.shape[0] == len(row)
@@ -167,7 +171,9 @@ def debian_petsc(tmp_path):
         pytest.skip("Debian's python3, mpiexec or PETSc is missing")
     version = f"{sys.version_info[0]}.{sys.version_info[1]}"
     env = {"PETSC_DIR": str(petsc_dirs[0]), "PYTHONPATH": str(tmp_path)}
-    probe = run([str(python), "-c", "import sys, petsc4py.PETSc, mpi4py.MPI; print('%d.%d' % sys.version_info[:2])"], **env)
+    probe = run(
+        [str(python), "-c", "import sys, petsc4py.PETSc, mpi4py.MPI; print('%d.%d' % sys.version_info[:2])"], **env
+    )
     if probe.returncode != 0 or probe.stdout.strip() != version:
         pytest.skip("Debian's python3 lacks petsc4py or is not this Python's version")
     (tmp_path / "zelk_arrays").symlink_to(Path(za.__file__).parent)
@@ -177,7 +183,11 @@ def debian_petsc(tmp_path):
 @pytest.mark.parametrize("ranks", [1, 2, 4])
 def test_example_solves_with_petsc_like_scipy(tmp_path, ranks):
     python, mpiexec, env = debian_petsc(tmp_path)
-    openmpi = {"OMPI_ALLOW_RUN_AS_ROOT": "1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM": "1", "OMPI_MCA_rmaps_base_oversubscribe": "1"}
+    openmpi = {
+        "OMPI_ALLOW_RUN_AS_ROOT": "1",
+        "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM": "1",
+        "OMPI_MCA_rmaps_base_oversubscribe": "1",
+    }
     result = run([mpiexec, "-n", str(ranks), str(python), str(EXAMPLE), "--petsc", "8", "20"], **env, **openmpi)
     assert result.returncode == 0, result.stdout + result.stderr
     assert "bit-identical" in result.stdout and "(ok)" in result.stdout

@@ -7,7 +7,7 @@ import pytest
 
 np = pytest.importorskip("numpy")
 
-import zelk_arrays as za  # noqa: E402
+import zelk_arrays as za
 
 DIGITS = 60
 RULES = ("gauss", "radau-left", "radau-right", "lobatto")

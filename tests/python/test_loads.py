@@ -1,4 +1,5 @@
 """Load vectors against exact integrals, and ranges of them and of the quadrature against the whole, bit for bit."""
+
 from fractions import Fraction
 
 import numpy as np
@@ -88,8 +89,7 @@ def test_default_points_integrate_polynomials_of_the_test_degree_exactly(make, r
     # Two columns: f and 2 f + 1, to check the trailing axis.
     load = za.load_vector(
         space,
-        lambda t: np.stack([sum(float(c) * t**m for m, c in enumerate(f_coefficients))] * 2, axis=-1) * [1, 2]
-        + [0, 1],
+        lambda t: np.stack([sum(float(c) * t**m for m, c in enumerate(f_coefficients))] * 2, axis=-1) * [1, 2] + [0, 1],
         rule=rule,
     )
     assert load.shape == (space.dim, 2)
@@ -124,16 +124,16 @@ def test_range_is_the_same_entries_of_the_whole_and_f_sees_only_its_times(make, 
     part = za.load_vector(space, f, n_points=4, intervals=intervals)
     np.testing.assert_array_equal(bits(part), bits(whole[range_rows(space, *intervals)]))
     k_begin, k_end = intervals
-    first = max(k_begin - 1, 0) if isinstance(space, za.LagrangeSpace) and space.continuous and k_end > k_begin else k_begin
+    first = (
+        max(k_begin - 1, 0) if isinstance(space, za.LagrangeSpace) and space.continuous and k_end > k_begin else k_begin
+    )
     times, _ = za.time_quadrature(4, grid, intervals=(first, k_end))
     assert len(seen) == 2
     np.testing.assert_array_equal(bits(seen[1]), bits(times))
 
 
 @pytest.mark.parametrize("rule", ["gauss", "radau-left", "radau-right", "lobatto"])
-@pytest.mark.parametrize(
-    "grid", [(13, 2.5), (7, 1e-300), (5, 1e300), (GRID,), (za.TimeGrid.uniform(6, 3.0),)], ids=str
-)
+@pytest.mark.parametrize("grid", [(13, 2.5), (7, 1e-300), (5, 1e300), (GRID,), (za.TimeGrid.uniform(6, 3.0),)], ids=str)
 @pytest.mark.parametrize("intervals", [(0, 1), (2, 4), (4, 4), range(1, 4)])
 def test_quadrature_range_is_the_same_entries_of_the_whole(rule, grid, intervals):
     n = 3

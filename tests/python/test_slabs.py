@@ -1,4 +1,5 @@
 """Slab blocks: summed slab by slab they are the global operators, bit for bit."""
+
 from fractions import Fraction
 
 import numpy as np
@@ -61,12 +62,16 @@ def test_rows_of_one_slab_are_the_global_rows(k):
 def test_reference_blocks_are_the_exact_integrals_on_the_unit_interval():
     # Equispaced quadratics on [0, 1]: the Simpson mass and the derivative (1/30 and 1/6 scaled).
     blocks = za.reference_blocks(za.LagrangeSpace(2, 1), za.LagrangeSpace(2, 1))
-    exact_mass = [[Fraction(4, 30), Fraction(2, 30), Fraction(-1, 30)],
-                  [Fraction(2, 30), Fraction(16, 30), Fraction(2, 30)],
-                  [Fraction(-1, 30), Fraction(2, 30), Fraction(4, 30)]]
-    exact_derivative = [[Fraction(-1, 2), Fraction(2, 3), Fraction(-1, 6)],
-                        [Fraction(-2, 3), Fraction(0), Fraction(2, 3)],
-                        [Fraction(1, 6), Fraction(-2, 3), Fraction(1, 2)]]
+    exact_mass = [
+        [Fraction(4, 30), Fraction(2, 30), Fraction(-1, 30)],
+        [Fraction(2, 30), Fraction(16, 30), Fraction(2, 30)],
+        [Fraction(-1, 30), Fraction(2, 30), Fraction(4, 30)],
+    ]
+    exact_derivative = [
+        [Fraction(-1, 2), Fraction(2, 3), Fraction(-1, 6)],
+        [Fraction(-2, 3), Fraction(0), Fraction(2, 3)],
+        [Fraction(1, 6), Fraction(-2, 3), Fraction(1, 2)],
+    ]
     assert blocks.mass.tolist() == [[float(x) for x in row] for row in exact_mass]
     assert blocks.derivative.tolist() == [[float(x) for x in row] for row in exact_derivative]
     assert blocks.jump.tolist() == [[1, 0, 0], [0, 0, 0], [0, 0, 0]]

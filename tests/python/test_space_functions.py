@@ -10,7 +10,7 @@ import pytest
 np = pytest.importorskip("numpy")
 pytest.importorskip("scipy")
 
-import zelk_arrays as za  # noqa: E402
+import zelk_arrays as za
 
 FAMILIES = ["equispaced", "gauss", "radau-left", "radau-right", "lobatto"]
 # Dyadic points: every exact value below is a rational the tests compute.
@@ -118,7 +118,9 @@ def coefficients_of(space):
         if isinstance(space, za.LegendreSpace):
             values = legendre_coefficients(piece(space, k), grid[k], grid[k + 1])
         else:
-            values = [exact_polynomial(piece(space, k), space.points[space.index(k, i)]) for i in range(space.degree + 1)]
+            values = [
+                exact_polynomial(piece(space, k), space.points[space.index(k, i)]) for i in range(space.degree + 1)
+            ]
         for i, value in enumerate(values):
             c[space.index(k, i)] = float(value)
     return c
@@ -243,7 +245,11 @@ SPACE = za.LegendreSpace(1, za.TimeGrid([1.0, 2.0, 4.0]))
         (lambda: za.basis_matrix(SPACE, [1.0], derivative=1), TypeError, "derivative must be a bool"),
         (lambda: za.basis_matrix(SPACE, [1.0], side="up"), ValueError, "side must be one of 'right', 'left'"),
         (lambda: za.basis_matrix(SPACE, [1.0], side=0), TypeError, "side must be a string"),
-        (lambda: za.basis_matrix(SPACE, [1.0, 0.5]), ValueError, r"times\[1\] = 0.5 lies outside the grid \[1.0, 4.0\]"),
+        (
+            lambda: za.basis_matrix(SPACE, [1.0, 0.5]),
+            ValueError,
+            r"times\[1\] = 0.5 lies outside the grid \[1.0, 4.0\]",
+        ),
         (lambda: za.basis_matrix(SPACE, [4.5]), ValueError, "outside the grid"),
         (lambda: za.basis_matrix(za.LegendreSpace(1, 2), [1.5]), ValueError, r"outside the grid \[0.0, 1.0\]"),
         (lambda: za.basis_matrix(SPACE, [math.nan]), ValueError, "nan lies outside the grid"),

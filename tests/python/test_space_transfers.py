@@ -111,8 +111,12 @@ DYADIC = [
 @pytest.mark.parametrize(("source_points", "target_points"), DYADIC)
 @pytest.mark.parametrize(
     ("source_kind", "target_layout"),
-    [((za.LagrangeSpace, 2, {}), "polynomial-major"), ((za.LegendreSpace, 3, {}), "interval-major"),
-     ((za.LagrangeSpace, 3, {"continuous": False}), "interval-major"), ((za.LegendreSpace, 1, {}), "polynomial-major")],
+    [
+        ((za.LagrangeSpace, 2, {}), "polynomial-major"),
+        ((za.LegendreSpace, 3, {}), "interval-major"),
+        ((za.LagrangeSpace, 3, {"continuous": False}), "interval-major"),
+        ((za.LegendreSpace, 1, {}), "polynomial-major"),
+    ],
 )
 def test_projection_is_exact_on_dyadic_grids(source_points, target_points, source_kind, target_layout):
     kind, degree, options = source_kind

@@ -162,6 +162,8 @@ def test_high_degree_legendre_operators_are_the_exact_integrals(degree, T):
 
 @pytest.mark.parametrize("kind", ["mass", "derivative"])
 def test_mixed_pairings_beyond_degree_twelve(kind):
-    for trial, test in [(za.LagrangeSpace(15, 1, 3.0), za.LegendreSpace(13, 1, 3.0)),
-                        (za.LegendreSpace(14, 1, 3.0), za.LagrangeSpace(16, 1, 3.0))]:
+    for trial, test in [
+        (za.LagrangeSpace(15, 1, 3.0), za.LegendreSpace(13, 1, 3.0)),
+        (za.LegendreSpace(14, 1, 3.0), za.LagrangeSpace(16, 1, 3.0)),
+    ]:
         check_entries(stored(BUILDERS[kind](trial, test)), exact_matrix(kind, trial, test))  # h = 3 is exact

@@ -1,4 +1,5 @@
 """The time-stepping example: its printed orders, slab agreement and parareal convergence, which `make test` relies on."""
+
 import re
 
 import numpy as np

@@ -1,4 +1,5 @@
 """The weighted time mass matrix: every entry the exact rational integral of w u_j v_i, rounded once."""
+
 from fractions import Fraction
 from types import SimpleNamespace
 
