@@ -442,7 +442,7 @@ GeneralShape general_shape(TimeOperator op, const SpaceBasis& trial, const Space
     if (shared && intervals > 0 && k_end == n_t) nrows = checked_add(nrows, 1);
     // A row has one share or two (a shared node); each reaches its trial
     // sub-interval, and the jump the one before too.
-    const std::uint64_t reach = (shared ? 2 : 1) * (op == TimeOperator::jump ? 2 : 1);
+    const std::uint64_t reach = std::uint64_t{shared ? 2U : 1U} * (op == TimeOperator::jump ? 2U : 1U);
     const std::uint64_t max_nnz = checked_mul(nrows, checked_mul(reach, functions(trial)));
     return {op, n_t, k_begin, k_end, nrows, ncols, max_nnz};
 }
