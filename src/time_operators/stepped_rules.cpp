@@ -109,11 +109,6 @@ inline DoubleDouble times(DoubleDouble a, const SplitDoubleDouble& b) noexcept
     return split_product(SplitDoubleDouble(a), b);
 }
 
-inline DoubleDouble times(DoubleDouble a, double b) noexcept
-{
-    return times(a, SplitDoubleDouble(DoubleDouble(b)));
-}
-
 // 1 / ((j + 1) (j + 2)) for the series' coefficients, filled as far as needed.
 class Reciprocals {
 public:
