@@ -12,8 +12,8 @@ GTEST_HEADER ?= /usr/include/gtest/gtest.h
 
 .PHONY: demo test install cpp-test python-test bench gtest clean
 
-# Further checks that `make test` runs between the C++ tests and pytest
-# (pytest stays last, so its summary closes the output); mk/*.mk add to it.
+# Further checks that `make test` runs between the C++ tests and pytest on
+# the development build; mk/*.mk add to it.
 TEST_STEPS :=
 
 demo: install
@@ -24,32 +24,21 @@ demo: install
 
 -include mk/*.mk
 
-# The stages of `make test`, run one after another in this order; the run closes with a table of each
-# stage's wall and CPU time (mk/stage_clock.py), also when a stage fails.
+# The stages of `make test`: GoogleTest and the install first, then two lanes side by side, each running its
+# stages one after another (mk/stage_clock.py). Lane A holds the interpreter matrix, the checks of its wheels
+# and pytest on the development build; lane B the rest. The run ends with a table of each stage's wall and
+# CPU time, also when a stage fails; each stage's output is in build/test-logs/.
+# `make test TEST_STAGES="cpp-test typecheck"` runs a few of them, with the table.
 TEST_STAGES = gtest install cpp-test $(TEST_STEPS) python-test
+TEST_LANE_A = $(filter test-pythons wheel-check release-check python-test,$(TEST_STAGES))
+TEST_LANE_B = $(filter-out gtest install $(TEST_LANE_A),$(TEST_STAGES))
 TEST_TIMES  := build/test-times.tsv
-STAGE_CLOCK  = $(PYTHON) mk/stage_clock.py $(TEST_TIMES)
+STAGE_CLOCK  = $(PYTHON) mk/stage_clock.py
 
 test:
-	@mkdir -p build && rm -f $(TEST_TIMES)
-	@$(MAKE) --no-print-directory test-stages; status=$$?; \
-	  [ $$status -eq 0 ] || $(STAGE_CLOCK) mark "(the stage that failed)" $$$$; \
-	  $(STAGE_CLOCK) table; exit $$status
-
-# One make for all stages, so that what several need (install) is done once; each stage's mark waits for
-# the one before it and for the stage, and takes make's clock ($$PPID is make).
-.PHONY: test-stages stage-start $(addprefix stage-done-,$(TEST_STAGES))
-stage-start:
-	@$(STAGE_CLOCK) mark start $$PPID
-
-define stage_rule
-stage-done-$(2): $(1) $(2)
-	@$$(STAGE_CLOCK) mark $(2) $$$$PPID
-endef
-$(foreach i,$(shell seq $(words $(TEST_STAGES))),$(eval $(call stage_rule,$(if $(filter 1,$(i)),stage-start,\
-  stage-done-$(word $(shell expr $(i) - 1),$(TEST_STAGES))),$(word $(i),$(TEST_STAGES)))))
-
-test-stages: stage-done-$(lastword $(TEST_STAGES))
+	@mkdir -p build
+	@$(STAGE_CLOCK) run --log $(TEST_TIMES) --make "$(MAKE) --no-print-directory" --first "gtest install" \
+	  --lane "$(TEST_LANE_A)" --lane "$(TEST_LANE_B)"
 
 $(PY):
 	$(PYTHON) -m venv $(VENV)

@@ -1,23 +1,23 @@
-"""The wall and CPU time of each stage of `make test`, and the closing table of them.
+"""Runs the stages of `make test`, two lanes at a time, and closes with a table of each stage's wall and CPU time.
 
-    stage_clock.py LOG mark NAME PID   append NAME, the time and the CPU time of PID's waited-for children
-    stage_clock.py LOG table           print each stage's share: the difference from the mark before it
+    stage_clock.py run --log LOG --make "MAKE ARGS" --first "S1 S2" --lane "A1 A2 ..." --lane "B1 B2 ..."
+    stage_clock.py table LOG
 
-make runs the stages one after another and marks the end of each with its own pid (the `$$PPID` of the
-recipe's shell): every process a stage started, once waited for, has added its CPU time (user + system,
-its own waited-for descendants included) to make's. A daemon that outlives its stage is not counted.
+The stages of --first run one after another; then each --lane runs its stages one after another, the lanes
+side by side (the machine's two cores are otherwise half idle: pytest, qemu and wine run on one). Each stage
+is one `MAKE STAGE`, told that every other stage is done (-o), so that nothing runs twice: a lane holds the
+stages that need an earlier one of it. A stage's output goes to LOG's folder and is printed whole when the
+stage ends, so that the lanes' outputs do not interleave. After a failure no further stage starts; the ones
+running finish. A stage's CPU time is that of its make and every process it waited for (wait4's rusage).
 """
 
+import argparse
 import os
+import shlex
+import subprocess
 import sys
+import threading
 import time
-
-
-def children_cpu(pid: str) -> float:
-    # /proc/PID/stat: the fields after the command's closing parenthesis; cutime and cstime are the 14th and 15th.
-    with open(f"/proc/{pid}/stat") as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[13]) + int(fields[14])) / os.sysconf("SC_CLK_TCK")
 
 
 def minutes(seconds: float) -> str:
@@ -30,30 +30,91 @@ def table(log: str) -> None:
             rows = [line.split("\t") for line in marks.read().splitlines()]
     except FileNotFoundError:
         rows = []
-    if len(rows) < 2:
+    if not rows:
         print("stage times: no stage finished")
         return
-    width = max(len(name) for name, *_ in rows)
+    width = max(len(row[0]) for row in rows)
     print(f"== stage times ({log})")
-    print(f"   {'stage':<{width}}  {'wall':>8}  {'CPU':>8}")
-    for (_, wall0, cpu0), (name, wall1, cpu1) in zip(rows, rows[1:]):
-        wall, cpu = float(wall1) - float(wall0), float(cpu1) - float(cpu0)
-        print(f"   {name:<{width}}  {minutes(wall)}  {minutes(cpu)}")
-    wall, cpu = float(rows[-1][1]) - float(rows[0][1]), float(rows[-1][2]) - float(rows[0][2])
-    print(f"   {'all':<{width}}  {minutes(wall)}  {minutes(cpu)}")
+    print(f"   {'stage':<{width}}  {'lane':>4}  {'wall':>8}  {'CPU':>8}  status")
+    for name, lane, start, end, cpu, status in rows:
+        print(f"   {name:<{width}}  {lane:>4}  {minutes(float(end) - float(start))}  {minutes(float(cpu))}  {status}")
+    wall = max(float(row[3]) for row in rows) - min(float(row[2]) for row in rows)
+    print(f"   {'all':<{width}}  {'':>4}  {minutes(wall)}  {minutes(sum(float(row[4]) for row in rows))}")
 
 
-def main(argv: list[str]) -> None:
-    if len(argv) == 4 and argv[1] == "mark":
-        log, _, name, pid = argv
-        os.makedirs(os.path.dirname(log) or ".", exist_ok=True)
-        with open(log, "a") as marks:
-            marks.write(f"{name}\t{time.time():.3f}\t{children_cpu(pid):.2f}\n")
-    elif len(argv) == 2 and argv[1] == "table":
-        table(argv[0])
-    else:
-        sys.exit(__doc__)
+class Stages:
+    def __init__(self, log: str, make: list[str], every: list[str]) -> None:
+        self.log = log
+        self.logs = os.path.join(os.path.dirname(log) or ".", "test-logs")
+        self.make = make
+        self.every = every
+        self.failed = threading.Event()
+        self.lock = threading.Lock()
+        os.makedirs(self.logs, exist_ok=True)
+        open(log, "w").close()
+
+    def run(self, name: str, lane: str) -> bool:
+        if self.failed.is_set():
+            return False
+        others = [arg for stage in self.every if stage != name for arg in ("-o", stage)]
+        path = os.path.join(self.logs, f"{name}.log")
+        with self.lock:
+            print(f"== {name}: started (lane {lane}, output in {path})", flush=True)
+        start = time.time()
+        with open(path, "wb") as out:
+            child = subprocess.Popen([*self.make, *others, name], stdout=out, stderr=subprocess.STDOUT)
+            _, status, usage = os.wait4(child.pid, 0)
+            child.returncode = os.waitstatus_to_exitcode(status)
+        end = time.time()
+        ok = child.returncode == 0
+        if not ok:
+            self.failed.set()
+        with self.lock:
+            with open(self.log, "a") as marks:
+                cpu = usage.ru_utime + usage.ru_stime
+                marks.write(f"{name}\t{lane}\t{start:.3f}\t{end:.3f}\t{cpu:.2f}\t{'ok' if ok else 'FAILED'}\n")
+            print(f"== {name}: {'done' if ok else 'FAILED'} after {minutes(end - start).strip()}", flush=True)
+            with open(path, "rb") as out:
+                sys.stdout.buffer.write(out.read())
+            sys.stdout.flush()
+        return ok
+
+    def lane(self, names: list[str], lane: str) -> None:
+        for name in names:
+            if not self.run(name, lane):
+                return
+
+
+def run(args: argparse.Namespace) -> int:
+    first = args.first.split()
+    lanes = [lane.split() for lane in args.lane]
+    stages = Stages(args.log, shlex.split(args.make), first + [name for lane in lanes for name in lane])
+    stages.lane(first, "-")
+    threads = [threading.Thread(target=stages.lane, args=(names, chr(ord("A") + i))) for i, names in enumerate(lanes)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    table(args.log)
+    return 1 if stages.failed.is_set() else 0
+
+
+def main(argv: list[str]) -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", required=True)
+    runner = commands.add_parser("run")
+    runner.add_argument("--log", required=True)
+    runner.add_argument("--make", required=True)
+    runner.add_argument("--first", default="")
+    runner.add_argument("--lane", action="append", default=[])
+    shower = commands.add_parser("table")
+    shower.add_argument("log")
+    args = parser.parse_args(argv)
+    if args.command == "table":
+        table(args.log)
+        return 0
+    return run(args)
 
 
 if __name__ == "__main__":
-    main(sys.argv[1:])
+    sys.exit(main(sys.argv[1:]))
