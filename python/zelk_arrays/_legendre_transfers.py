@@ -7,8 +7,8 @@ from typing import TYPE_CHECKING
 
 from . import _native
 from ._ranges import checked_intervals, register_column_range
-from ._results import _csr
-from ._validation import _count, _index_width
+from ._results import _built
+from ._validation import _count
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -111,8 +111,9 @@ def legendre_prolongation_matrix(
     """
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_fine)
-    _index_width(index_dtype)
-    return _csr(_native.legendre_prolongation_matrix(nt_coarse, nt_fine, degree, k_begin, k_end), index_dtype)
+    return _built(
+        _native.legendre_prolongation_matrix, nt_coarse, nt_fine, degree, k_begin, k_end, index_dtype=index_dtype
+    )
 
 
 def legendre_restriction_matrix(
@@ -201,8 +202,9 @@ def legendre_restriction_matrix(
     """
     nt_coarse, nt_fine, degree = _grids(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_coarse)
-    _index_width(index_dtype)
-    return _csr(_native.legendre_restriction_matrix(nt_coarse, nt_fine, degree, k_begin, k_end), index_dtype)
+    return _built(
+        _native.legendre_restriction_matrix, nt_coarse, nt_fine, degree, k_begin, k_end, index_dtype=index_dtype
+    )
 
 
 def _overlapped(k_begin: int, k_end: int, own: int, other: int, count: int, degree: int) -> tuple[int, int]:

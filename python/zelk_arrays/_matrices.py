@@ -8,8 +8,8 @@ from numpy.typing import ArrayLike
 
 from . import _native
 from ._ranges import checked_intervals, register_column_range
-from ._results import _csr
-from ._validation import _count, _end_time, _flag, _float_array, _index_width, _unmasked
+from ._results import _built, _csr
+from ._validation import _count, _end_time, _flag, _index_width, _times
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -119,8 +119,7 @@ def lagrange_prolongation_matrix(
     """
     nt_coarse, nt_fine, degree = _prolongation_sizes(nt_coarse, nt_fine, degree)
     k_begin, k_end = checked_intervals(intervals, nt_fine)
-    _index_width(index_dtype)
-    return _csr(_native.prolongation_matrix(nt_coarse, nt_fine, degree, k_begin, k_end), index_dtype)
+    return _built(_native.prolongation_matrix, nt_coarse, nt_fine, degree, k_begin, k_end, index_dtype=index_dtype)
 
 
 @register_column_range(lagrange_prolongation_matrix)
@@ -227,8 +226,7 @@ def lagrange_to_legendre_basis_transformation(
     """
     degree, n_t = _transformation_sizes(degree, n_t)
     k_begin, k_end = checked_intervals(intervals, n_t)
-    _index_width(index_dtype)
-    return _csr(_native.transformation_matrix(degree, n_t, k_begin, k_end), index_dtype)
+    return _built(_native.transformation_matrix, degree, n_t, k_begin, k_end, index_dtype=index_dtype)
 
 
 @register_column_range(lagrange_to_legendre_basis_transformation)
@@ -323,10 +321,6 @@ def legendre_basis_matrix(
     degree = _count(degree, "degree")
     n_t = _count(n_t, "n_t", minimum=1)
     T = _end_time(T, n_t)
-    array = _float_array(_unmasked(times, "times"), "times")
-    if array.ndim == 0:
-        array = array.reshape(1)
-    if array.ndim != 1:
-        raise ValueError(f"times must be a number or one-dimensional, got {array.ndim} dimensions")
+    array = _times(times)
     _index_width(index_dtype)
     return _csr(_native.basis_matrix(degree, n_t, T, array, _flag(derivative, "derivative")), index_dtype)

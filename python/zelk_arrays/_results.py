@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+from collections.abc import Callable
 from typing import TYPE_CHECKING, Any, TypeVar
 
 import numpy as np
@@ -55,3 +56,9 @@ def _csr(parts: _CsrParts, index_dtype: object = None) -> csr_array:
         # scipy narrows int64 indices that fit int32; the caller asked for int64.
         matrix.indices, matrix.indptr = indices, indptr
     return matrix
+
+
+def _built(build: Callable[..., _CsrParts], *args: object, index_dtype: object) -> csr_array:
+    """The matrix of ``build(*args)``, with ``index_dtype`` checked before anything is built."""
+    _index_width(index_dtype)
+    return _csr(build(*args), index_dtype)

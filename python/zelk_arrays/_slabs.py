@@ -16,8 +16,8 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _native
-from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, other_points
-from ._time_operators import _checked_pair, _description, _general, _interval_major
+from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, _description, _interval_major, other_points
+from ._time_operators import _checked_pair, _general
 from ._validation import FloatArray, _count
 
 IndexArray = npt.NDArray[np.int64]

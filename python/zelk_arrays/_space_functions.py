@@ -21,7 +21,7 @@ from ._layouts import INTERVAL_MAJOR
 from ._nodes import RULES, _choice, reference_nodes
 from ._results import _csr, _owned
 from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, other_points
-from ._validation import FloatArray, _flag, _float_array, _real, _unmasked
+from ._validation import FloatArray, _flag, _real, _times
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -233,11 +233,7 @@ def basis_matrix(
     space = checked_space(space)
     left = is_left(side)
     flag = _flag(derivative, "derivative")
-    array = _float_array(_unmasked(times, "times"), "times")
-    if array.ndim == 0:
-        array = array.reshape(1)
-    if array.ndim != 1:
-        raise ValueError(f"times must be a number or one-dimensional, got {array.ndim} dimensions")
+    array = _times(times)
     if not left and is_uniform_legendre(space) and within(array, space.T):
         # The uniform builder itself: the same bits, vectorised.
         return _csr(_native.basis_matrix(space.degree, space.n_t, space.T, array, flag), index_dtype)

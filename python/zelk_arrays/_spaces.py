@@ -427,6 +427,28 @@ def _restore(cls: type[_TimeSpace], args: tuple[object, ...], keywords: dict[str
 TimeSpace = LagrangeSpace | LegendreSpace
 
 
+def checked_spaces(**spaces: object) -> tuple[TimeSpace, ...]:
+    """The spaces in the order given; the first that is not one is a TypeError under its name."""
+    checked = []
+    for name, space in spaces.items():
+        if not isinstance(space, (LagrangeSpace, LegendreSpace)):
+            raise TypeError(f"{name} must be a LagrangeSpace or a LegendreSpace, not {type(space).__name__!r}")
+        checked.append(space)
+    return tuple(checked)
+
+
+def _description(space: TimeSpace) -> tuple[bool, int, int, bool, bool]:
+    """The five native arguments of a space: is_legendre, degree, node family, continuous, interval_major."""
+    if isinstance(space, LagrangeSpace):
+        family = 0 if space.nodes == "equispaced" else RULES[space.nodes] + 1
+        return False, space.degree, family, space.continuous, False
+    return True, space.degree, 0, False, _interval_major(space)
+
+
+def _interval_major(space: TimeSpace) -> bool:
+    return isinstance(space, LegendreSpace) and space.layout == INTERVAL_MAJOR
+
+
 def same_grid(a: _TimeSpace, b: _TimeSpace) -> bool:
     """Whether two spaces are on the same grid: equal n_t, T and points."""
     return (a._n_t, a._T) == (b._n_t, b._T) and a._grid == b._grid  # noqa: SLF001 - the module's own fields

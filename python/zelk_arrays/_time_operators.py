@@ -9,11 +9,20 @@ import numpy as np
 
 from . import _native
 from ._grid import TimeGrid, is_uniform_from_zero
-from ._layouts import INTERVAL_MAJOR
-from ._nodes import RULES, rule_code
+from ._nodes import rule_code
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
-from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, grid_description, other_points, same_grid
+from ._spaces import (
+    LagrangeSpace,
+    LegendreSpace,
+    TimeSpace,
+    _description,
+    checked_spaces,
+    grid_description,
+    other_points,
+    same_grid,
+)
+from ._spaces import _interval_major as _interval_major  # re-exported: _loads reads it from here
 from ._validation import _count, _end_time, _float_array, _index_width
 
 if TYPE_CHECKING:
@@ -24,11 +33,7 @@ if TYPE_CHECKING:
 
 
 def _checked_pair(trial: object, test: object) -> tuple[TimeSpace, TimeSpace]:
-    for name, space in (("trial", trial), ("test", test)):
-        if not isinstance(space, (LagrangeSpace, LegendreSpace)):
-            raise TypeError(f"{name} must be a LagrangeSpace or a LegendreSpace, not {type(space).__name__!r}")
-    assert isinstance(trial, (LagrangeSpace, LegendreSpace))
-    assert isinstance(test, (LagrangeSpace, LegendreSpace))
+    trial, test = checked_spaces(trial=trial, test=test)
     if not same_grid(trial, test):
         raise ValueError(
             f"trial and test must be on the same grid, got {grid_description(trial)} and {grid_description(test)}"
@@ -89,17 +94,6 @@ _OPERATOR_CODES: Final = {_native.time_mass_matrix: 0, _native.time_derivative_m
 def _general(space: TimeSpace) -> bool:
     """Whether a space is beyond the uniform builders: Lagrange on other nodes, or discontinuous."""
     return isinstance(space, LagrangeSpace) and (space.nodes != "equispaced" or not space.continuous)
-
-
-def _description(space: TimeSpace) -> tuple[bool, int, int, bool, bool]:
-    if isinstance(space, LagrangeSpace):
-        family = 0 if space.nodes == "equispaced" else RULES[space.nodes] + 1
-        return False, space.degree, family, space.continuous, False
-    return True, space.degree, 0, False, _interval_major(space)
-
-
-def _interval_major(space: TimeSpace) -> bool:
-    return isinstance(space, LegendreSpace) and space.layout == INTERVAL_MAJOR
 
 
 def _operator_columns(trial: TimeSpace, test: TimeSpace, intervals: object, upwind: bool) -> tuple[int, int]:

@@ -7,19 +7,14 @@ from typing import TYPE_CHECKING
 from . import _native
 from ._layouts import POLYNOMIAL_MAJOR
 from ._results import _csr
-from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace
-from ._time_operators import _description
+from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, _description, checked_spaces
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
 
 
 def _checked_spaces(source: object, target: object) -> tuple[TimeSpace, TimeSpace]:
-    for name, space in (("source", source), ("target", target)):
-        if not isinstance(space, (LagrangeSpace, LegendreSpace)):
-            raise TypeError(f"{name} must be a LagrangeSpace or a LegendreSpace, not {type(space).__name__!r}")
-    assert isinstance(source, (LagrangeSpace, LegendreSpace))
-    assert isinstance(target, (LagrangeSpace, LegendreSpace))
+    source, target = checked_spaces(source=source, target=target)
     a, b = source.grid, target.grid
     if (a.start, a.end) != (b.start, b.end):
         raise ValueError(

@@ -146,3 +146,13 @@ def _float_array(values: object, name: str) -> FloatArray:
         raise TypeError(f"{name} must be real numbers, not an array of {array.dtype}")
     # ascontiguousarray turns 0-d into 1-d, so keep the shape to restore it.
     return np.ascontiguousarray(array, dtype=np.float64).reshape(array.shape)
+
+
+def _times(values: object) -> FloatArray:
+    """``times`` as a one-dimensional float64 array; a single number is one time."""
+    array = _float_array(_unmasked(values, "times"), "times")
+    if array.ndim == 0:
+        array = array.reshape(1)
+    if array.ndim != 1:
+        raise ValueError(f"times must be a number or one-dimensional, got {array.ndim} dimensions")
+    return array

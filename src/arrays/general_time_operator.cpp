@@ -7,30 +7,11 @@
 #include "arrays/float_input.hpp"
 #include "arrays/frame.hpp"
 #include "arrays/functions.hpp"
-#include "fault/checked_size.hpp"
+#include "arrays/time_basis_arguments.hpp"
 #include "time_operators/general_operator_rows.hpp"
 
 namespace zelk::arrays {
 using namespace time_operators;
-
-namespace {
-
-SpaceBasis space_arg(PyObject* const* args)
-{
-    SpaceBasis s{flag_arg(args[0]) ? BasisKind::legendre : BasisKind::lagrange,
-                 u64_arg(args[1]),
-                 {},
-                 flag_arg(args[3]),
-                 flag_arg(args[4])};
-    const std::uint64_t family = u64_arg(args[2]);
-    if (s.kind == BasisKind::lagrange) {
-        WithoutGil released;
-        s.nodes = family_nodes(family, checked_add(s.degree, 1));
-    }
-    return s;
-}
-
-}  // namespace
 
 PyObject* general_time_operator(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
@@ -38,8 +19,8 @@ PyObject* general_time_operator(PyObject*, PyObject* const* args, Py_ssize_t nar
         expect_arguments("general_time_operator", nargs, 14);
         const std::uint64_t code = u64_arg(args[0]);
         if (code > static_cast<std::uint64_t>(TimeOperator::jump)) raise(PyExc_ValueError, "unknown operator");
-        const SpaceBasis trial = space_arg(args + 1);
-        const SpaceBasis test = space_arg(args + 6);
+        const SpaceBasis trial = space_basis_arg(args + 1);
+        const SpaceBasis test = space_basis_arg(args + 6);
         const FloatInput points(args[11], "points");
         if (points.values().size() < 2) raise(PyExc_ValueError, "a grid needs at least two points");
         const GeneralShape shape = general_shape(static_cast<TimeOperator>(code), trial, test,

@@ -6,28 +6,18 @@
 #include "arrays/float_input.hpp"
 #include "arrays/frame.hpp"
 #include "arrays/functions.hpp"
+#include "arrays/time_basis_arguments.hpp"
 #include "time_operators/grid_mass_rows.hpp"
 
 namespace zelk::arrays {
 using namespace time_operators;
 
-namespace {
-
-LocalBasis basis_arg(PyObject* is_legendre, PyObject* degree)
-{
-    const int legendre = PyObject_IsTrue(is_legendre);
-    if (legendre < 0) throw ErrorSet{};
-    return {legendre != 0 ? BasisKind::legendre : BasisKind::lagrange, u64_arg(degree)};
-}
-
-}  // namespace
-
 PyObject* grid_time_mass_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
     return guarded("the time mass matrix on the grid", [&] {
         expect_arguments("grid_time_mass_matrix", nargs, 7);
-        const LocalBasis trial = basis_arg(args[0], args[1]);
-        const LocalBasis test = basis_arg(args[2], args[3]);
+        const LocalBasis trial = local_basis_arg(args[0], args[1]);
+        const LocalBasis test = local_basis_arg(args[2], args[3]);
         const FloatInput points(args[4], "points");
         const TimeOperatorShape shape =
             grid_mass_shape(trial, test, points.values(), u64_arg(args[5]), u64_arg(args[6]));

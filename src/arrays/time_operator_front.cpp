@@ -7,27 +7,17 @@
 
 #include "arrays/csr_result.hpp"
 #include "arrays/frame.hpp"
+#include "arrays/time_basis_arguments.hpp"
 
 namespace zelk::arrays {
 using namespace time_operators;
-
-namespace {
-
-LocalBasis basis_arg(PyObject* is_legendre, PyObject* degree)
-{
-    const int legendre = PyObject_IsTrue(is_legendre);
-    if (legendre < 0) throw ErrorSet{};
-    return {legendre != 0 ? BasisKind::legendre : BasisKind::lagrange, u64_arg(degree)};
-}
-
-}  // namespace
 
 PyObject* time_operator_matrix(TimeOperator op, const char* name, PyObject* const* args, Py_ssize_t nargs)
 {
     return guarded(std::string("the matrix of ") + name + "(trial, test)", [&] {
         expect_arguments(name, nargs, 8);
-        const LocalBasis trial = basis_arg(args[0], args[1]);
-        const LocalBasis test = basis_arg(args[2], args[3]);
+        const LocalBasis trial = local_basis_arg(args[0], args[1]);
+        const LocalBasis test = local_basis_arg(args[2], args[3]);
         const std::uint64_t n_t = u64_arg(args[4]);
         const double T = float_arg(args[5]);
         const std::uint64_t k_begin = u64_arg(args[6]);

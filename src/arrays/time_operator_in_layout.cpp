@@ -9,20 +9,12 @@
 #include "arrays/float_input.hpp"
 #include "arrays/frame.hpp"
 #include "arrays/functions.hpp"
+#include "arrays/time_basis_arguments.hpp"
 #include "time_operators/grid_mass_rows.hpp"
 #include "time_operators/interval_major_rows.hpp"
 
 namespace zelk::arrays {
 using namespace time_operators;
-
-namespace {
-
-LocalBasis basis_arg(PyObject* is_legendre, PyObject* degree)
-{
-    return {flag_arg(is_legendre) ? BasisKind::legendre : BasisKind::lagrange, u64_arg(degree)};
-}
-
-}  // namespace
 
 PyObject* time_operator_in_layout(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
@@ -31,9 +23,9 @@ PyObject* time_operator_in_layout(PyObject*, PyObject* const* args, Py_ssize_t n
         const std::uint64_t code = u64_arg(args[0]);
         if (code > static_cast<std::uint64_t>(TimeOperator::jump)) raise(PyExc_ValueError, "unknown operator");
         const auto op = static_cast<TimeOperator>(code);
-        const LocalBasis trial = basis_arg(args[1], args[2]);
+        const LocalBasis trial = local_basis_arg(args[1], args[2]);
         const IntervalMajor layout{flag_arg(args[3]), flag_arg(args[6])};
-        const LocalBasis test = basis_arg(args[4], args[5]);
+        const LocalBasis test = local_basis_arg(args[4], args[5]);
         std::optional<FloatInput> points;
         if (args[7] != Py_None) points.emplace(args[7], "points");
         const std::span<const double> grid = points ? points->values() : std::span<const double>{};

@@ -7,38 +7,19 @@
 #include "arrays/float_input.hpp"
 #include "arrays/frame.hpp"
 #include "arrays/functions.hpp"
-#include "fault/checked_size.hpp"
+#include "arrays/time_basis_arguments.hpp"
 #include "time_operators/weighted_mass_rows.hpp"
 
 namespace zelk::arrays {
 using namespace time_operators;
 
-namespace {
-
-SpaceBasis weighted_space_arg(PyObject* const* args)
-{
-    SpaceBasis s{flag_arg(args[0]) ? BasisKind::legendre : BasisKind::lagrange,
-                 u64_arg(args[1]),
-                 {},
-                 flag_arg(args[3]),
-                 flag_arg(args[4])};
-    const std::uint64_t family = u64_arg(args[2]);
-    if (s.kind == BasisKind::lagrange) {
-        WithoutGil released;
-        s.nodes = family_nodes(family, checked_add(s.degree, 1));
-    }
-    return s;
-}
-
-}  // namespace
-
 PyObject* weighted_time_mass_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs)
 {
     return guarded("the weighted time mass matrix of the two spaces", [&] {
         expect_arguments("weighted_time_mass_matrix", nargs, 20);
-        const SpaceBasis trial = weighted_space_arg(args);
-        const SpaceBasis test = weighted_space_arg(args + 5);
-        const SpaceBasis weight_space = weighted_space_arg(args + 10);
+        const SpaceBasis trial = space_basis_arg(args);
+        const SpaceBasis test = space_basis_arg(args + 5);
+        const SpaceBasis weight_space = space_basis_arg(args + 10);
         const FloatInput coefficients(args[15], "coefficients");
         const FloatInput points(args[16], "points");
         const double step = float_arg(args[17]);
