@@ -109,15 +109,17 @@ platform-windows: gtest $(TOOLS) | $(PLAT_BUILD)
 # Linked as dylibs (zig crashes on -bundle), with the host interpreter's headers (only the linking
 # conventions differ on macOS). zig ignores the export list there, so libc++'s symbols stay exported beside
 # PyInit_: macho_exports.py checks that nothing else of C++ is.
-PLAT_ZIG = $(shell $(PY) -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
+# The wheels' zig, kept outside the tree with its cache (mk/wheels/zig.sh).
+PLAT_ZIG = $(shell mk/wheels/zig.sh $(VENV))
+PLAT_ZIG_CACHE = $(if $(wildcard $(dir $(PLAT_ZIG))../zig-cache),$(abspath $(dir $(PLAT_ZIG))../zig-cache),$(abspath build/zig-cache))
 platform-macos: $(TOOLS) | $(PLAT_BUILD)
 	@set -e; for arch in x86_64 aarch64; do \
 	  dir=$(PLAT_BUILD)/macos-$$arch; \
-	  ZIG_GLOBAL_CACHE_DIR=$(abspath build/zig-cache) $(PLAT_CMAKE) -S . -B $$dir -DZELK_BUILD_TESTS=OFF \
+	  ZIG_GLOBAL_CACHE_DIR=$(PLAT_ZIG_CACHE) $(PLAT_CMAKE) -S . -B $$dir -DZELK_BUILD_TESTS=OFF \
 	    -DCMAKE_TOOLCHAIN_FILE=$(abspath mk/wheels/zig-toolchain.cmake) -DZELK_ZIG=$(PLAT_ZIG) \
 	    -DZELK_ZIG_TARGET=$$arch-macos -DCMAKE_CXX_FLAGS=-Werror -DZELK_BUILD_EXTENSION=ON \
 	    -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null; \
-	  ZIG_GLOBAL_CACHE_DIR=$(abspath build/zig-cache) $(VENV)/bin/cmake --build $$dir -j $(JOBS) --target zelk zelk_arrays_native; \
+	  ZIG_GLOBAL_CACHE_DIR=$(PLAT_ZIG_CACHE) $(VENV)/bin/cmake --build $$dir -j $(JOBS) --target zelk zelk_arrays_native; \
 	  echo "zig c++, macOS $$arch (built and linked, not run):"; \
 	  $(PY) mk/wheels/macho_exports.py $$dir/zelk*.so $$dir/zelk_arrays/_native*.so; \
 	done

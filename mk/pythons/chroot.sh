@@ -35,6 +35,9 @@ bound() {
     bind /proc "$root/proc"
     bind /dev "$root/dev"
     [ -n "$dir" ] && bind "$dir" "$root$dir"
+    # The wheels' zig and its cache, kept outside the tree (mk/wheels/zig.sh), at the same path.
+    local zig_home=${ZELK_ZIG_HOME:-/var/cache/zelk/zig}
+    [ -z "$dir" ] || [ ! -d "$zig_home" ] || bind "$zig_home" "$root$zig_home"
     cp -L /etc/resolv.conf "$root/etc/resolv.conf"
     # pip reaches the index through the host's certificate authorities.
     local ca=${PIP_CERT:-/etc/ssl/certs/ca-certificates.crt}

@@ -16,7 +16,7 @@ here=$(dirname "$0")
 build=build/pythons
 summary=()
 failed=0
-zig=$("$venv/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
+zig=$(mk/wheels/zig.sh "$venv")
 libgcc_s=/lib/x86_64-linux-gnu/libgcc_s.so.1
 host_python=$("$venv/bin/python" -c 'import sys; print(sys._base_executable)')
 # The wheels carry the commit's time (see mk/wheels/build-one.sh); the chroot has no git to ask.

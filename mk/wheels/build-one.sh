@@ -16,8 +16,16 @@ libgcc_s=$5
 out=$dir/wheel-$arch
 log=$dir/wheel-$arch.log
 
-# zig's cache (the C++ runtime and C library stubs it builds for each target); ZELK_ZIG_CACHE shares one.
-cache=${ZELK_ZIG_CACHE:-$PWD/build/zig-cache}
+# zig's cache (the C++ runtime and C library stubs it builds for each target, and the objects): ZELK_ZIG_CACHE,
+# else the one beside a zig that mk/wheels/zig.sh keeps outside the tree, else one in the tree.
+home=$(dirname "$(dirname "$zig")")
+if [ -n "${ZELK_ZIG_CACHE:-}" ]; then
+    cache=$ZELK_ZIG_CACHE
+elif [ -d "$home/zig-cache" ]; then
+    cache=$home/zig-cache
+else
+    cache=$PWD/build/zig-cache
+fi
 env=(ZIG_GLOBAL_CACHE_DIR="$cache" ZIG_LOCAL_CACHE_DIR="$cache")
 # The commit's time stamps every file of the wheel, so that one commit gives the same bytes wherever it is
 # built (the compiler maps the source folder away, see CMakeLists.txt). Inside the chroot, which has no git,

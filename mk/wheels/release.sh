@@ -17,7 +17,7 @@ only=${5:-}
 # The wheels carry the commit's time (see build-one.sh); the chroot has no git to ask.
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 pythons=mk/pythons
-zig=$("$venv/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
+zig=$(mk/wheels/zig.sh "$venv")
 host_python=$("$venv/bin/python" -c 'import sys; print(sys._base_executable)')
 # The aarch64 libgcc_s.so.1 (a first link input, see zig-toolchain.cmake) and the aarch64 disassembler that
 # checks for fused multiply-adds; copied into the tree, which is all the chroot sees of the host.

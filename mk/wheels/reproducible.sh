@@ -8,7 +8,7 @@ set -euo pipefail
 venv=$1
 wheels=$2
 copy=$PWD/build/reproducible
-zig=$("$venv/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
+zig=$(mk/wheels/zig.sh "$venv")
 python=$PWD/build/pythons/host-3.11/build-venv/bin/python
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 
@@ -17,9 +17,9 @@ rm -rf "$copy"
 mkdir -p "$copy/tree"
 # The files git knows, as they are in the work tree (edits included).
 git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$copy/tree"
-# zig's cache is shared: the runtime it holds is built from zig's sources, not this tree's.
-cache=$PWD/build/zig-cache
-(cd "$copy/tree" && ZELK_ZIG_CACHE=$cache mk/wheels/build-one.sh build/again "$python" x86_64 "$zig" /lib/x86_64-linux-gnu/libgcc_s.so.1 \
+# The same zig and its cache (build-one.sh finds it beside zig): the runtime it holds is built from zig's
+# sources, not this tree's.
+(cd "$copy/tree" && mk/wheels/build-one.sh build/again "$python" x86_64 "$zig" /lib/x86_64-linux-gnu/libgcc_s.so.1 \
     >/dev/null && mk/wheels/repair.sh build/again/wheel-x86_64/*.whl x86_64 "$copy/repaired" "$venv" >/dev/null)
 again=$(ls "$copy"/repaired/*.whl)
 if ! cmp -s "$released" "$again"; then
