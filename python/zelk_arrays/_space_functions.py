@@ -21,7 +21,7 @@ from ._layouts import INTERVAL_MAJOR
 from ._nodes import RULES, _choice, reference_nodes
 from ._results import _csr, _owned
 from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, other_points
-from ._validation import FloatArray, _flag, _real, _times
+from ._validation import FloatArray, _flag, _index_width, _real, _times
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -234,6 +234,7 @@ def basis_matrix(
     left = is_left(side)
     flag = _flag(derivative, "derivative")
     array = _times(times)
+    _index_width(index_dtype)  # before a build that may be large
     if not left and is_uniform_legendre(space) and within(array, space.T):
         # The uniform builder itself: the same bits, vectorised.
         return _csr(_native.basis_matrix(space.degree, space.n_t, space.T, array, flag), index_dtype)

@@ -226,6 +226,7 @@ def _weighted_mass(
     if coefficients.shape != (space.dim,):
         raise ValueError(f"the weight needs {space.dim} coefficients, got shape {coefficients.shape}")
     k_begin, k_end = checked_intervals(intervals, test.n_t)
+    _index_width(index_dtype)  # before a build that may be large
     # The uniform builders' step T / n_t, so that a weight of 1 gives their bits; else the grid's steps.
     uniform = other_points(test) is None and not (_general(trial) or _general(test))
     step = test.T / test.n_t if uniform else 0.0

@@ -8,6 +8,7 @@ from . import _native
 from ._layouts import POLYNOMIAL_MAJOR
 from ._results import _csr
 from ._spaces import LagrangeSpace, LegendreSpace, TimeSpace, _description, checked_spaces
+from ._validation import _index_width
 
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
@@ -122,6 +123,7 @@ def interpolation_matrix(
     if not isinstance(space, LagrangeSpace):
         raise TypeError("interpolation_matrix needs a LagrangeSpace target: for a LegendreSpace use projection_matrix")
     target = space
+    _index_width(index_dtype)  # before a build that may be large
     if (
         _nodal(source)
         and _nodal(target)
@@ -226,6 +228,7 @@ def projection_matrix(
             f"grid; project onto the discontinuous space instead: LagrangeSpace({target.degree}, grid, "
             f"nodes={target.nodes!r}, continuous=False)"
         )
+    _index_width(index_dtype)  # before a build that may be large
     if _modal(target) and source.degree == target.degree and _uniform_from_zero(source) and _uniform_from_zero(target):
         n_s, n_t, degree = source.n_t, target.n_t, target.degree
         # Nested grids only: the uniform builders tabulate few overlaps there, but on grids that do not

@@ -115,6 +115,18 @@ def test_index_dtype_keeps_the_default_bits(builder, args, kwargs):
         np.testing.assert_array_equal(fixed.data.view(np.uint64), default.data.view(np.uint64))
 
 
+@pytest.mark.parametrize(("builder", "args", "kwargs"), BUILDERS, ids=lambda b: getattr(b, "__name__", ""))
+def test_a_bad_index_dtype_is_refused_before_the_build(builder, args, kwargs, monkeypatch):
+    def built(*_args):
+        raise AssertionError("built before index_dtype was checked")
+
+    for name in dir(za._native):
+        if name.endswith(("_matrix", "_operator", "_layout", "kron_sum")):
+            monkeypatch.setattr(za._native, name, built)
+    with pytest.raises(ValueError, match="index_dtype must be"):
+        builder(*args, **kwargs, index_dtype=np.float64)
+
+
 def test_int32_overflow_names_the_largest_index():
     time = sp.csr_array(([2.0], ([0], [2**20 - 1])), shape=(1, 2**20))
     space = sp.csr_array(([3.0], ([0], [2**12 - 1])), shape=(1, 2**12))
