@@ -27,6 +27,13 @@ elseif(NOT ZELK_ZIG_ARCH STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
   set(CMAKE_SYSTEM_PROCESSOR ${ZELK_ZIG_ARCH})
 endif()
 
+# zig keeps a cache of its own (mk/wheels/zig.sh). The compiler cache that `make` puts in front of the other
+# builds would see only the small wrappers below, which do not name the target: it stays out of these.
+unset(ENV{CMAKE_C_COMPILER_LAUNCHER})
+unset(ENV{CMAKE_CXX_COMPILER_LAUNCHER})
+set(CMAKE_C_COMPILER_LAUNCHER "" CACHE STRING "" FORCE)
+set(CMAKE_CXX_COMPILER_LAUNCHER "" CACHE STRING "" FORCE)
+
 set(ZELK_ZIG_WRAPPERS ${CMAKE_BINARY_DIR}/zig-tools)
 foreach(tool cc c++ ar ranlib)
   set(target_flag "")
