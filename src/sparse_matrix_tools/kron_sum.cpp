@@ -8,6 +8,7 @@
 #include "sparse_matrix_tools/kron_sum.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -228,6 +229,7 @@ struct Run {
     std::uint32_t k;
     std::int64_t base;
     const MergedPattern* addends;
+    std::uint32_t pattern;  // the plan's pattern number
 };
 
 // The runs of time row row_begin + k, in ascending time column.
@@ -243,12 +245,12 @@ void time_row_runs(std::span<const KronTerm> terms, const KronSumPlan& plan, std
         const std::int64_t base = static_cast<std::int64_t>(block.time_column) * space_cols;
         if (!(pattern & KronSumPlan::merged_flag)) {
             const CsrFactor& s = terms[pattern].space;
-            runs.push_back({s.offsets.data(), s.indices.data(), s.values.data(), t, 1, base, nullptr});
+            runs.push_back({s.offsets.data(), s.indices.data(), s.values.data(), t, 1, base, nullptr, block.pattern});
         } else {
             const MergedPattern& m = plan.merged[pattern & ~KronSumPlan::merged_flag];
             const auto k_terms = static_cast<std::uint32_t>(plan.value_end[b] - block.first_value);
-            runs.push_back({m.offsets.data(), m.columns.data(), m.dense.data(), t, k_terms, base,
-                            finite ? nullptr : &m});
+            runs.push_back({m.offsets.data(), m.columns.data(), m.dense.data(), t, k_terms, base, finite ? nullptr : &m,
+                            block.pattern});
         }
     }
 }
@@ -527,6 +529,20 @@ void count_kron_sum(std::span<const KronTerm> terms, const KronSumShape& shape, 
     const auto begin = static_cast<std::int64_t>(column_begin);
     const auto end = static_cast<std::int64_t>(column_end);
     std::vector<Run> runs;
+    // Whether a pattern has a zero sum depends only on it and its time values, which repeat from time row
+    // to time row: each pair is looked at once.
+    std::map<std::pair<std::uint32_t, std::vector<std::uint64_t>>, bool> zero_of;
+    std::pair<std::uint32_t, std::vector<std::uint64_t>> key;
+    const auto zero_sum = [&](const Run& run) {
+        key.first = run.pattern;
+        key.second.assign(run.k, 0);
+        for (std::uint32_t s = 0; s < run.k; ++s) key.second[s] = std::bit_cast<std::uint64_t>(run.t[s]);
+        const auto found = zero_of.find(key);
+        if (found != zero_of.end()) return found->second;
+        const bool zero = has_zero_sum(run, space_rows);
+        zero_of.emplace(key, zero);
+        return zero;
+    };
     InterruptCountdown countdown;
     std::int64_t* d = inside.data();
     std::int64_t* o = outside.data();
@@ -539,7 +555,7 @@ void count_kron_sum(std::span<const KronTerm> terms, const KronSumShape& shape, 
             // others (a run the block's ends cut, or one whose sums vanish somewhere) are counted entry by entry.
             const bool in = run.base >= begin && run.base + space_cols <= end;
             const bool out = run.base + space_cols <= begin || run.base >= end;
-            if ((in || out) && (keep_all || (run.addends == nullptr && !has_zero_sum(run, space_rows)))) {
+            if ((in || out) && (keep_all || (run.addends == nullptr && !zero_sum(run)))) {
                 std::int64_t* counts = in ? d : o;
                 for (std::uint64_t i = 0; i < space_rows; ++i) counts[i] += run.offsets[i + 1] - run.offsets[i];
             } else {
