@@ -433,6 +433,13 @@ std::uint64_t fill_kron_sum(std::span<const KronTerm> terms, const KronSumShape&
     std::vector<Run> runs;
     std::map<std::vector<std::uint32_t>, std::unique_ptr<RowLayout>> layouts;
     std::vector<std::uint32_t> key;
+    // Time rows written whole (no zero sum dropped), by patterns, time columns from the first, and time values.
+    struct WrittenRow {
+        std::uint64_t start;
+        std::int64_t base;
+    };
+    std::map<std::vector<std::uint64_t>, WrittenRow> written;
+    std::vector<std::uint64_t> repeat;
     InterruptCountdown countdown;
     for (std::uint64_t k = 0; k < plan.row_end - plan.row_begin; ++k) {
         time_row_runs(terms, plan, k, finite, runs);
@@ -448,29 +455,49 @@ std::uint64_t fill_kron_sum(std::span<const KronTerm> terms, const KronSumShape&
         }
         if (layout != nullptr) {
             const std::uint64_t start = sink.n;
-            bool zero = false;
-            // A few hundred space rows at a time, so that the runs meet in the first-level cache.
-            for (std::uint64_t i = 0; i < space_rows; i += chunk_rows) {
-                const std::uint64_t i_end = std::min(space_rows, i + chunk_rows);
-                for (std::size_t j = 0; j < runs.size(); ++j)
-                    zero |= scatter_run(runs[j], layout->place[j].data(), i, i_end, sink.columns + start,
-                                        sink.values + start);
+            const std::uint64_t count = layout->row_start[space_rows];
+            // A time row whose patterns, time values and time columns (up to a shift) match one written before
+            // has that row's values, bit for bit, and its columns shifted: a copy in place of the products.
+            repeat.clear();
+            for (const Run& run : runs) {
+                repeat.push_back(run.pattern);
+                repeat.push_back(static_cast<std::uint64_t>(run.base - runs.front().base));
+                for (std::uint32_t s = 0; s < run.k; ++s) repeat.push_back(std::bit_cast<std::uint64_t>(run.t[s]));
             }
-            if (zero && !keep_all) {
-                // Rare: entries move down over the zero sums, row by row.
-                std::uint64_t from = start;
-                for (std::uint64_t i = 0; i < space_rows; ++i) {
-                    for (const std::uint64_t end = start + layout->row_start[i + 1]; from < end; ++from)
-                        sink.put(sink.columns[from], sink.values[from]);
-                    offsets[++row] = static_cast<Index>(sink.n);
-                }
+            const auto earlier = written.find(repeat);
+            if (earlier != written.end()) {
+                const auto shift = static_cast<Index>(runs.front().base - earlier->second.base);
+                const Index* from = sink.columns + earlier->second.start;
+                Index* to = sink.columns + start;
+                for (std::uint64_t n = 0; n < count; ++n) to[n] = static_cast<Index>(from[n] + shift);
+                std::copy_n(sink.values + earlier->second.start, count, sink.values + start);
             } else {
-                for (std::uint64_t i = 1; i <= space_rows; ++i)
-                    offsets[row + i] = static_cast<Index>(start + layout->row_start[i]);
-                row += space_rows;
-                sink.n = start + layout->row_start[space_rows];
+                bool zero = false;
+                // A few hundred space rows at a time, so that the runs meet in the first-level cache.
+                for (std::uint64_t i = 0; i < space_rows; i += chunk_rows) {
+                    const std::uint64_t i_end = std::min(space_rows, i + chunk_rows);
+                    for (std::size_t j = 0; j < runs.size(); ++j)
+                        zero |= scatter_run(runs[j], layout->place[j].data(), i, i_end, sink.columns + start,
+                                            sink.values + start);
+                }
+                if (zero && !keep_all) {
+                    // Rare: entries move down over the zero sums, row by row.
+                    std::uint64_t from = start;
+                    for (std::uint64_t i = 0; i < space_rows; ++i) {
+                        for (const std::uint64_t end = start + layout->row_start[i + 1]; from < end; ++from)
+                            sink.put(sink.columns[from], sink.values[from]);
+                        offsets[++row] = static_cast<Index>(sink.n);
+                    }
+                    countdown.tick(count + space_rows);
+                    continue;
+                }
+                if (written.size() < max_layouts) written.emplace(repeat, WrittenRow{start, runs.front().base});
             }
-            countdown.tick(layout->row_start[space_rows] + space_rows);
+            for (std::uint64_t i = 1; i <= space_rows; ++i)
+                offsets[row + i] = static_cast<Index>(start + layout->row_start[i]);
+            row += space_rows;
+            sink.n = start + count;
+            countdown.tick(count + space_rows);
             continue;
         }
         // Row by row, the runs one after another: the output is written in one sequential pass.
