@@ -8,11 +8,13 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 
 from . import _native
+from ._preallocation import _column_block, register_counts
 from ._ranges import checked_intervals, register_column_range
-from ._results import _csr
-from ._validation import _index_width
+from ._results import _csr, int32_overflow
+from ._validation import INT32_MAX, _index_width
 
 if TYPE_CHECKING:
+    import numpy.typing as npt
     from scipy.sparse import csr_array
 
 
@@ -135,9 +137,11 @@ def kron_sum(
     Notes
     -----
     The union of the space patterns that meet in a time column is merged
-    once per set of terms; then each entry takes one product per term that
-    has it and one write, without the GIL and interruptible with Ctrl-C.
-    The result takes 12 bytes per stored entry (16 with int64 indices).
+    once per set of terms, and where each entry of a time row goes is worked
+    out once per sequence of such patterns; then each entry takes one product
+    per term that has it and one write, without the GIL and interruptible
+    with Ctrl-C. The result takes 12 bytes per stored entry (16 with int64
+    indices). :func:`preallocation` counts its entries without writing it.
 
     Examples
     --------
@@ -173,3 +177,22 @@ def _kron_sum_columns(terms: object, *, intervals: object = None) -> tuple[int, 
     if touched.size == 0 or space_cols == 0:
         return 0, 0
     return int(touched.min()) * space_cols, (int(touched.max()) + 1) * space_cols
+
+
+@register_counts(kron_sum)
+def _kron_sum_counts(
+    terms: object, *, intervals: object = None, columns: object, index_dtype: object = None
+) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
+    """preallocation's counts for kron_sum, from the factors alone: the piece is never written."""
+    pairs = _checked_terms(terms)
+    width = _index_width(index_dtype)
+    r_begin, r_end = checked_intervals(intervals, pairs[0][0].shape[0])
+    c_begin, c_end = _column_block(columns, pairs[0][0].shape[1] * pairs[0][1].shape[1])
+    native_terms = [(*_parts(time), *_parts(space)) for time, space in pairs]
+    inside, outside, nrows, ncols, bound = _native.kron_sum_counts(native_terms, r_begin, r_end, c_begin, c_end)
+    # The index type kron_sum's piece would have: it is chosen from the bound on its entries.
+    largest = max(nrows, ncols, bound)
+    if width == 4 and largest > INT32_MAX:
+        raise int32_overflow(largest)
+    index = np.int64 if width == 8 or (width == 0 and largest > INT32_MAX) else np.int32
+    return np.frombuffer(inside, np.int64).astype(index), np.frombuffer(outside, np.int64).astype(index)

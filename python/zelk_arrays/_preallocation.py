@@ -10,6 +10,21 @@ import numpy.typing as npt
 
 from ._validation import _index
 
+_Counts = Callable[..., tuple[npt.NDArray[Any], npt.NDArray[Any]]]
+
+# builder -> function(*args, intervals=intervals, columns=(c_begin, c_end), **kwargs) -> (d_nnz, o_nnz)
+_COUNTS: dict[Callable[..., Any], _Counts] = {}
+
+
+def register_counts(builder: Callable[..., Any]) -> Callable[[_Counts], _Counts]:
+    """Decorator: records the decorated function as ``builder``'s count-only pass."""
+
+    def record(counts: _Counts) -> _Counts:
+        _COUNTS[builder] = counts
+        return counts
+
+    return record
+
 
 def _column_block(columns: object, ncols: int) -> tuple[int, int]:
     ends: Any = (columns.start, columns.stop) if isinstance(columns, range) and columns.step == 1 else columns
@@ -74,10 +89,15 @@ def preallocation(
 
     Notes
     -----
-    The counts are those of the built piece, bit for bit the matrix the
-    builder returns: the piece is built once (its storage, 12 or 16 bytes
-    per entry, is needed for the time of the call) and its pattern counted
-    in one pass. Entries that a sum of terms drops as zero are not counted.
+    The counts are those of the built piece, the matrix the builder
+    returns, entry for entry; entries that a sum of terms drops as zero are
+    not counted. :func:`kron_sum` has a count-only pass: its values are
+    formed, to see which sums vanish, but nothing is written, so the call
+    takes 16 bytes per row and no storage per entry. Every other builder
+    is built once (its storage, 12 or 16 bytes per entry, is needed for
+    the time of the call) and its pattern counted in one pass: the time
+    operators store only entries whose exact value is nonzero, which the
+    built piece shows best, and they hold a few entries per time row.
 
     Examples
     --------
@@ -87,6 +107,12 @@ def preallocation(
     >>> d_nnz.tolist(), o_nnz.tolist()
     ([2, 3, 2], [1, 0, 0])
     """
+    try:
+        counts = _COUNTS.get(builder)
+    except TypeError:  # an unhashable object is no builder of this package: built and counted below
+        counts = None
+    if counts is not None:
+        return counts(*args, intervals=intervals, columns=columns, **kwargs)
     if intervals is not None:
         kwargs["intervals"] = intervals
     piece = builder(*args, **kwargs)

@@ -25,6 +25,8 @@ PyObject* time_jump_matrix(PyObject* module, PyObject* const* args, Py_ssize_t n
 extern const char time_jump_matrix_doc[];
 PyObject* kron_sum(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char kron_sum_doc[];
+PyObject* kron_sum_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char kron_sum_counts_doc[];
 PyObject* legendre_prolongation_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char legendre_prolongation_matrix_doc[];
 PyObject* legendre_restriction_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);

@@ -1,4 +1,5 @@
-// kron_sum(terms, row_begin, row_end, index_width): sum_i kron(T_i, S_i) for the time rows [row_begin, row_end).
+// kron_sum(terms, row_begin, row_end, index_width): sum_i kron(T_i, S_i) for the time rows [row_begin, row_end),
+// and kron_sum_counts: its entry counts per row inside and outside a column block, without writing it.
 // Each term is (T data, T indices, T indptr, T nrows, T ncols, S data, S indices, S indptr, S nrows, S ncols),
 // with int64 indices; the package's Python side has made the factors canonical.
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "arrays/frame.hpp"
 #include "arrays/functions.hpp"
 #include "arrays/index_input.hpp"
+#include "arrays/raw_array.hpp"
 #include "sparse_matrix_tools/kron_sum.hpp"
 
 namespace zelk::arrays {
@@ -39,16 +41,15 @@ struct HeldFactors {
     }
 };
 
-}  // namespace
+// The terms of a call, their buffers held until it ends.
+struct HeldTerms {
+    HeldFactors held;
+    std::vector<KronTerm> terms;
 
-PyObject* kron_sum(PyObject*, PyObject* const* args, Py_ssize_t nargs)
-{
-    return guarded("the matrix of kron_sum(terms)", [&] {
-        expect_arguments("kron_sum", nargs, 4);
-        const PyRef sequence = checked(PySequence_Fast(args[0], "terms must be a sequence"));
+    explicit HeldTerms(PyObject* object)
+    {
+        const PyRef sequence = checked(PySequence_Fast(object, "terms must be a sequence"));
         const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
-        HeldFactors held;
-        std::vector<KronTerm> terms;
         terms.reserve(static_cast<std::size_t>(count));
         for (Py_ssize_t t = 0; t < count; ++t) {
             PyObject* item = PySequence_Fast_GET_ITEM(sequence.get(), t);
@@ -60,21 +61,63 @@ PyObject* kron_sum(PyObject*, PyObject* const* args, Py_ssize_t nargs)
             term.space = held.factor(parts + 5);
             terms.push_back(term);
         }
+    }
+};
+
+sparse_matrix_tools::KronSumShape shape_of(const HeldTerms& held, std::uint64_t row_begin, std::uint64_t row_end)
+{
+    WithoutGil released;
+    return sparse_matrix_tools::kron_sum_shape(held.terms, row_begin, row_end);
+}
+
+}  // namespace
+
+PyObject* kron_sum(PyObject*, PyObject* const* args, Py_ssize_t nargs)
+{
+    return guarded("the matrix of kron_sum(terms)", [&] {
+        expect_arguments("kron_sum", nargs, 4);
+        const HeldTerms held(args[0]);
         const std::uint64_t row_begin = u64_arg(args[1]);
         const std::uint64_t row_end = u64_arg(args[2]);
         const IndexWidth width = index_width_arg(args[3]);
-        const sparse_matrix_tools::KronSumShape shape = [&] {
-            WithoutGil released;
-            return sparse_matrix_tools::kron_sum_shape(terms, row_begin, row_end);
-        }();
+        const sparse_matrix_tools::KronSumShape shape = shape_of(held, row_begin, row_end);
         CsrResult result(shape.nrows, shape.ncols, shape.max_nnz, width);
         const std::uint64_t nnz =
-            result.fill([&](const auto& rows) { return sparse_matrix_tools::fill_kron_sum(terms, shape, rows); });
+            result.fill([&](const auto& rows) { return sparse_matrix_tools::fill_kron_sum(held.terms, shape, rows); });
         return std::move(result).to_python(nnz);
+    });
+}
+
+PyObject* kron_sum_counts(PyObject*, PyObject* const* args, Py_ssize_t nargs)
+{
+    return guarded("the counts of kron_sum(terms)", [&] {
+        expect_arguments("kron_sum_counts", nargs, 5);
+        const HeldTerms held(args[0]);
+        const std::uint64_t row_begin = u64_arg(args[1]);
+        const std::uint64_t row_end = u64_arg(args[2]);
+        const std::uint64_t column_begin = u64_arg(args[3]);
+        const std::uint64_t column_end = u64_arg(args[4]);
+        const sparse_matrix_tools::KronSumShape shape = shape_of(held, row_begin, row_end);
+        RawArray inside(shape.nrows, sizeof(std::int64_t));
+        RawArray outside(shape.nrows, sizeof(std::int64_t));
+        {
+            WithoutGil released;
+            sparse_matrix_tools::count_kron_sum(held.terms, shape, column_begin, column_end, inside.as<std::int64_t>(),
+                                                outside.as<std::int64_t>());
+        }
+        PyRef d = std::move(inside).to_python();
+        PyRef o = std::move(outside).to_python();
+        return checked(Py_BuildValue("(NNKKK)", d.release(), o.release(), static_cast<unsigned long long>(shape.nrows),
+                                     static_cast<unsigned long long>(shape.ncols),
+                                     static_cast<unsigned long long>(shape.max_nnz)));
     });
 }
 
 const char kron_sum_doc[] =
     "kron_sum(terms, row_begin, row_end, index_width, /)\n--\n\nCSR arrays and shape of sum_i kron(T_i, S_i).";
+
+const char kron_sum_counts_doc[] =
+    "kron_sum_counts(terms, row_begin, row_end, column_begin, column_end, /)\n--\n\n"
+    "Entries of each row of sum_i kron(T_i, S_i) inside and outside the columns, and the shape and bound.";
 
 }  // namespace zelk::arrays

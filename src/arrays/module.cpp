@@ -25,6 +25,7 @@ PyMethodDef methods[] = {
     {"time_derivative_matrix", as_method(time_derivative_matrix), METH_FASTCALL, time_derivative_matrix_doc},
     {"time_jump_matrix", as_method(time_jump_matrix), METH_FASTCALL, time_jump_matrix_doc},
     {"kron_sum", as_method(kron_sum), METH_FASTCALL, kron_sum_doc},
+    {"kron_sum_counts", as_method(kron_sum_counts), METH_FASTCALL, kron_sum_counts_doc},
     {"legendre_prolongation_matrix", as_method(legendre_prolongation_matrix), METH_FASTCALL,
      legendre_prolongation_matrix_doc},
     {"legendre_restriction_matrix", as_method(legendre_restriction_matrix), METH_FASTCALL,

@@ -8,7 +8,9 @@
 #include "sparse_matrix_tools/kron_sum.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <string>
 
@@ -217,7 +219,8 @@ KronSumShape kron_sum_shape(std::span<const KronTerm> terms, std::uint64_t row_b
 
 namespace {
 
-// One block of a time row as the fill reads it: the pattern's rows, columns and k values per entry.
+// One block of a time row as the fill reads it: the pattern's rows, columns and k values per entry, or, for
+// time values that are not all finite, the merged pattern's per-term addends (absent terms add nothing).
 struct Run {
     const std::int64_t* offsets;
     const std::int64_t* columns;
@@ -225,26 +228,194 @@ struct Run {
     const double* t;       // k time values
     std::uint32_t k;
     std::int64_t base;
+    const MergedPattern* addends;
+    std::uint32_t pattern;  // the plan's pattern number
 };
 
-// Entry sums from the per-term addends, for time values that are not all finite: absent terms add nothing.
-template <class Index>
-std::uint64_t write_addends(const MergedPattern& m, std::uint64_t i, const double* t, std::int64_t base, Index* columns,
-                            double* values, std::uint64_t n, bool& zero)
+// The runs of time row row_begin + k, in ascending time column.
+void time_row_runs(std::span<const KronTerm> terms, const KronSumPlan& plan, std::uint64_t k, bool finite,
+                   std::vector<Run>& runs)
 {
-    for (auto u = static_cast<std::size_t>(m.offsets[i]); u < static_cast<std::size_t>(m.offsets[i + 1]); ++u) {
-        std::uint64_t a = m.first_addend[u];
-        double v = t[m.addend_slot[a]] * *m.addend_value[a];
-        for (++a; a < m.first_addend[u + 1]; ++a) v += t[m.addend_slot[a]] * *m.addend_value[a];
-        columns[n] = static_cast<Index>(base + m.columns[u]);
-        values[n] = v;
-        zero |= v == 0.0;
-        ++n;
+    const auto space_cols = static_cast<std::int64_t>(terms[0].space.ncols);
+    runs.clear();
+    for (std::uint64_t b = plan.first_block[k]; b < plan.first_block[k + 1]; ++b) {
+        const KronSumPlan::Block& block = plan.blocks[b];
+        const std::uint32_t pattern = plan.patterns[block.pattern];
+        const double* t = plan.values.data() + block.first_value;
+        const std::int64_t base = static_cast<std::int64_t>(block.time_column) * space_cols;
+        if (!(pattern & KronSumPlan::merged_flag)) {
+            const CsrFactor& s = terms[pattern].space;
+            runs.push_back({s.offsets.data(), s.indices.data(), s.values.data(), t, 1, base, nullptr, block.pattern});
+        } else {
+            const MergedPattern& m = plan.merged[pattern & ~KronSumPlan::merged_flag];
+            const auto k_terms = static_cast<std::uint32_t>(plan.value_end[b] - block.first_value);
+            runs.push_back({m.offsets.data(), m.columns.data(), m.dense.data(), t, k_terms, base, finite ? nullptr : &m,
+                            block.pattern});
+        }
     }
-    return n;
 }
 
+// Hands sink.put(column, value) every entry of space row i of a run, in column order: one product per term
+// there, added in term order (the first product starts the sum).
+template <class Sink>
+inline void visit_row(const Run& run, std::uint64_t i, Sink& sink)
+{
+    const auto begin = static_cast<std::size_t>(run.offsets[i]);
+    const auto end = static_cast<std::size_t>(run.offsets[i + 1]);
+    const std::int64_t base = run.base;
+    const std::int64_t* sc = run.columns;
+    const double* sv = run.values;
+    if (run.addends != nullptr) {
+        const MergedPattern& m = *run.addends;
+        for (std::size_t u = begin; u < end; ++u) {
+            std::uint64_t a = m.first_addend[u];
+            double v = run.t[m.addend_slot[a]] * *m.addend_value[a];
+            for (++a; a < m.first_addend[u + 1]; ++a) v += run.t[m.addend_slot[a]] * *m.addend_value[a];
+            sink.put(base + m.columns[u], v);
+        }
+    } else if (run.k == 1) {
+        const double t0 = run.t[0];
+        for (std::size_t e = begin; e < end; ++e) sink.put(base + sc[e], t0 * sv[e]);
+    } else if (run.k == 2) {
+        const double t0 = run.t[0];
+        const double t1 = run.t[1];
+        for (std::size_t e = begin; e < end; ++e) sink.put(base + sc[e], t0 * sv[2 * e] + t1 * sv[2 * e + 1]);
+    } else {
+        const std::size_t k_terms = run.k;
+        for (std::size_t e = begin; e < end; ++e) {
+            const double* w = sv + k_terms * e;
+            double v = run.t[0] * w[0];
+            for (std::size_t s = 1; s < k_terms; ++s) v += run.t[s] * w[s];
+            sink.put(base + sc[e], v);
+        }
+    }
+}
+
+bool all_finite(const std::vector<double>& values)
+{
+    bool finite = true;
+    for (const double t : values) finite = finite && std::isfinite(t);
+    return finite;
+}
+
+// Writes entries in place; a zero sum is written and then overwritten by the next entry, so that the
+// output is written once, in order, with no branch per entry.
+template <class Index>
+struct WriteSink {
+    Index* columns;
+    double* values;
+    std::uint64_t n;
+    std::uint64_t keep_all;
+
+    void put(std::int64_t column, double value)
+    {
+        columns[n] = static_cast<Index>(column);
+        values[n] = value;
+        n += keep_all | static_cast<std::uint64_t>(value != 0.0);
+    }
+};
+
+// Counts the entries a fill keeps, inside and outside the columns [begin, end).
+struct CountSink {
+    std::int64_t begin;
+    std::int64_t end;
+    std::uint64_t inside;
+    std::uint64_t kept;
+    std::uint64_t keep_all;
+
+    void put(std::int64_t column, double value)
+    {
+        const std::uint64_t keep = keep_all | static_cast<std::uint64_t>(value != 0.0);
+        kept += keep;
+        inside += keep & static_cast<std::uint64_t>(column >= begin && column < end);
+    }
+};
+
 }  // namespace
+
+// Where each entry of a time row goes, for one sequence of patterns: time rows with the same sequence share
+// it. For run j, entry e of its pattern lands at place[j][e] from the time row's start (space rows
+// lie one after another), and space row i starts at row_start[i]. The runs then write their entries
+// in flat loops with no work per row, and the rows' offsets are row_start shifted.
+struct RowLayout {
+    std::vector<std::uint64_t> row_start;           // space_rows + 1
+    std::vector<std::vector<std::uint32_t>> place;  // per run, one per pattern entry
+};
+
+// A few layouts suffice for the time matrices of a discretisation, whose rows repeat a handful of
+// patterns; past that many, rows are written one by one, so the layouts never outgrow the output.
+constexpr std::size_t max_layouts = 16;
+constexpr std::uint64_t chunk_rows = 256;
+
+// The layout of time rows with these runs, or null where their entries exceed 32-bit places.
+std::unique_ptr<RowLayout> make_layout(const std::vector<Run>& runs, std::uint64_t space_rows)
+{
+    auto layout = std::make_unique<RowLayout>();
+    layout->row_start = reserved_vector<std::uint64_t>(checked_add(space_rows, 1));
+    std::uint64_t total = 0;
+    layout->row_start.push_back(0);
+    for (std::uint64_t i = 0; i < space_rows; ++i) {
+        for (const Run& run : runs) total += static_cast<std::uint64_t>(run.offsets[i + 1] - run.offsets[i]);
+        layout->row_start.push_back(total);
+    }
+    if (total > std::numeric_limits<std::uint32_t>::max()) return nullptr;
+    std::vector<std::uint64_t> cursor(layout->row_start.begin(), layout->row_start.end() - 1);
+    layout->place.reserve(runs.size());
+    for (const Run& run : runs) {
+        auto& place = layout->place.emplace_back(
+            reserved_vector<std::uint32_t>(static_cast<std::uint64_t>(run.offsets[space_rows] - run.offsets[0])));
+        for (std::uint64_t i = 0; i < space_rows; ++i)
+            for (auto e = run.offsets[i]; e < run.offsets[i + 1]; ++e)
+                place.push_back(static_cast<std::uint32_t>(cursor[i]++));
+    }
+    return layout;
+}
+
+// The run's entries of the space rows [row_begin, row_end) at their places (from the time row's start);
+// returns whether a sum came out zero.
+template <class Index>
+bool scatter_run(const Run& run, const std::uint32_t* place, std::uint64_t row_begin, std::uint64_t row_end,
+                 Index* columns, double* values)
+{
+    const auto first = static_cast<std::size_t>(run.offsets[row_begin]);
+    const auto count = static_cast<std::size_t>(run.offsets[row_end]) - first;
+    place += first - static_cast<std::size_t>(run.offsets[0]);
+    const std::int64_t* sc = run.columns + first;
+    const std::int64_t base = run.base;
+    bool zero = false;
+    if (run.k == 1) {
+        const double t0 = run.t[0];
+        const double* sv = run.values + first;
+        for (std::size_t e = 0; e < count; ++e) {
+            const double v = t0 * sv[e];
+            columns[place[e]] = static_cast<Index>(base + sc[e]);
+            values[place[e]] = v;
+            zero |= v == 0.0;
+        }
+    } else if (run.k == 2) {
+        const double t0 = run.t[0];
+        const double t1 = run.t[1];
+        const double* sv = run.values + 2 * first;
+        for (std::size_t e = 0; e < count; ++e) {
+            const double v = t0 * sv[2 * e] + t1 * sv[2 * e + 1];
+            columns[place[e]] = static_cast<Index>(base + sc[e]);
+            values[place[e]] = v;
+            zero |= v == 0.0;
+        }
+    } else {
+        const std::size_t k_terms = run.k;
+        const double* sv = run.values + k_terms * first;
+        for (std::size_t e = 0; e < count; ++e) {
+            const double* w = sv + k_terms * e;
+            double v = run.t[0] * w[0];
+            for (std::size_t s = 1; s < k_terms; ++s) v += run.t[s] * w[s];
+            columns[place[e]] = static_cast<Index>(base + sc[e]);
+            values[place[e]] = v;
+            zero |= v == 0.0;
+        }
+    }
+    return zero;
+}
 
 template <class Index>
 std::uint64_t fill_kron_sum(std::span<const KronTerm> terms, const KronSumShape& shape, const CsrRows<Index>& out)
@@ -252,116 +423,179 @@ std::uint64_t fill_kron_sum(std::span<const KronTerm> terms, const KronSumShape&
     linear_algebra::check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
     const KronSumPlan& plan = *shape.plan;
     const std::uint64_t space_rows = terms[0].space.nrows;
-    const auto space_cols = static_cast<std::int64_t>(terms[0].space.ncols);
+    const bool finite = all_finite(plan.values);
     const bool keep_all = terms.size() < 2;
-    bool finite = true;
-    for (const double t : plan.values) finite = finite && std::isfinite(t);
-    Index* const columns = out.col_indices.data();
-    double* const values = out.values.data();
-    std::uint64_t n = 0;
+    // With two or more terms, sums of zero leave, as a sparse addition leaves them out.
+    WriteSink<Index> sink{out.col_indices.data(), out.values.data(), 0, keep_all ? 1u : 0u};
+    Index* const offsets = out.offsets.data();
     std::uint64_t row = 0;
-    out.offsets[0] = 0;
+    offsets[0] = 0;
     std::vector<Run> runs;
-    std::vector<const MergedPattern*> addends;
-    std::vector<std::uint64_t> cursor = reserved_vector<std::uint64_t>(space_rows);
-    cursor.resize(space_rows);
+    std::map<std::vector<std::uint32_t>, std::unique_ptr<RowLayout>> layouts;
+    std::vector<std::uint32_t> key;
+    // Time rows written whole (no zero sum dropped), by patterns, time columns from the first, and time values.
+    struct WrittenRow {
+        std::uint64_t start;
+        std::int64_t base;
+    };
+    std::map<std::vector<std::uint64_t>, WrittenRow> written;
+    std::vector<std::uint64_t> repeat;
     InterruptCountdown countdown;
     for (std::uint64_t k = 0; k < plan.row_end - plan.row_begin; ++k) {
-        runs.clear();
-        addends.clear();
-        for (std::uint64_t b = plan.first_block[k]; b < plan.first_block[k + 1]; ++b) {
-            const KronSumPlan::Block& block = plan.blocks[b];
-            const std::uint32_t pattern = plan.patterns[block.pattern];
-            Run run{};
-            run.t = plan.values.data() + block.first_value;
-            run.base = static_cast<std::int64_t>(block.time_column) * space_cols;
-            if (!(pattern & KronSumPlan::merged_flag)) {
-                const CsrFactor& s = terms[pattern].space;
-                run = {s.offsets.data(), s.indices.data(), s.values.data(), run.t, 1, run.base};
+        time_row_runs(terms, plan, k, finite, runs);
+        const RowLayout* layout = nullptr;
+        if (finite) {
+            key.clear();
+            for (std::uint64_t b = plan.first_block[k]; b < plan.first_block[k + 1]; ++b)
+                key.push_back(plan.blocks[b].pattern);
+            auto found = layouts.find(key);
+            if (found == layouts.end() && layouts.size() < max_layouts)
+                found = layouts.emplace(key, make_layout(runs, space_rows)).first;
+            if (found != layouts.end()) layout = found->second.get();
+        }
+        if (layout != nullptr) {
+            const std::uint64_t start = sink.n;
+            const std::uint64_t count = layout->row_start[space_rows];
+            // A time row whose patterns, time values and time columns (up to a shift) match one written before
+            // has that row's values, bit for bit, and its columns shifted: a copy in place of the products.
+            repeat.clear();
+            for (const Run& run : runs) {
+                repeat.push_back(run.pattern);
+                repeat.push_back(static_cast<std::uint64_t>(run.base - runs.front().base));
+                for (std::uint32_t s = 0; s < run.k; ++s) repeat.push_back(std::bit_cast<std::uint64_t>(run.t[s]));
+            }
+            const auto earlier = written.find(repeat);
+            if (earlier != written.end()) {
+                const auto shift = static_cast<Index>(runs.front().base - earlier->second.base);
+                const Index* from = sink.columns + earlier->second.start;
+                Index* to = sink.columns + start;
+                for (std::uint64_t n = 0; n < count; ++n) to[n] = static_cast<Index>(from[n] + shift);
+                std::copy_n(sink.values + earlier->second.start, count, sink.values + start);
             } else {
-                const MergedPattern& m = plan.merged[pattern & ~KronSumPlan::merged_flag];
-                run = {m.offsets.data(),
-                       m.columns.data(),
-                       m.dense.data(),
-                       run.t,
-                       static_cast<std::uint32_t>(plan.value_end[b] - block.first_value),
-                       run.base};
+                bool zero = false;
+                // A few hundred space rows at a time, so that the runs meet in the first-level cache.
+                for (std::uint64_t i = 0; i < space_rows; i += chunk_rows) {
+                    const std::uint64_t i_end = std::min(space_rows, i + chunk_rows);
+                    for (std::size_t j = 0; j < runs.size(); ++j)
+                        zero |= scatter_run(runs[j], layout->place[j].data(), i, i_end, sink.columns + start,
+                                            sink.values + start);
+                }
+                if (zero && !keep_all) {
+                    // Rare: entries move down over the zero sums, row by row.
+                    std::uint64_t from = start;
+                    for (std::uint64_t i = 0; i < space_rows; ++i) {
+                        for (const std::uint64_t end = start + layout->row_start[i + 1]; from < end; ++from)
+                            sink.put(sink.columns[from], sink.values[from]);
+                        offsets[++row] = static_cast<Index>(sink.n);
+                    }
+                    countdown.tick(count + space_rows);
+                    continue;
+                }
+                if (written.size() < max_layouts) written.emplace(repeat, WrittenRow{start, runs.front().base});
             }
-            runs.push_back(run);
-            addends.push_back(run.k > 1 && !finite ? &plan.merged[pattern & ~KronSumPlan::merged_flag] : nullptr);
+            for (std::uint64_t i = 1; i <= space_rows; ++i)
+                offsets[row + i] = static_cast<Index>(start + layout->row_start[i]);
+            row += space_rows;
+            sink.n = start + count;
+            countdown.tick(count + space_rows);
+            continue;
         }
-        // Each run writes its entries of every space row at that row's cursor: a tight loop per run, in
-        // place of a switch between runs for every row. Zeros are found on the way and dropped afterwards.
-        std::uint64_t position = n;
+        // Row by row, the runs one after another: the output is written in one sequential pass.
         for (std::uint64_t i = 0; i < space_rows; ++i) {
-            cursor[i] = position;
-            for (const Run& run : runs) position += static_cast<std::uint64_t>(run.offsets[i + 1] - run.offsets[i]);
-        }
-        bool zero = false;
-        for (std::size_t r = 0; r < runs.size(); ++r) {
-            const Run& run = runs[r];
-            const std::int64_t base = run.base;
-            const std::int64_t* sc = run.columns;
-            const double* sv = run.values;
-            const std::int64_t* offsets = run.offsets;
-            for (std::uint64_t i = 0; i < space_rows; ++i) {
-                const auto begin = static_cast<std::size_t>(offsets[i]);
-                const auto end = static_cast<std::size_t>(offsets[i + 1]);
-                std::uint64_t c = cursor[i];
-                if (addends[r] != nullptr) {
-                    c = write_addends(*addends[r], i, run.t, base, columns, values, c, zero);
-                } else if (run.k == 1) {
-                    const double t0 = run.t[0];
-                    for (std::size_t e = begin; e < end; ++e, ++c) {
-                        const double v = t0 * sv[e];
-                        columns[c] = static_cast<Index>(base + sc[e]);
-                        values[c] = v;
-                        zero |= v == 0.0;
-                    }
-                } else if (run.k == 2) {
-                    const double t0 = run.t[0];
-                    const double t1 = run.t[1];
-                    for (std::size_t e = begin; e < end; ++e, ++c) {
-                        const double v = t0 * sv[2 * e] + t1 * sv[2 * e + 1];
-                        columns[c] = static_cast<Index>(base + sc[e]);
-                        values[c] = v;
-                        zero |= v == 0.0;
-                    }
-                } else {
-                    const std::size_t k_terms = run.k;
-                    for (std::size_t e = begin; e < end; ++e, ++c) {
-                        const double* w = sv + k_terms * e;
-                        double v = run.t[0] * w[0];
-                        for (std::size_t s = 1; s < k_terms; ++s) v += run.t[s] * w[s];
-                        columns[c] = static_cast<Index>(base + sc[e]);
-                        values[c] = v;
-                        zero |= v == 0.0;
-                    }
-                }
-                cursor[i] = c;
-                countdown.tick(end - begin + 1);
-            }
-        }
-        // cursor[i] is now where row i ends. Sums of zero leave, as a sparse addition leaves them out.
-        if (zero && !keep_all) {
-            std::uint64_t from = n;
-            for (std::uint64_t i = 0; i < space_rows; ++i) {
-                for (; from < cursor[i]; ++from) {
-                    columns[n] = columns[from];
-                    values[n] = values[from];
-                    n += values[from] != 0.0;
-                }
-                out.offsets[++row] = static_cast<Index>(n);
-            }
-        } else {
-            for (std::uint64_t i = 0; i < space_rows; ++i) out.offsets[++row] = static_cast<Index>(cursor[i]);
-            n = position;
+            const std::uint64_t first = sink.n;
+            for (const Run& run : runs) visit_row(run, i, sink);
+            offsets[++row] = static_cast<Index>(sink.n);
+            countdown.tick(sink.n - first + 1);
         }
     }
-    return n;
+    return sink.n;
 }
 
 template std::uint64_t fill_kron_sum(std::span<const KronTerm>, const KronSumShape&, const CsrRows<std::int32_t>&);
 template std::uint64_t fill_kron_sum(std::span<const KronTerm>, const KronSumShape&, const CsrRows<std::int64_t>&);
+
+// Whether a run (with finite time values) has no zero sum anywhere: one flat pass over its values.
+bool has_zero_sum(const Run& run, std::uint64_t space_rows)
+{
+    const auto first = static_cast<std::size_t>(run.offsets[0]);
+    const auto count = static_cast<std::size_t>(run.offsets[space_rows]) - first;
+    bool zero = false;
+    if (run.k == 1) {
+        const double t0 = run.t[0];
+        const double* sv = run.values + first;
+        for (std::size_t e = 0; e < count; ++e) zero |= t0 * sv[e] == 0.0;
+    } else if (run.k == 2) {
+        const double t0 = run.t[0];
+        const double t1 = run.t[1];
+        const double* sv = run.values + 2 * first;
+        for (std::size_t e = 0; e < count; ++e) zero |= t0 * sv[2 * e] + t1 * sv[2 * e + 1] == 0.0;
+    } else {
+        const std::size_t k_terms = run.k;
+        const double* sv = run.values + k_terms * first;
+        for (std::size_t e = 0; e < count; ++e) {
+            const double* w = sv + k_terms * e;
+            double v = run.t[0] * w[0];
+            for (std::size_t s = 1; s < k_terms; ++s) v += run.t[s] * w[s];
+            zero |= v == 0.0;
+        }
+    }
+    return zero;
+}
+
+void count_kron_sum(std::span<const KronTerm> terms, const KronSumShape& shape, std::uint64_t column_begin,
+                    std::uint64_t column_end, std::span<std::int64_t> inside, std::span<std::int64_t> outside)
+{
+    check_equal(inside.size(), shape.nrows, "kron_sum count storage has the wrong length");
+    check_equal(outside.size(), shape.nrows, "kron_sum count storage has the wrong length");
+    if (column_begin > column_end || column_end > shape.ncols) fail("column block out of range");
+    const KronSumPlan& plan = *shape.plan;
+    const std::uint64_t space_rows = terms[0].space.nrows;
+    const auto space_cols = static_cast<std::int64_t>(terms[0].space.ncols);
+    const bool finite = all_finite(plan.values);
+    const bool keep_all = terms.size() < 2;
+    const auto begin = static_cast<std::int64_t>(column_begin);
+    const auto end = static_cast<std::int64_t>(column_end);
+    std::vector<Run> runs;
+    // Whether a pattern has a zero sum depends only on it and its time values, which repeat from time row
+    // to time row: each pair is looked at once.
+    std::map<std::pair<std::uint32_t, std::vector<std::uint64_t>>, bool> zero_of;
+    std::pair<std::uint32_t, std::vector<std::uint64_t>> key;
+    const auto zero_sum = [&](const Run& run) {
+        key.first = run.pattern;
+        key.second.assign(run.k, 0);
+        for (std::uint32_t s = 0; s < run.k; ++s) key.second[s] = std::bit_cast<std::uint64_t>(run.t[s]);
+        const auto found = zero_of.find(key);
+        if (found != zero_of.end()) return found->second;
+        const bool zero = has_zero_sum(run, space_rows);
+        zero_of.emplace(key, zero);
+        return zero;
+    };
+    InterruptCountdown countdown;
+    std::int64_t* d = inside.data();
+    std::int64_t* o = outside.data();
+    for (std::uint64_t k = 0; k < plan.row_end - plan.row_begin; ++k, d += space_rows, o += space_rows) {
+        time_row_runs(terms, plan, k, finite, runs);
+        std::fill_n(d, space_rows, 0);
+        std::fill_n(o, space_rows, 0);
+        for (const Run& run : runs) {
+            // A run wholly inside or outside the block, with no zero sum, adds its rows' lengths; the
+            // others (a run the block's ends cut, or one whose sums vanish somewhere) are counted entry by entry.
+            const bool in = run.base >= begin && run.base + space_cols <= end;
+            const bool out = run.base + space_cols <= begin || run.base >= end;
+            if ((in || out) && (keep_all || (run.addends == nullptr && !zero_sum(run)))) {
+                std::int64_t* counts = in ? d : o;
+                for (std::uint64_t i = 0; i < space_rows; ++i) counts[i] += run.offsets[i + 1] - run.offsets[i];
+            } else {
+                for (std::uint64_t i = 0; i < space_rows; ++i) {
+                    CountSink sink{begin, end, 0, 0, keep_all ? 1u : 0u};
+                    visit_row(run, i, sink);
+                    d[i] += static_cast<std::int64_t>(sink.inside);
+                    o[i] += static_cast<std::int64_t>(sink.kept - sink.inside);
+                }
+            }
+            countdown.tick(static_cast<std::uint64_t>(run.offsets[space_rows] - run.offsets[0]) + space_rows);
+        }
+    }
+}
 
 }  // namespace zelk::sparse_matrix_tools

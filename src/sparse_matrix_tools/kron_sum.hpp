@@ -56,4 +56,14 @@ template <class Index>
 std::uint64_t fill_kron_sum(std::span<const KronTerm> terms, const KronSumShape& shape,
                             const linear_algebra::CsrRows<Index>& out);
 
+// The entry counts of the rows of `shape` that fill_kron_sum would write,
+// split by column: inside[i] counts row i's entries in the columns
+// [column_begin, column_end), outside[i] the others. No entry is written:
+// each sum is formed only to see whether it is kept (zero sums leave as in
+// the fill), and with one term not even that. Faults: "column block out of
+// range", "kron_sum count storage has the wrong length". Polls for
+// interrupts.
+void count_kron_sum(std::span<const KronTerm> terms, const KronSumShape& shape, std::uint64_t column_begin,
+                    std::uint64_t column_end, std::span<std::int64_t> inside, std::span<std::int64_t> outside);
+
 }  // namespace zelk::sparse_matrix_tools
