@@ -261,12 +261,52 @@ struct BlockPlaces {
     }
 };
 
+// For rows of a fixed width: the entries that served each slot last, copied
+// slot by slot, so that a row whose xi has their bits reads them in slot
+// order at a fixed stride, without going through the cache's ways.
+template <std::uint64_t width, class Index>
+class HotSlots {
+public:
+    explicit HotSlots(std::uint64_t period)
+        : key_(reserved_vector<std::uint64_t>(period)),
+          count_(reserved_vector<std::uint64_t>(period)),
+          places_(reserved_vector<Index>(checked_mul(period, width))),
+          values_(reserved_vector<double>(period * width))
+    {
+        key_.resize(period, no_key);
+        count_.resize(period);
+        places_.resize(period * width);
+        values_.resize(period * width);
+    }
+
+    // Copies the entries of the row of local coordinate xi in `slot` from the cache.
+    void refresh(RowCache<Index>& cache, std::uint64_t slot, double xi)
+    {
+        const std::uint64_t way = cache.way(slot, xi);
+        key_[slot] = std::bit_cast<std::uint64_t>(xi);
+        count_[slot] = cache.count(way);
+        std::copy_n(cache.places(way), width, places_.data() + slot * width);
+        std::copy_n(cache.values(way), width, values_.data() + slot * width);
+    }
+
+    const std::uint64_t* keys() const noexcept { return key_.data(); }
+    const std::uint64_t* counts() const noexcept { return count_.data(); }
+    const Index* places() const noexcept { return places_.data(); }
+    const double* values() const noexcept { return values_.data(); }
+
+private:
+    std::vector<std::uint64_t> key_;
+    std::vector<std::uint64_t> count_;
+    std::vector<Index> places_;
+    std::vector<double> values_;
+};
+
 // The row loop for rows of `width` = p + 1 places, 0 when p is not one of the
 // few compiled in. All p + 1 places of a kept row are copied, also those
 // beyond a shorter row: the next row writes over them, and up to any row
 // there is room for p + 1 entries a row. A fixed count makes the copy straight
-// code; typed stores (not memcpy) let the compiler keep the cache's pointers
-// in registers, which a byte copy could overwrite.
+// code, from the slot's hot entries; typed stores (not memcpy) let the
+// compiler keep the pointers in registers, which a byte copy could overwrite.
 template <std::uint64_t width, Placing placing, class Index>
 std::uint64_t fill_rows(const ProlongationShape& shape, RowCache<Index>& cache, std::uint64_t period,
                         const CsrRows<Index>& out)
@@ -283,11 +323,39 @@ std::uint64_t fill_rows(const ProlongationShape& shape, RowCache<Index>& cache, 
     std::uint64_t nnz = 0;
     offsets[0] = 0;
     BlockPlaces<placing> at;
+    HotSlots<width == 0 ? 1 : width, Index> hot(width == 0 ? 0 : period);
     for (std::uint64_t r0 = 0; r0 < shape.nrows; r0 += row_block) {
         const std::uint64_t n = std::min(row_block, shape.nrows - r0);
         countdown.tick(n * (p + 1));
         const std::uint64_t first_row = shape.first_row + r0;
         at.place(first_row, n, dn, dnc, nc);
+        if constexpr (width != 0) {
+            const std::uint64_t* const hot_key = hot.keys();
+            const std::uint64_t* const hot_count = hot.counts();
+            const Index* const hot_places = hot.places();
+            const double* const hot_values = hot.values();
+            for (std::uint64_t r = 0; r < n; ++r) {
+                const double xi = at.xi[r];
+                if (hot_key[slot] != std::bit_cast<std::uint64_t>(xi)) [[unlikely]]
+                    hot.refresh(cache, slot, xi);
+                // Columns come in ascending order without repeats: the row is final as written.
+                const auto first = static_cast<Index>(static_cast<std::uint64_t>(at.j[r]) * p);
+                const Index* const places = hot_places + slot * width;
+                const double* const kept = hot_values + slot * width;
+                Index moved[width];
+                double copied[width];
+                for (std::uint64_t e = 0; e < width; ++e) moved[e] = static_cast<Index>(first + places[e]);
+                for (std::uint64_t e = 0; e < width; ++e) copied[e] = kept[e];
+                Index* const column = columns + nnz;
+                double* const value = values + nnz;
+                for (std::uint64_t e = 0; e < width; ++e) column[e] = moved[e];
+                for (std::uint64_t e = 0; e < width; ++e) value[e] = copied[e];
+                nnz += hot_count[slot];
+                offsets[r0 + r + 1] = static_cast<Index>(nnz);
+                if (++slot == period) slot = 0;
+            }
+            continue;
+        }
         for (std::uint64_t r = 0; r < n; ++r) {
             const std::uint64_t way = cache.way(slot, at.xi[r]);
             // Columns come in ascending order without repeats: the row is final as written.
@@ -297,18 +365,9 @@ std::uint64_t fill_rows(const ProlongationShape& shape, RowCache<Index>& cache, 
             Index* const column = columns + nnz;
             double* const value = values + nnz;
             const std::uint64_t count = cache.count(way);
-            if constexpr (width != 0) {
-                Index moved[width];
-                double copied[width];
-                for (std::uint64_t e = 0; e < width; ++e) moved[e] = static_cast<Index>(first + places[e]);
-                for (std::uint64_t e = 0; e < width; ++e) copied[e] = kept[e];
-                for (std::uint64_t e = 0; e < width; ++e) column[e] = moved[e];
-                for (std::uint64_t e = 0; e < width; ++e) value[e] = copied[e];
-            } else {
-                for (std::uint64_t e = 0; e < count; ++e) {
-                    column[e] = static_cast<Index>(first + places[e]);
-                    value[e] = kept[e];
-                }
+            for (std::uint64_t e = 0; e < count; ++e) {
+                column[e] = static_cast<Index>(first + places[e]);
+                value[e] = kept[e];
             }
             nnz += count;
             offsets[r0 + r + 1] = static_cast<Index>(nnz);

@@ -294,9 +294,11 @@ def prolongation_rows(nt_coarse, nt_fine, p):
     return rows
 
 
-@pytest.mark.parametrize("nt_coarse, nt_fine, degree", [(7, 300, 3), (3, 170, 2), (13, 90, 6), (1000, 97, 1)])
+@pytest.mark.parametrize(
+    "nt_coarse, nt_fine, degree", [(7, 300, 3), (3, 300, 3), (10, 400, 4), (3, 170, 2), (13, 90, 6), (1000, 97, 1)]
+)
 def test_prolongation_rows_bit_for_bit_across_row_blocks(nt_coarse, nt_fine, degree):
-    # Hundreds of rows: several blocks of the fill, rows the cache serves and rows it computes.
+    # Hundreds of rows: several blocks of the fill; slots that repeat (3 -> 300, 10 -> 400) and rows computed anew.
     cols, values = [], []
     for row_cols, row_values in prolongation_rows(nt_coarse, nt_fine, degree):
         cols += row_cols
