@@ -127,16 +127,9 @@ public:
     // Sub-intervals [first, last), their times (and weights, unless null) written from `times` on.
     void write(std::uint64_t first, std::uint64_t last, double* times, double* weights)
     {
-        const CopyParts parts{n_,
-                              high_.data(),
-                              low_hi_.data(),
-                              low_lo_.data(),
-                              weight_.data(),
-                              split_h_.hi.high,
-                              split_h_.hi.low,
-                              h_.hi,
-                              h_.lo,
-                              column_.data()};
+        const CopyParts parts{
+            n_,    high_.data(), low_hi_.data(), low_lo_.data(), weight_.data(), split_h_.hi.high, split_h_.hi.low,
+            h_.hi, h_.lo,        column_.data()};
         run_vectorized<write_copies>(&parts, first, last, times, weights);
     }
 
