@@ -1,6 +1,6 @@
 """The two matrix builders of zelk_arrays against numpy routes and the write floor, and row ranges at n_t = 10^9.
 
-All in one process, the routes interleaved round by round, minima reported:
+All in one process, the routes interleaved round by round, minima of CPU time reported (the machine is shared):
 
 - the transformation (3, 3*10^5) against its CSR arrays written directly with
   numpy broadcasting (one block per sub-interval), and against the write
@@ -71,9 +71,9 @@ def minima(routes, rounds=ROUNDS):
     best = dict.fromkeys(routes, float("inf"))
     for _ in range(rounds):
         for name, run in routes.items():
-            start = time.perf_counter()
+            start = time.process_time()
             run()
-            best[name] = min(best[name], time.perf_counter() - start)
+            best[name] = min(best[name], time.process_time() - start)
     return best
 
 

@@ -83,6 +83,14 @@ RawArray::RawArray(std::uint64_t count, std::size_t item_size) : count_(count), 
 void RawArray::shrink(std::uint64_t count) noexcept
 {
     if (count >= count_) return;
+    // A tail under 1/16 of the storage is kept: realloc moves a large block
+    // to a mapping of its own (mremap), which is unmapped when freed, so the
+    // next result of the size faults in every page again, where a block freed
+    // whole stays with the allocator and is reused.
+    if (count_ - count < count_ / 16) {
+        count_ = count;
+        return;
+    }
     const std::size_t bytes = count * item_size_;
     if (void* smaller = std::realloc(data_.get(), bytes == 0 ? 1 : bytes)) {
         (void)data_.release();

@@ -28,8 +28,9 @@ public:
     std::uint64_t count() const noexcept { return count_; }
     std::size_t item_size() const noexcept { return item_size_; }
 
-    // Gives back the tail beyond `count` items; realloc shrinks in place (or
-    // remaps), so no second copy of the data is ever alive for long.
+    // Gives back the tail beyond `count` items, unless it is under 1/16 of the
+    // storage; realloc shrinks in place (or remaps), so no second copy of the
+    // data is ever alive for long.
     void shrink(std::uint64_t count) noexcept;
 
     // A memoryview of a new zelk_arrays._native.Buffer that owns the storage;

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <numeric>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -16,6 +16,7 @@
 #include "linear_algebra/csr_filled.hpp"
 #include "piecewise_polynomials/lagrange_basis.hpp"
 #include "piecewise_polynomials/time_grid_location.hpp"
+#include "vector_units/vector_level.hpp"
 
 namespace zelk::piecewise_polynomials {
 
@@ -212,11 +213,101 @@ RowPlace row_place(std::uint64_t i, double dn, double dnc, std::uint64_t nc) noe
     return {j, (d + d) + (-1.0)};
 }
 
+// Rows are placed a block at a time before any is written: the placing is
+// arithmetic alone (a division, conversions), so a block of it pipelines,
+// and the writing loop then has no division on its path.
+constexpr std::uint64_t row_block = 256;
+
+// How a block of rows is placed: every row number, floor and sub-interval
+// below 2^31 (int32 conversions, which vectorise), below 2^62 (int64 ones),
+// or beyond (the unsigned forms).
+enum class Placing { narrow, small, large };
+
+// row_place for the rows first, ..., first + n - 1 (n <= row_block), all
+// below 2^31 as nc is. Clamping s to nc - 1 before the floor picks the same
+// sub-interval as clamping the floor: nc - 1 is a double exactly.
+ZELK_KERNEL void place_narrow_rows(std::int32_t first, std::int32_t n, double dn, double dnc, double last,
+                                   std::int32_t* j, double* xi)
+{
+    for (std::int32_t r = 0; r < n; ++r) {
+        const double s = (static_cast<double>(first + r) / dn) * dnc;
+        const double clamped = s < last ? s : last;
+        const auto floor = static_cast<std::int32_t>(clamped);  // s >= 0
+        j[r] = floor;
+        const double d = s - static_cast<double>(floor);
+        xi[r] = (d + d) + (-1.0);
+    }
+}
+
+// The places of a block of rows, from row first on, as Placing says.
+template <Placing placing>
+struct BlockPlaces {
+    using Interval = std::conditional_t<placing == Placing::narrow, std::int32_t, std::uint64_t>;
+    Interval j[row_block];
+    double xi[row_block];
+
+    void place(std::uint64_t first, std::uint64_t n, double dn, double dnc, std::uint64_t nc)
+    {
+        if constexpr (placing == Placing::narrow) {
+            run_vectorized<place_narrow_rows>(static_cast<std::int32_t>(first), static_cast<std::int32_t>(n), dn, dnc,
+                                              static_cast<double>(nc - 1), j, xi);
+        } else {
+            for (std::uint64_t r = 0; r < n; ++r) {
+                const RowPlace at = row_place<placing == Placing::small>(first + r, dn, dnc, nc);
+                j[r] = at.j;
+                xi[r] = at.xi;
+            }
+        }
+    }
+};
+
+// For rows of a fixed width: the entries that served each slot last, copied
+// slot by slot, so that a row whose xi has their bits reads them in slot
+// order at a fixed stride, without going through the cache's ways.
+template <std::uint64_t width, class Index>
+class HotSlots {
+public:
+    explicit HotSlots(std::uint64_t period)
+        : key_(reserved_vector<std::uint64_t>(period)),
+          count_(reserved_vector<std::uint64_t>(period)),
+          places_(reserved_vector<Index>(checked_mul(period, width))),
+          values_(reserved_vector<double>(period * width))
+    {
+        key_.resize(period, no_key);
+        count_.resize(period);
+        places_.resize(period * width);
+        values_.resize(period * width);
+    }
+
+    // Copies the entries of the row of local coordinate xi in `slot` from the cache.
+    void refresh(RowCache<Index>& cache, std::uint64_t slot, double xi)
+    {
+        const std::uint64_t way = cache.way(slot, xi);
+        key_[slot] = std::bit_cast<std::uint64_t>(xi);
+        count_[slot] = cache.count(way);
+        std::copy_n(cache.places(way), width, places_.data() + slot * width);
+        std::copy_n(cache.values(way), width, values_.data() + slot * width);
+    }
+
+    const std::uint64_t* keys() const noexcept { return key_.data(); }
+    const std::uint64_t* counts() const noexcept { return count_.data(); }
+    const Index* places() const noexcept { return places_.data(); }
+    const double* values() const noexcept { return values_.data(); }
+
+private:
+    std::vector<std::uint64_t> key_;
+    std::vector<std::uint64_t> count_;
+    std::vector<Index> places_;
+    std::vector<double> values_;
+};
+
 // The row loop for rows of `width` = p + 1 places, 0 when p is not one of the
 // few compiled in. All p + 1 places of a kept row are copied, also those
 // beyond a shorter row: the next row writes over them, and up to any row
-// there is room for p + 1 entries a row. A fixed count makes the copy straight code.
-template <std::uint64_t width, bool small, class Index>
+// there is room for p + 1 entries a row. A fixed count makes the copy straight
+// code, from the slot's hot entries; typed stores (not memcpy) let the
+// compiler keep the pointers in registers, which a byte copy could overwrite.
+template <std::uint64_t width, Placing placing, class Index>
 std::uint64_t fill_rows(const ProlongationShape& shape, RowCache<Index>& cache, std::uint64_t period,
                         const CsrRows<Index>& out)
 {
@@ -231,45 +322,71 @@ std::uint64_t fill_rows(const ProlongationShape& shape, RowCache<Index>& cache, 
     std::uint64_t slot = shape.first_row % period;
     std::uint64_t nnz = 0;
     offsets[0] = 0;
-    for (std::uint64_t r = 0; r < shape.nrows; ++r) {
-        countdown.tick(p + 1);
-        const RowPlace at = row_place<small>(shape.first_row + r, dn, dnc, nc);
-        const std::uint64_t way = cache.way(slot, at.xi);
-        // Columns come in ascending order without repeats: the row is final as written.
-        const auto first = static_cast<Index>(at.j * p);
-        const Index* const places = cache.places(way);
-        const double* const kept = cache.values(way);
-        Index* const column = columns + nnz;
-        double* const value = values + nnz;
-        const std::uint64_t count = cache.count(way);
+    BlockPlaces<placing> at;
+    HotSlots<width == 0 ? 1 : width, Index> hot(width == 0 ? 0 : period);
+    for (std::uint64_t r0 = 0; r0 < shape.nrows; r0 += row_block) {
+        const std::uint64_t n = std::min(row_block, shape.nrows - r0);
+        countdown.tick(n * (p + 1));
+        const std::uint64_t first_row = shape.first_row + r0;
+        at.place(first_row, n, dn, dnc, nc);
         if constexpr (width != 0) {
-            Index moved[width];
-            for (std::uint64_t e = 0; e < width; ++e) moved[e] = static_cast<Index>(first + places[e]);
-            std::memcpy(column, moved, sizeof moved);
-            std::memcpy(value, kept, width * sizeof(double));
-        } else {
+            const std::uint64_t* const hot_key = hot.keys();
+            const std::uint64_t* const hot_count = hot.counts();
+            const Index* const hot_places = hot.places();
+            const double* const hot_values = hot.values();
+            for (std::uint64_t r = 0; r < n; ++r) {
+                const double xi = at.xi[r];
+                if (hot_key[slot] != std::bit_cast<std::uint64_t>(xi)) [[unlikely]]
+                    hot.refresh(cache, slot, xi);
+                // Columns come in ascending order without repeats: the row is final as written.
+                const auto first = static_cast<Index>(static_cast<std::uint64_t>(at.j[r]) * p);
+                const Index* const places = hot_places + slot * width;
+                const double* const kept = hot_values + slot * width;
+                Index moved[width];
+                double copied[width];
+                for (std::uint64_t e = 0; e < width; ++e) moved[e] = static_cast<Index>(first + places[e]);
+                for (std::uint64_t e = 0; e < width; ++e) copied[e] = kept[e];
+                Index* const column = columns + nnz;
+                double* const value = values + nnz;
+                for (std::uint64_t e = 0; e < width; ++e) column[e] = moved[e];
+                for (std::uint64_t e = 0; e < width; ++e) value[e] = copied[e];
+                nnz += hot_count[slot];
+                offsets[r0 + r + 1] = static_cast<Index>(nnz);
+                if (++slot == period) slot = 0;
+            }
+            continue;
+        }
+        for (std::uint64_t r = 0; r < n; ++r) {
+            const std::uint64_t way = cache.way(slot, at.xi[r]);
+            // Columns come in ascending order without repeats: the row is final as written.
+            const auto first = static_cast<Index>(static_cast<std::uint64_t>(at.j[r]) * p);
+            const Index* const places = cache.places(way);
+            const double* const kept = cache.values(way);
+            Index* const column = columns + nnz;
+            double* const value = values + nnz;
+            const std::uint64_t count = cache.count(way);
             for (std::uint64_t e = 0; e < count; ++e) {
                 column[e] = static_cast<Index>(first + places[e]);
                 value[e] = kept[e];
             }
+            nnz += count;
+            offsets[r0 + r + 1] = static_cast<Index>(nnz);
+            if (++slot == period) slot = 0;
         }
-        nnz += count;
-        offsets[r + 1] = static_cast<Index>(nnz);
-        if (++slot == period) slot = 0;
     }
     return nnz;
 }
 
-template <bool small, class Index>
+template <Placing placing, class Index>
 std::uint64_t fill_rows(const ProlongationShape& shape, RowCache<Index>& cache, std::uint64_t period,
                         const CsrRows<Index>& out)
 {
     switch (shape.degree) {
-        case 1: return fill_rows<2, small>(shape, cache, period, out);
-        case 2: return fill_rows<3, small>(shape, cache, period, out);
-        case 3: return fill_rows<4, small>(shape, cache, period, out);
-        case 4: return fill_rows<5, small>(shape, cache, period, out);
-        default: return fill_rows<0, small>(shape, cache, period, out);
+        case 1: return fill_rows<2, placing>(shape, cache, period, out);
+        case 2: return fill_rows<3, placing>(shape, cache, period, out);
+        case 3: return fill_rows<4, placing>(shape, cache, period, out);
+        case 4: return fill_rows<5, placing>(shape, cache, period, out);
+        default: return fill_rows<0, placing>(shape, cache, period, out);
     }
 }
 
@@ -339,9 +456,11 @@ std::uint64_t fill_prolongation_rows(const ProlongationShape& shape, const CsrRo
     const LocalWeights weights{node, weight, scratch};
 
     RowCache<Index> cache(period, local, weights);
+    if (n < (std::uint64_t{1} << 31) && nc < (std::uint64_t{1} << 31))
+        return fill_rows<Placing::narrow>(shape, cache, period, out);
     if (n < (std::uint64_t{1} << 62) && nc < (std::uint64_t{1} << 62))
-        return fill_rows<true>(shape, cache, period, out);
-    return fill_rows<false>(shape, cache, period, out);
+        return fill_rows<Placing::small>(shape, cache, period, out);
+    return fill_rows<Placing::large>(shape, cache, period, out);
 }
 
 template std::uint64_t fill_prolongation_rows(const ProlongationShape&, const CsrRows<std::uint64_t>&);

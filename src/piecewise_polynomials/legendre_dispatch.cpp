@@ -46,14 +46,50 @@ ZELK_KERNEL void sum_lanes(std::uint64_t degree, double h, const double* x, std:
     for (std::size_t r = 0; r < n; ++r) out[r] = (sum[r] + sum[r]) / h;
 }
 
+// Lanes r < n take the Columns coefficients of their sub-interval from the
+// row-major copy `rows`: a fixed count of loads from one place a lane.
+template <std::uint64_t Columns, class Index>
+ZELK_KERNEL void gather_rows(const double* rows, const Index* k, std::size_t n, double (*gathered)[block_size])
+{
+    for (std::size_t r = 0; r < n; ++r) {
+        const double* const row = rows + static_cast<std::uint64_t>(k[r]) * Columns;
+        for (std::uint64_t i = 0; i < Columns; ++i) gathered[i][r] = row[i];
+    }
+}
+
+// gather_rows for degree + 1 = 3 ... gathered_columns columns.
+template <class Index>
+ZELK_KERNEL void gather_row_copies(const double* rows, std::uint64_t degree, const Index* k, std::size_t n,
+                                   double (*gathered)[block_size])
+{
+    static_assert(gathered_columns == 16);
+    switch (degree + 1) {
+        case 3: return gather_rows<3>(rows, k, n, gathered);
+        case 4: return gather_rows<4>(rows, k, n, gathered);
+        case 5: return gather_rows<5>(rows, k, n, gathered);
+        case 6: return gather_rows<6>(rows, k, n, gathered);
+        case 7: return gather_rows<7>(rows, k, n, gathered);
+        case 8: return gather_rows<8>(rows, k, n, gathered);
+        case 9: return gather_rows<9>(rows, k, n, gathered);
+        case 10: return gather_rows<10>(rows, k, n, gathered);
+        case 11: return gather_rows<11>(rows, k, n, gathered);
+        case 12: return gather_rows<12>(rows, k, n, gathered);
+        case 13: return gather_rows<13>(rows, k, n, gathered);
+        case 14: return gather_rows<14>(rows, k, n, gathered);
+        case 15: return gather_rows<15>(rows, k, n, gathered);
+        default: return gather_rows<16>(rows, k, n, gathered);
+    }
+}
+
 // The expansion at a located block, reading its coefficients the cheapest
 // way with the same values: up to degree 15 the block's coefficients are
 // laid out in lanes first, from one row for a block in one sub-interval (as
-// with sorted times) or, from degree 2, gathered from the lanes' rows;
+// with sorted times) or, from degree 2, gathered from the lanes' rows (of
+// the row-major copy `rows` where there is one, else of the table);
 // otherwise the table is read in place.
 template <class Index>
-ZELK_KERNEL void sum_block(const DenseMatrixView& table, std::uint64_t degree, double h, const Index* k,
-                           const double* x, std::size_t n, bool derivative, double* out)
+ZELK_KERNEL void sum_block(const DenseMatrixView& table, const double* rows, std::uint64_t degree, double h,
+                           const Index* k, const double* x, std::size_t n, bool derivative, double* out)
 {
     if (degree < gathered_columns) {
         double gathered[gathered_columns][block_size];
@@ -63,6 +99,8 @@ ZELK_KERNEL void sum_block(const DenseMatrixView& table, std::uint64_t degree, d
                 const double a = table(row, i);
                 for (std::size_t r = 0; r < n; ++r) gathered[i][r] = a;
             }
+        } else if (degree >= 2 && rows != nullptr) {
+            gather_row_copies(rows, degree, k, n, gathered);
         } else if (degree >= 2) {
             for (std::size_t r = 0; r < n; ++r) {
                 for (std::uint64_t i = 0; i <= degree; ++i) gathered[i][r] = table(static_cast<std::uint64_t>(k[r]), i);
@@ -83,7 +121,7 @@ ZELK_KERNEL void sum_block(const DenseMatrixView& table, std::uint64_t degree, d
 // level. The table is checked per time only if it may lack a row.
 template <class Index>
 ZELK_KERNEL void evaluate_blocks(const LegendreBasis* basis, const double* times, std::size_t count,
-                                 const DenseMatrixView* table, bool derivative, double* out)
+                                 const DenseMatrixView* table, const double* rows, bool derivative, double* out)
 {
     const bool covered = table->nrows() >= basis->n_t && table->ncols() > basis->degree;
     const double last = static_cast<double>(basis->n_t - 1);
@@ -96,7 +134,7 @@ ZELK_KERNEL void evaluate_blocks(const LegendreBasis* basis, const double* times
         if (!covered) {
             for (std::size_t r = 0; r < n; ++r) check_table(*table, static_cast<std::uint64_t>(k[r]), basis->degree);
         }
-        sum_block(*table, basis->degree, basis->h, k, x, n, derivative, out + r0);
+        sum_block(*table, rows, basis->degree, basis->h, k, x, n, derivative, out + r0);
         countdown.tick(n * (basis->degree + 1));  // the table holds degree + 1 columns in memory: no wrap
     }
 }
@@ -117,7 +155,7 @@ void evaluate_blocks_huge(const LegendreBasis& basis, std::span<const double> ti
             k[r] = at.k;
             x[r] = at.x;
         }
-        sum_block(table, basis.degree, basis.h, k, x, n, derivative, out.data() + r0);
+        sum_block(table, nullptr, basis.degree, basis.h, k, x, n, derivative, out.data() + r0);
         countdown.tick(n * (basis.degree + 1));
     }
 }
@@ -168,12 +206,25 @@ void LegendreBasis::evaluate_many(std::span<const double> times, const DenseMatr
 {
     require_intervals(n_t);
     check_equal(out.size(), times.size(), "evaluation output and times differ in length");
+    // Gathering lanes from degree 2 reads a row-major copy of the table, made
+    // where its size is at most the times' count (so at most doubling the
+    // reads) and the table holds every row.
+    std::vector<double> rows;
+    const std::uint64_t local = degree + 1;
+    if (degree >= 2 && degree < gathered_columns && legendre_vals.nrows() >= n_t && legendre_vals.ncols() >= local &&
+        n_t <= times.size() / local) {
+        rows = reserved_vector<double>(n_t * local);
+        for (std::uint64_t k = 0; k < n_t; ++k) {
+            for (std::uint64_t i = 0; i < local; ++i) rows.push_back(legendre_vals(k, i));
+        }
+    }
+    const double* const row_copy = rows.empty() ? nullptr : rows.data();
     if (n_t <= (std::uint64_t{1} << 31)) {
-        run_vectorized<evaluate_blocks<std::int32_t>>(this, times.data(), times.size(), &legendre_vals, derivative,
-                                                      out.data());
+        run_vectorized<evaluate_blocks<std::int32_t>>(this, times.data(), times.size(), &legendre_vals, row_copy,
+                                                      derivative, out.data());
     } else if (n_t <= exact_integers) {
-        run_vectorized<evaluate_blocks<std::int64_t>>(this, times.data(), times.size(), &legendre_vals, derivative,
-                                                      out.data());
+        run_vectorized<evaluate_blocks<std::int64_t>>(this, times.data(), times.size(), &legendre_vals, row_copy,
+                                                      derivative, out.data());
     } else {
         evaluate_blocks_huge(*this, times, legendre_vals, derivative, out);
     }

@@ -21,6 +21,18 @@ void contract_load(std::span<const double> weights, std::span<const double> valu
     if (!shared) check_equal(weights.size(), checked_mul(intervals, n), "load weights have the wrong length");
     check_equal(local.size(), checked_mul(checked_mul(intervals, size), columns), "load result has the wrong length");
     const double* v = basis.data();
+    if (shared && columns == 1 && size == 1 && n == 1) {
+        // One weight, one point, one function (degree 0 with its one-point
+        // rule): the general loop's products, one straight loop over the values.
+        const double w = weights[0];
+        const double v0 = v[0];
+        const double* f = values.data();
+        double* out = local.data();
+        for_each_piece(0, intervals, [&](std::uint64_t first, std::uint64_t last) {
+            for (std::uint64_t k = first; k < last; ++k) out[k] = (w * f[k]) * v0;
+        });
+        return;
+    }
     for_each_piece(0, intervals, [&](std::uint64_t first, std::uint64_t last) {
         for (std::uint64_t k = first; k < last; ++k) {
             const double* w = weights.data() + (shared ? 0 : k * n);

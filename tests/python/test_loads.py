@@ -166,3 +166,18 @@ def test_load_vector_and_quadrature_errors():
         za.time_quadrature(2, 3, 1.0, intervals=(0, 4))
     with pytest.raises(TypeError, match="intervals must be a pair"):
         za.time_quadrature(2, GRID, intervals=3)
+
+
+@pytest.mark.parametrize("weights_per_interval", [False, True])
+def test_one_point_contraction_has_the_general_loops_bits(weights_per_interval):
+    # Degree 0 with one point takes a straight loop; a second column sends the same values through the general one.
+    from zelk_arrays import _native
+
+    rng = np.random.default_rng(7)
+    values = rng.normal(size=1001) * np.exp(rng.uniform(-300, 300, size=1001))
+    weights = rng.uniform(0.1, 3.0, size=1001 if weights_per_interval else 1)
+    basis = np.array([1.0 - 2.0**-40])
+    alone = np.frombuffer(_native.load_contraction(weights, values, 1, basis, 1))
+    paired = np.frombuffer(_native.load_contraction(weights, np.repeat(values, 2), 2, basis, 1))
+    np.testing.assert_array_equal(bits(alone), bits(paired[::2]))
+    np.testing.assert_array_equal(bits(alone), bits((weights * values) * basis[0]))

@@ -263,3 +263,46 @@ def test_matrix_argument_names():
         r"argument: 'degree'$",
     ):
         prolong(1, 2)
+
+
+def prolongation_rows(nt_coarse, nt_fine, p):
+    """Each fine row's barycentric weights, one row at a time in the builder's operand order."""
+    nodes = [-1.0 + ((1.0 - (-1.0)) * k) / p for k in range(p + 1)]
+    weights = []
+    for k in range(p + 1):
+        product = 1.0
+        for m in range(p + 1):
+            if m != k:
+                product = product * (nodes[k] - nodes[m])
+        weights.append(1.0 / product)
+    rows = []
+    for i in range(nt_fine * p + 1):
+        s = (i / (nt_fine * p)) * nt_coarse
+        j = min(int(s), nt_coarse - 1)
+        d = s - j
+        xi = (d + d) + (-1.0)
+        hit = [k for k in range(p + 1) if abs(xi - nodes[k]) < 1e-14]
+        if hit:
+            rows.append(([j * p + hit[0]], [1.0]))
+            continue
+        values = [w / (xi - r) for w, r in zip(weights, nodes)]
+        total = 0.0
+        for v in values:
+            total = total + v
+        kept = [(j * p + k, v / total) for k, v in enumerate(values) if v / total != 0.0]
+        rows.append(([c for c, _ in kept], [v for _, v in kept]))
+    return rows
+
+
+@pytest.mark.parametrize(
+    "nt_coarse, nt_fine, degree", [(7, 300, 3), (3, 300, 3), (10, 400, 4), (3, 170, 2), (13, 90, 6), (1000, 97, 1)]
+)
+def test_prolongation_rows_bit_for_bit_across_row_blocks(nt_coarse, nt_fine, degree):
+    # Hundreds of rows: several blocks of the fill; slots that repeat (3 -> 300, 10 -> 400) and rows computed anew.
+    cols, values = [], []
+    for row_cols, row_values in prolongation_rows(nt_coarse, nt_fine, degree):
+        cols += row_cols
+        values += row_values
+    rows, got_cols, got_values = prolong(nt_coarse, nt_fine, degree)
+    assert got_cols == cols and bits(got_values) == bits(values)
+    assert rows == sorted(rows) and len(rows) == len(cols)
