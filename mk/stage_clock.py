@@ -14,6 +14,7 @@ running finish. A stage's CPU time is that of its make and every process it wait
 import argparse
 import os
 import shlex
+import signal
 import subprocess
 import sys
 import threading
@@ -50,6 +51,7 @@ class Stages:
         self.every = every
         self.failed = threading.Event()
         self.lock = threading.Lock()
+        self.running: set[int] = set()
         os.makedirs(self.logs, exist_ok=True)
         open(log, "w").close()
 
@@ -62,8 +64,13 @@ class Stages:
             print(f"== {name}: started (lane {lane}, output in {path})", flush=True)
         start = time.time()
         with open(path, "wb") as out:
-            child = subprocess.Popen([*self.make, *others, name], stdout=out, stderr=subprocess.STDOUT)
+            # A process group of its own, which stop() ends whole.
+            child = subprocess.Popen(
+                [*self.make, *others, name], stdout=out, stderr=subprocess.STDOUT, start_new_session=True
+            )
+            self.running.add(child.pid)
             _, status, usage = os.wait4(child.pid, 0)
+            self.running.discard(child.pid)
             child.returncode = os.waitstatus_to_exitcode(status)
         end = time.time()
         ok = child.returncode == 0
@@ -79,6 +86,16 @@ class Stages:
             sys.stdout.flush()
         return ok
 
+    def stop(self, signum: int, _frame: object) -> None:
+        """Ends every running stage with all it started, then the run, when the run is interrupted or killed."""
+        self.failed.set()
+        for pid in list(self.running):
+            try:
+                os.killpg(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+        raise SystemExit(128 + signum)
+
     def lane(self, names: list[str], lane: str) -> None:
         for name in names:
             if not self.run(name, lane):
@@ -89,6 +106,8 @@ def run(args: argparse.Namespace) -> int:
     first = args.first.split()
     lanes = [lane.split() for lane in args.lane]
     stages = Stages(args.log, shlex.split(args.make), first + [name for lane in lanes for name in lane])
+    for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(signum, stages.stop)
     stages.lane(first, "-")
     threads = [threading.Thread(target=stages.lane, args=(names, chr(ord("A") + i))) for i, names in enumerate(lanes)]
     for thread in threads:

@@ -13,22 +13,27 @@ pytestmark = pytest.mark.skipif(shutil.which("make") is None, reason="needs make
 
 # `late` needs `setup`, which the runner must not run again; each stage leaves a file behind.
 MAKEFILE = """\
-.PHONY: setup early late broken after
+.PHONY: setup early late broken after hang
 setup: ; @echo once >> ran-setup
 early: setup ; @touch ran-early
 late: setup ; @touch ran-late
 broken: setup ; @echo broken here; exit 3
 after: broken ; @touch ran-after
+hang: setup ; @echo $$$$ > hang.pid; exec sleep 600
 """
 
 
-def run(tmp_path: Path, *lanes: str) -> subprocess.CompletedProcess[str]:
+def command(tmp_path: Path, *lanes: str) -> list[str]:
     (tmp_path / "Makefile").write_text(MAKEFILE)
-    command = [sys.executable, str(ROOT / "mk" / "stage_clock.py"), "run", "--log", "build/times.tsv"]
-    command += ["--make", "make --no-print-directory", "--first", "setup"]
+    words = [sys.executable, str(ROOT / "mk" / "stage_clock.py"), "run", "--log", "build/times.tsv"]
+    words += ["--make", "make --no-print-directory", "--first", "setup"]
     for lane in lanes:
-        command += ["--lane", lane]
-    return subprocess.run(command, cwd=tmp_path, capture_output=True, text=True, check=False)
+        words += ["--lane", lane]
+    return words
+
+
+def run(tmp_path: Path, *lanes: str) -> subprocess.CompletedProcess[str]:
+    return subprocess.run(command(tmp_path, *lanes), cwd=tmp_path, capture_output=True, text=True, check=False)
 
 
 def test_lanes_run_each_stage_once(tmp_path: Path) -> None:
@@ -48,3 +53,20 @@ def test_no_stage_starts_after_a_failure(tmp_path: Path) -> None:
     assert not (tmp_path / "ran-after").exists()
     assert "broken here" in result.stdout  # the failed stage's output is shown
     assert "broken" in (tmp_path / "build" / "times.tsv").read_text().split("FAILED")[0]
+
+
+def test_a_killed_run_ends_its_stages(tmp_path: Path) -> None:
+    runner = subprocess.Popen(command(tmp_path, "hang"), cwd=tmp_path, stdout=subprocess.DEVNULL)
+    pid_file = tmp_path / "hang.pid"
+    for _ in range(600):
+        if pid_file.exists() and pid_file.read_text().strip():
+            break
+        subprocess.run(["sleep", "0.1"], check=True)
+    hang = int(pid_file.read_text())
+    runner.terminate()
+    assert runner.wait(timeout=60) != 0
+    for _ in range(600):  # the stage's sleep goes with it
+        if not Path(f"/proc/{hang}").exists():
+            break
+        subprocess.run(["sleep", "0.1"], check=True)
+    assert not Path(f"/proc/{hang}").exists()
