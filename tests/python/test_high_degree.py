@@ -75,6 +75,7 @@ def test_lagrange_entries_beyond_double_range_are_an_overflow_error(kind, d):
     with pytest.raises(OverflowError, match=f"degree {d}"):
         BUILDERS[kind](space, space)
 
+
 def test_lagrange_mass_overflows_exactly_where_its_diagonal_passes_the_largest_double():
     # The largest mean, that of l_{d/2}^2, is 1.37e308 at degree 534 and four times that at 535.
     below = za.time_mass_matrix(za.LagrangeSpace(534, 1), za.LagrangeSpace(534, 1))
