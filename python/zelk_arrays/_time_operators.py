@@ -154,6 +154,10 @@ _OPERATOR_DOC: Final = """
     ValueError
         If the spaces are on different grids, or ``intervals`` is out of
         range or has a step other than 1.
+    OverflowError
+        If entries lie beyond the double range, as they do for equidistant
+        Lagrange spaces against each other from degree 535 (mass) or 529
+        (derivative) on; the message names the degrees.
     MemoryError
         If the matrix does not fit in memory; the message says how many
         bytes were requested.

@@ -72,6 +72,8 @@ void raise_current_exception(std::string_view result) noexcept
             throw;
         } catch (const ErrorSet&) {
             if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");
+        } catch (const ValueOverflow& overflow) {
+            PyErr_SetString(PyExc_OverflowError, overflow.message().c_str());
         } catch (const Fault& fault) {
             if (fault.message() == capacity_overflow) {
                 const std::string text = std::string(capacity_overflow) + ": " + std::string(result) +

@@ -14,6 +14,11 @@ void fail(std::string message, std::source_location where)
     throw Fault(std::move(message), where);
 }
 
+void fail_overflow(std::string message, std::source_location where)
+{
+    throw ValueOverflow(std::move(message), where);
+}
+
 std::string equality_message(std::uint64_t left, std::uint64_t right, std::string_view message)
 {
     std::string text = "assertion `left == right` failed: ";

@@ -26,6 +26,15 @@ private:
 
 [[noreturn]] void fail(std::string message, std::source_location where = std::source_location::current());
 
+// A result whose exact value lies beyond the double range: the arrays module
+// raises it as OverflowError rather than return an infinity or a NaN.
+class ValueOverflow : public Fault {
+public:
+    using Fault::Fault;
+};
+
+[[noreturn]] void fail_overflow(std::string message, std::source_location where = std::source_location::current());
+
 // The three-line message of a failed equality check:
 //   assertion `left == right` failed: <message>
 //     left: <left>

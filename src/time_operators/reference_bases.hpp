@@ -23,6 +23,8 @@ struct LocalBasis {
 void legendre_values(DoubleDouble x, std::span<DoubleDouble> values, std::span<DoubleDouble> derivatives);
 
 // The basis functions and their x-derivatives at x; both spans hold basis.size() values.
+// Equidistant Lagrange values beyond the double range (from degree 1,000 or
+// so) are a ValueOverflow fault; derivatives beyond it are infinite.
 void local_basis_values(const LocalBasis& basis, DoubleDouble x, std::span<DoubleDouble> values,
                         std::span<DoubleDouble> derivatives);
 

@@ -9,10 +9,12 @@
 #include <random>
 #include <vector>
 
+#include "fault/fault.hpp"
 #include "fault_message.hpp"
 #include "time_operators/double_double.hpp"
 #include "time_operators/legendre_transfer.hpp"
 #include "time_operators/quadrature_rules.hpp"
+#include "time_operators/reference_bases.hpp"
 #include "time_operators/reference_integrals.hpp"
 #include "time_operators/time_operator_rows.hpp"
 
@@ -139,6 +141,32 @@ TEST(ReferenceIntegrals, RoundedOnceAndExactZerosAreZero)
     EXPECT_EQ(rounded(d), (std::vector<double>{0.0, 2.0, 0.0, 0.0, 0.0, 2.0, 0.0, 0.0, 0.0}));
     // Exact doubles settle with no low part, so that a later rounding sees the tie.
     EXPECT_EQ(settled(d[1]).lo, 0.0);
+}
+
+// Past degree 170 the factorials of the equidistant basis leave the double
+// range; the values stay a partition of unity, and a basis too large for
+// doubles is an overflow fault, not infinities or NaNs.
+TEST(ReferenceBases, EquidistantLagrangePastTheFactorialRange)
+{
+    for (const std::uint64_t degree : {171u, 400u}) {
+        const LocalBasis basis{BasisKind::lagrange, degree};
+        std::vector<DoubleDouble> values(basis.size()), slopes(basis.size());
+        local_basis_values(basis, DoubleDouble(0.3), values, slopes);
+        DoubleDouble sum = 0.0;
+        DoubleDouble slope_sum = 0.0;
+        DoubleDouble largest = 0.0;
+        for (std::uint64_t j = 0; j <= degree; ++j) {
+            ASSERT_TRUE(std::isfinite(values[j].hi) && std::isfinite(slopes[j].hi)) << j;
+            sum += values[j];
+            slope_sum += slopes[j];
+            largest = std::max(largest.hi, std::fabs(slopes[j].hi));
+        }
+        EXPECT_LE(std::fabs((sum - DoubleDouble(1.0)).hi), 0x1p-80 * largest.hi) << degree;
+        EXPECT_LE(std::fabs(slope_sum.hi), 0x1p-80 * largest.hi) << degree;
+    }
+    const LocalBasis huge{BasisKind::lagrange, 1500};
+    std::vector<DoubleDouble> values(huge.size()), slopes(huge.size());
+    EXPECT_THROW(local_basis_values(huge, DoubleDouble(-0.999), values, slopes), zelk::ValueOverflow);
 }
 
 TEST(TimeOperatorRows, ContinuousTrialJumpsOnlyAtTheStart)
