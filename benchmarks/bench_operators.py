@@ -16,14 +16,16 @@ as the machine is shared. The script reports and exits 0; with --check a
 missed goal makes the exit status 1.
 
 With --once each case is built once and nothing is timed, for instruction
-counts that do not depend on the load, e.g. (one callgrind dump per build):
+counts that do not depend on the load: each build lies between two calls of
+os.getpid, so that
 
-    valgrind --tool=callgrind --collect-atstart=no --dump-after='zelk::arrays::*_matrix(*' \
-        --dump-after='zelk::arrays::*time_operator*(*' --toggle-collect='zelk::arrays::*_matrix(*' \
-        --toggle-collect='zelk::arrays::*time_operator*(*' python benchmarks/bench_operators.py --once --n-t 100000
+    valgrind --tool=callgrind --dump-before=getpid python benchmarks/bench_operators.py --once --n-t 100000
+
+writes one dump per build (the 2nd, 4th, ... of the run), next to others.
 """
 
 import argparse
+import os
 import time
 
 import numpy as np
@@ -121,7 +123,10 @@ def once(n_t, match):
     """Each case built once, its label and entry count printed: the builds in order, for an instruction counter."""
     for label, builder, _, trial, test in cases(n_t):
         if match in label:
-            print(f"{label}: {builder(trial, test).nnz} entries", flush=True)
+            os.getpid()  # a mark an instruction counter can dump at
+            nnz = builder(trial, test).nnz
+            os.getpid()
+            print(f"{label}: {nnz} entries", flush=True)
     return 0
 
 

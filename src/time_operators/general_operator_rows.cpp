@@ -2,6 +2,7 @@
 #include "time_operators/general_operator_rows.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 
@@ -325,11 +326,11 @@ public:
         return current_;
     }
 
-private:
     // Where rounded_integral(block h, magnitude h) stands for any step h of
-    // moderate size: a block entry of exactly 0, or one far below 2^-90 of its
-    // magnitude, stays zero; one far above it is rounded as it is; others are
-    // tested as rounded_integral tests them.
+    // moderate size: a block entry of exactly 0, or one below 2^-92 of its
+    // magnitude, stays zero; one above 2^-88 of it is rounded as it is (the
+    // products by h err by 2^-50 at most, far less than the factors of 2 to
+    // rounded_integral's 2^-90); others are tested as rounded_integral tests them.
     enum class Zero : unsigned char { always, never, tested };
 
     static Zero zero_class(const DoubleDouble& value, const DoubleDouble& magnitude) noexcept
@@ -338,9 +339,30 @@ private:
         if (v == 0.0 && value.lo == 0.0) return Zero::always;
         // Far from both ends of the exponent range, so that neither product nor its 2^-90 underflows.
         if (v == 0.0 || !(magnitude.hi >= 0x1p-200 && magnitude.hi <= 0x1p200)) return Zero::tested;
-        if (v <= magnitude.hi * 0x1p-100) return Zero::always;
-        if (v >= magnitude.hi * 0x1p-80) return Zero::never;
+        if (v <= magnitude.hi * 0x1p-92) return Zero::always;
+        if (v >= magnitude.hi * 0x1p-88) return Zero::never;
         return Zero::tested;
+    }
+
+    // A mass row of one share, formed afresh; h = rows.step(share.k), split once for the rows that share it.
+    const RoundedRow& scaled_fresh(std::uint64_t k, const GeneralRows::Share& share, const DoubleDouble& h)
+    {
+        split(h);
+        scaled(k, share, h, scratch_);
+        return current_;
+    }
+
+private:
+    void split(const DoubleDouble& h)
+    {
+        const std::uint64_t hi = std::bit_cast<std::uint64_t>(h.hi);
+        const std::uint64_t lo = std::bit_cast<std::uint64_t>(h.lo);
+        if (hi != step_key_.bits[0] || lo != step_key_.bits[1] || !step_key_.valid) {
+            // The rows of a sub-interval share its step: split it once for them.
+            step_key_ = Key{true, {hi, lo, 0, 0}};
+            split_step_ = SplitDoubleDouble(h);
+            step_splits_ = within_split_range(h.hi);
+        }
     }
 
     // A mass row of one share, kept by its kind and step bits as the rows of
@@ -356,12 +378,7 @@ private:
             current_ = {count_[slot], columns_.data() + slot * width_, values_.data() + slot * width_};
             return current_;
         }
-        if (key.bits[0] != step_key_.bits[0] || key.bits[1] != step_key_.bits[1]) {
-            // The rows of a sub-interval share its step: split it once for them.
-            step_key_ = key;
-            split_step_ = SplitDoubleDouble(h);
-            step_splits_ = within_split_range(h.hi);
-        }
+        split(h);
         key_[slot] = Key{};  // not valid while it is rebuilt
         scaled(k, share, h, slot);
         count_[slot] = current_.count;
@@ -396,7 +413,7 @@ private:
             const auto kind = static_cast<Zero>(zero[b]);
             if (moderate && kind == Zero::always) continue;
             const DoubleDouble sum = step_splits_ && splits[b] != 0 ? split_product(split[b], split_step_)
-                                                                     : rows_.block(share.a, b) * h;
+                                                                    : rows_.block(share.a, b) * h;
             double value;
             if (moderate && kind == Zero::never) {
                 value = sum.to_double();
@@ -450,7 +467,7 @@ private:
     std::vector<std::uint64_t> count_;
     std::vector<std::int64_t> columns_;
     std::vector<double> values_;
-    std::vector<unsigned char> zero_;  // Zero of each block entry, for the mass
+    std::vector<unsigned char> zero_;             // Zero of each block entry, for the mass
     std::vector<SplitDoubleDouble> split_block_;  // the block entries split, for the mass
     std::vector<unsigned char> block_splits_;     // whether within_split_range
     Key step_key_;                                // the step last split, and its split
@@ -459,12 +476,67 @@ private:
     RoundedRow current_;
 };
 
-// The rows of a derivative or jump whose test space numbers its functions
-// interval by interval, in the order GeneralRows::rows gives them. From k = 2
+// A few sub-intervals' mass rows (from k = 2 on), columns relative to k
+// column_step, kept by the bits of the steps they scale by.
+class IntervalRowsKept {
+public:
+    struct Slot {
+        bool valid = false;
+        std::uint64_t bits[4] = {0, 0, 0, 0};
+        std::vector<std::uint64_t> columns;
+        std::vector<double> values;
+        std::vector<std::uint64_t> ends;  // each row's end, from the first row's start
+    };
+
+    explicit IntervalRowsKept(std::uint64_t rows) : rows_(rows) {}
+
+    // The slot of these steps: valid if it holds them, else cleared for keep().
+    Slot& slot(const DoubleDouble& h, const DoubleDouble& before)
+    {
+        const std::uint64_t bits[4] = {std::bit_cast<std::uint64_t>(h.hi), std::bit_cast<std::uint64_t>(h.lo),
+                                       std::bit_cast<std::uint64_t>(before.hi),
+                                       std::bit_cast<std::uint64_t>(before.lo)};
+        std::uint64_t hash = 0;
+        for (const std::uint64_t b : bits) hash = (hash ^ b) * 0x9e3779b97f4a7c15ULL;
+        Slot& slot = slots_[(hash >> 32) % slots_.size()];
+        if (slot.valid && std::equal(bits, bits + 4, slot.bits)) return slot;
+        slot.valid = false;
+        std::copy(bits, bits + 4, slot.bits);
+        return slot;
+    }
+
+    // Keeps the rows [first, first + rows) just written at entries [begin, end) in `slot`.
+    template <class Index>
+    void keep(Slot& slot, const CsrRows<Index>& out, std::uint64_t first, std::uint64_t begin, std::uint64_t end,
+              std::uint64_t base)
+    {
+        slot.columns.clear();
+        slot.values.clear();
+        slot.ends.clear();
+        slot.columns.reserve(end - begin);
+        slot.values.reserve(end - begin);
+        slot.ends.reserve(rows_);
+        for (std::uint64_t e = begin; e < end; ++e) {
+            slot.columns.push_back(static_cast<std::uint64_t>(out.col_indices[e]) - base);
+            slot.values.push_back(out.values[e]);
+        }
+        for (std::uint64_t j = 0; j < rows_; ++j)
+            slot.ends.push_back(static_cast<std::uint64_t>(out.offsets[first + j + 1]) - begin);
+        slot.valid = true;
+    }
+
+private:
+    std::uint64_t rows_;
+    std::array<Slot, 8> slots_;
+};
+
+// The rows of a test space that numbers its functions interval by interval,
+// in the order GeneralRows::rows gives them. Derivative and jump: from k = 2
 // on, every sub-interval's rows are RoundedRows' kept rows of their kinds
-// (nothing in them depends on k): those of the first such sub-interval are
-// taken once, and each later one is the same entries with columns moved by
-// k column_step, written in one run.
+// (nothing in them depends on k), so those of the first such sub-interval are
+// taken once and each later one is the same entries with columns moved by
+// k column_step, written in one run. Mass: the same, for sub-intervals of the
+// same step bits (IntervalRowsKept); other ones are formed row by row.
 template <class Index>
 std::uint64_t fill_by_interval(const GeneralShape& shape, const SpaceBasis& test, GeneralRows& rows,
                                RoundedRows& rounded, const CsrRows<Index>& out)
@@ -499,6 +571,62 @@ std::uint64_t fill_by_interval(const GeneralShape& shape, const SpaceBasis& test
             }
         }
     };
+    if (shape.op == TimeOperator::mass) {
+        // A sub-interval's rows depend on its kinds and on the bits of its step (and of the one
+        // before, for a shared row) alone: sub-intervals of the same step bits take kept rows.
+        IntervalRowsKept kept(per_interval);
+        for (std::uint64_t k = shape.k_begin; k < shape.k_end; ++k) {
+            if (k < 2) {
+                put_interval(k);
+                continue;
+            }
+            const DoubleDouble h = rows.step(k);
+            const DoubleDouble before = shared ? rows.step(k - 1) : DoubleDouble(0.0);
+            IntervalRowsKept::Slot& slot = kept.slot(h, before);
+            const std::uint64_t base = k * step;
+            if (slot.valid) {
+                const std::uint64_t entries = slot.columns.size();
+                Index* const to_columns = out.col_indices.data() + nnz;
+                double* const to_values = out.values.data() + nnz;
+                for (std::uint64_t e = 0; e < entries; ++e) {
+                    to_columns[e] = static_cast<Index>(base + slot.columns[e]);
+                    to_values[e] = slot.values[e];
+                }
+                for (std::uint64_t j = 0; j < per_interval; ++j)
+                    out.offsets[r + j + 1] = static_cast<Index>(nnz + slot.ends[j]);
+                nnz += entries;
+                r += per_interval;
+                countdown.tick(entries + per_interval);
+                continue;
+            }
+            const std::uint64_t first = r;
+            const std::uint64_t begin = nnz;
+            for (std::uint64_t j = 0; j < per_interval; ++j) {
+                if (shared && j == 0) {
+                    const GeneralRows::Share two[2] = {{k - 1, p}, {k, 0}};
+                    put(k, two, 2);
+                } else {
+                    const GeneralRows::Share one{k, j};
+                    const RoundedRow& row = rounded.scaled_fresh(k, one, h);
+                    for (std::uint64_t e = 0; e < row.count; ++e) {
+                        out.col_indices[nnz + e] =
+                            static_cast<Index>(base + static_cast<std::uint64_t>(row.columns[e]));
+                        out.values[nnz + e] = row.values[e];
+                    }
+                    nnz += row.count;
+                    out.offsets[++r] = static_cast<Index>(nnz);
+                    countdown.tick(row.count + 1);
+                }
+            }
+            kept.keep(slot, out, first, begin, nnz, base);
+        }
+        if (shared && shape.k_begin < shape.k_end && shape.k_end == shape.n_t) {
+            const GeneralRows::Share one[1] = {{shape.n_t - 1, p}};
+            put(shape.n_t - 1, one, 1);
+        }
+        check_equal(r, shape.nrows, "general rows miscounted");
+        return nnz;
+    }
     std::uint64_t k = shape.k_begin;
     for (; k < shape.k_end && k < 3; ++k) put_interval(k);  // k = 2 keeps the rows of every kind
     if (k < shape.k_end) {
@@ -584,7 +712,7 @@ std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& tri
     if (shape.op == TimeOperator::mass) check_equal(points.size(), shape.n_t + 1, "grid points do not match the shape");
     GeneralRows rows(shape, trial, test, points);
     RoundedRows rounded(rows, shape.op == TimeOperator::mass);
-    if (shape.op != TimeOperator::mass && !(test.kind == BasisKind::legendre && !test.interval_major))
+    if (!(test.kind == BasisKind::legendre && !test.interval_major))
         return fill_by_interval(shape, test, rows, rounded, out);
     const std::uint64_t step = rows.column_step();
     InterruptCountdown countdown;

@@ -180,7 +180,8 @@ class Coordinates {
 public:
     DoubleDouble at(double t, double a, double b, DoubleDouble length)
     {
-        const Key key{std::bit_cast<std::uint64_t>(t), std::bit_cast<std::uint64_t>(a), std::bit_cast<std::uint64_t>(b)};
+        const Key key{std::bit_cast<std::uint64_t>(t), std::bit_cast<std::uint64_t>(a),
+                      std::bit_cast<std::uint64_t>(b)};
         for (const Kept& kept : kept_) {
             if (kept.valid && kept.key == key) return kept.value;
         }
