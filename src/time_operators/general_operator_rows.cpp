@@ -575,6 +575,9 @@ std::uint64_t fill_by_interval(const GeneralShape& shape, const SpaceBasis& test
         // A sub-interval's rows depend on its kinds and on the bits of its step (and of the one
         // before, for a shared row) alone: sub-intervals of the same step bits take kept rows.
         IntervalRowsKept kept(per_interval);
+        // Where the steps hardly repeat (a graded grid), keeping rows is left off after a while.
+        std::uint64_t hits = 0;
+        std::uint64_t misses = 0;
         for (std::uint64_t k = shape.k_begin; k < shape.k_end; ++k) {
             if (k < 2) {
                 put_interval(k);
@@ -582,18 +585,20 @@ std::uint64_t fill_by_interval(const GeneralShape& shape, const SpaceBasis& test
             }
             const DoubleDouble h = rows.step(k);
             const DoubleDouble before = shared ? rows.step(k - 1) : DoubleDouble(0.0);
-            IntervalRowsKept::Slot& slot = kept.slot(h, before);
+            const bool keeping = misses < 64 || hits * 8 >= misses;
+            IntervalRowsKept::Slot* const slot = keeping ? &kept.slot(h, before) : nullptr;
             const std::uint64_t base = k * step;
-            if (slot.valid) {
-                const std::uint64_t entries = slot.columns.size();
+            if (slot != nullptr && slot->valid) {
+                ++hits;
+                const std::uint64_t entries = slot->columns.size();
                 Index* const to_columns = out.col_indices.data() + nnz;
                 double* const to_values = out.values.data() + nnz;
                 for (std::uint64_t e = 0; e < entries; ++e) {
-                    to_columns[e] = static_cast<Index>(base + slot.columns[e]);
-                    to_values[e] = slot.values[e];
+                    to_columns[e] = static_cast<Index>(base + slot->columns[e]);
+                    to_values[e] = slot->values[e];
                 }
                 for (std::uint64_t j = 0; j < per_interval; ++j)
-                    out.offsets[r + j + 1] = static_cast<Index>(nnz + slot.ends[j]);
+                    out.offsets[r + j + 1] = static_cast<Index>(nnz + slot->ends[j]);
                 nnz += entries;
                 r += per_interval;
                 countdown.tick(entries + per_interval);
@@ -618,7 +623,8 @@ std::uint64_t fill_by_interval(const GeneralShape& shape, const SpaceBasis& test
                     countdown.tick(row.count + 1);
                 }
             }
-            kept.keep(slot, out, first, begin, nnz, base);
+            ++misses;
+            if (slot != nullptr) kept.keep(*slot, out, first, begin, nnz, base);
         }
         if (shared && shape.k_begin < shape.k_end && shape.k_end == shape.n_t) {
             const GeneralRows::Share one[1] = {{shape.n_t - 1, p}};

@@ -46,7 +46,7 @@ std::vector<DoubleDouble> reference_mass_dd(const LocalBasis& trial, const Local
     return mass;
 }
 
-// The reference block times one step, unrounded: entry e = a nb + b is hi[e] + lo[e].
+// The stored entries of the reference block times one step, unrounded: hi[e] + lo[e].
 struct ScaledBlock {
     std::vector<double> hi;
     std::vector<double> lo;
@@ -81,19 +81,23 @@ public:
         check_equal(pattern.size(), mass.size(), "grid mass blocks do not match");
         for (std::vector<double>* part : {&value_, &high_, &low_, &tail_}) *part = reserved_vector<double>(mass.size());
         stored_ = reserved_vector<unsigned char>(pattern.size());
+        place_ = reserved_vector<std::uint64_t>(pattern.size());
+        // Only the stored entries are scaled: each at its place among them.
         for (std::size_t e = 0; e < mass.size(); ++e) {
+            stored_.push_back(settled(pattern[e]).hi != 0.0 ? 1 : 0);
+            place_.push_back(value_.size());
+            if (stored_.back() == 0) continue;
             const SplitDoubleDouble split(mass[e]);
             value_.push_back(split.hi.value);
             high_.push_back(split.hi.high);
             low_.push_back(split.hi.low);
             tail_.push_back(split.lo);
-            stored_.push_back(settled(pattern[e]).hi != 0.0 ? 1 : 0);
         }
         for (ScaledBlock* block : {&current_, &previous_}) {
-            block->hi = reserved_vector<double>(mass.size());
-            block->hi.resize(mass.size());
-            block->lo = reserved_vector<double>(mass.size());
-            block->lo.resize(mass.size());
+            block->hi = reserved_vector<double>(value_.size());
+            block->hi.resize(value_.size());
+            block->lo = reserved_vector<double>(value_.size());
+            block->lo.resize(value_.size());
         }
     }
 
@@ -216,10 +220,10 @@ private:
         }
     }
 
-    // Entry (a, b) of sub-interval k's block, unrounded.
+    // Entry (a, b) of sub-interval k's block, unrounded (a stored one).
     DoubleDouble part(const Share& s, std::uint64_t b) const
     {
-        const std::uint64_t e = s.a * nb_ + b;
+        const std::uint64_t e = place_[s.a * nb_ + b];
         return {s.block->hi[e], s.block->lo[e]};
     }
     bool stored(const Share& s, std::uint64_t b) const { return stored_[s.a * nb_ + b] != 0; }
@@ -295,7 +299,7 @@ private:
     // Trial function b on sub-interval k is column k interval_stride_ + b function_stride_.
     std::uint64_t interval_stride_ = 1;
     std::uint64_t function_stride_ = 1;
-    // The reference block split as SplitDoubleDouble splits it, one array per part.
+    // The stored entries of the reference block split as SplitDoubleDouble splits them, one array per part.
     std::vector<double> value_;
     std::vector<double> high_;
     std::vector<double> low_;
@@ -303,7 +307,8 @@ private:
     ScaledBlock current_;  // the blocks of the sub-interval at hand and the one before
     ScaledBlock previous_;
     std::vector<unsigned char> stored_;
-    std::uint64_t e_ = 0;  // entries and rows written
+    std::vector<std::uint64_t> place_;  // entry a nb + b's place among the stored ones
+    std::uint64_t e_ = 0;               // entries and rows written
     std::uint64_t r_ = 0;
     InterruptCountdown countdown_;
 };
