@@ -159,7 +159,7 @@ private:
         for (std::uint64_t i = 0; i < functions; ++i) {
             first.push_back(functions_b.size());
             for (std::uint64_t b = 0; b < nb_; ++b) {
-                if (stored({0, i}, b)) functions_b.push_back(b);
+                if (stored({0, i, nullptr}, b)) functions_b.push_back(b);
             }
             const std::uint64_t c = functions_b.size() - first[i];
             count.push_back(c);
