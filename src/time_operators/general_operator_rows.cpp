@@ -2,6 +2,7 @@
 #include "time_operators/general_operator_rows.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 
@@ -10,6 +11,7 @@
 #include "fault/interrupt.hpp"
 #include "time_operators/quadrature_rules.hpp"
 #include "time_operators/reference_integrals.hpp"
+#include "time_operators/split_product.hpp"
 
 namespace zelk::time_operators {
 
@@ -283,6 +285,14 @@ public:
                 for (std::uint64_t b = 0; b < nb; ++b)
                     zero_.push_back(static_cast<unsigned char>(zero_class(rows.block(a, b), rows.magnitude(a, b))));
             }
+            split_block_ = reserved_vector<SplitDoubleDouble>(zero_.size());
+            block_splits_ = reserved_vector<unsigned char>(zero_.size());
+            for (std::uint64_t a = 0; a < rows.test_functions(); ++a) {
+                for (std::uint64_t b = 0; b < nb; ++b) {
+                    split_block_.emplace_back(rows.block(a, b));
+                    block_splits_.push_back(within_split_range(rows.block(a, b).hi) ? 1 : 0);
+                }
+            }
         }
         columns_.resize((scratch_ + 1) * width_);
         values_.resize((scratch_ + 1) * width_);
@@ -291,7 +301,7 @@ public:
     // The rounded entries of the row of `count` shares whose last is on sub-interval k.
     const RoundedRow& row(std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count)
     {
-        if (by_steps_ && count == 1) return scaled(k, shares[0]);
+        if (by_steps_ && count == 1) return scaled_row(k, shares[0]);
         if (k < 2) return build(k, shares, count, scratch_);  // no upwind term on sub-interval 0: rows of their own
         Key key{true, {0, 0, 0, 0}};
         if (by_steps_) {
@@ -316,11 +326,11 @@ public:
         return current_;
     }
 
-private:
     // Where rounded_integral(block h, magnitude h) stands for any step h of
-    // moderate size: a block entry of exactly 0, or one far below 2^-90 of its
-    // magnitude, stays zero; one far above it is rounded as it is; others are
-    // tested as rounded_integral tests them.
+    // moderate size: a block entry of exactly 0, or one below 2^-92 of its
+    // magnitude, stays zero; one above 2^-88 of it is rounded as it is (the
+    // products by h err by 2^-50 at most, far less than the factors of 2 to
+    // rounded_integral's 2^-90); others are tested as rounded_integral tests them.
     enum class Zero : unsigned char { always, never, tested };
 
     static Zero zero_class(const DoubleDouble& value, const DoubleDouble& magnitude) noexcept
@@ -329,29 +339,81 @@ private:
         if (v == 0.0 && value.lo == 0.0) return Zero::always;
         // Far from both ends of the exponent range, so that neither product nor its 2^-90 underflows.
         if (v == 0.0 || !(magnitude.hi >= 0x1p-200 && magnitude.hi <= 0x1p200)) return Zero::tested;
-        if (v <= magnitude.hi * 0x1p-100) return Zero::always;
-        if (v >= magnitude.hi * 0x1p-80) return Zero::never;
+        if (v <= magnitude.hi * 0x1p-92) return Zero::always;
+        if (v >= magnitude.hi * 0x1p-88) return Zero::never;
         return Zero::tested;
     }
 
-    // A mass row of one share: its entries in the order of b (their columns
-    // ascend with b in every numbering), each the entry times h rounded once,
-    // as build gives them without sorting or merging anything. Steps whose
-    // products could underflow or overflow take every test as build does.
-    const RoundedRow& scaled(std::uint64_t k, const GeneralRows::Share& share)
+    // A mass row of one share, formed afresh; h = rows.step(share.k), split once for the rows that share it.
+    const RoundedRow& scaled_fresh(std::uint64_t k, const GeneralRows::Share& share, const DoubleDouble& h)
+    {
+        split(h);
+        scaled(k, share, h, scratch_);
+        return current_;
+    }
+
+private:
+    void split(const DoubleDouble& h)
+    {
+        const std::uint64_t hi = std::bit_cast<std::uint64_t>(h.hi);
+        const std::uint64_t lo = std::bit_cast<std::uint64_t>(h.lo);
+        if (hi != step_key_.bits[0] || lo != step_key_.bits[1] || !step_key_.valid) {
+            // The rows of a sub-interval share its step: split it once for them.
+            step_key_ = Key{true, {hi, lo, 0, 0}};
+            split_step_ = SplitDoubleDouble(h);
+            step_splits_ = within_split_range(h.hi);
+        }
+    }
+
+    // A mass row of one share, kept by its kind and step bits as the rows of
+    // two shares are: on a uniform grid most rows take kept entries.
+    const RoundedRow& scaled_row(std::uint64_t k, const GeneralRows::Share& share)
     {
         const DoubleDouble h = rows_.step(share.k);
+        const Key key{true, {std::bit_cast<std::uint64_t>(h.hi), std::bit_cast<std::uint64_t>(h.lo), 0, 0}};
+        std::uint64_t hash = 0;
+        for (const std::uint64_t b : key.bits) hash = (hash ^ b) * 0x9e3779b97f4a7c15ULL;
+        const std::uint64_t slot = share.a * ways_ + ((hash >> 32) & (ways_ - 1));
+        if (key_[slot] == key) {
+            current_ = {count_[slot], columns_.data() + slot * width_, values_.data() + slot * width_};
+            return current_;
+        }
+        split(h);
+        key_[slot] = Key{};  // not valid while it is rebuilt
+        scaled(k, share, h, slot);
+        count_[slot] = current_.count;
+        key_[slot] = key;
+        return current_;
+    }
+
+    // Factors whose products split_product forms exactly as DoubleDouble's
+    // product does (same splits, same operations): both within [2^-480, 2^480].
+    static bool within_split_range(double x) noexcept
+    {
+        const double a = std::fabs(x);
+        return a >= 0x1p-480 && a <= 0x1p480;
+    }
+
+    // A mass row of one share into `slot`: its entries in the order of b (their
+    // columns ascend with b in every numbering), each the entry times h rounded
+    // once, as build gives them without sorting or merging anything. Steps
+    // whose products could underflow or overflow take every test as build does.
+    void scaled(std::uint64_t k, const GeneralRows::Share& share, const DoubleDouble& h, std::uint64_t slot)
+    {
         const bool moderate = std::fabs(h.hi) >= 0x1p-500 && std::fabs(h.hi) <= 0x1p500;
         const std::uint64_t nb = rows_.trial_functions();
-        std::int64_t* const columns = columns_.data() + scratch_ * width_;
-        double* const values = values_.data() + scratch_ * width_;
+        std::int64_t* const columns = columns_.data() + slot * width_;
+        double* const values = values_.data() + slot * width_;
         const std::uint64_t base = k * rows_.column_step();
         const unsigned char* const zero = zero_.data() + share.a * nb;
+        const SplitDoubleDouble* const split = split_block_.data() + share.a * nb;
+        const unsigned char* const splits = block_splits_.data() + share.a * nb;
         std::uint64_t n = 0;
         for (std::uint64_t b = 0; b < nb; ++b) {
             const auto kind = static_cast<Zero>(zero[b]);
             if (moderate && kind == Zero::always) continue;
-            const DoubleDouble sum = rows_.block(share.a, b) * h;
+            const DoubleDouble sum = step_splits_ && splits[b] != 0 ? split_product(split[b], split_step_)
+                                                                    : rows_.block(share.a, b) * h;
             double value;
             if (moderate && kind == Zero::never) {
                 value = sum.to_double();
@@ -364,7 +426,6 @@ private:
             ++n;
         }
         current_ = {n, columns, values};
-        return current_;
     }
 
     struct Key {
@@ -406,9 +467,211 @@ private:
     std::vector<std::uint64_t> count_;
     std::vector<std::int64_t> columns_;
     std::vector<double> values_;
-    std::vector<unsigned char> zero_;  // Zero of each block entry, for the mass
+    std::vector<unsigned char> zero_;             // Zero of each block entry, for the mass
+    std::vector<SplitDoubleDouble> split_block_;  // the block entries split, for the mass
+    std::vector<unsigned char> block_splits_;     // whether within_split_range
+    Key step_key_;                                // the step last split, and its split
+    SplitDoubleDouble split_step_{DoubleDouble(0.0)};
+    bool step_splits_ = false;
     RoundedRow current_;
 };
+
+// A few sub-intervals' mass rows (from k = 2 on), columns relative to k
+// column_step, kept by the bits of the steps they scale by.
+class IntervalRowsKept {
+public:
+    struct Slot {
+        bool valid = false;
+        std::uint64_t bits[4] = {0, 0, 0, 0};
+        std::vector<std::uint64_t> columns;
+        std::vector<double> values;
+        std::vector<std::uint64_t> ends;  // each row's end, from the first row's start
+    };
+
+    explicit IntervalRowsKept(std::uint64_t rows) : rows_(rows) {}
+
+    // The slot of these steps: valid if it holds them, else cleared for keep().
+    Slot& slot(const DoubleDouble& h, const DoubleDouble& before)
+    {
+        const std::uint64_t bits[4] = {std::bit_cast<std::uint64_t>(h.hi), std::bit_cast<std::uint64_t>(h.lo),
+                                       std::bit_cast<std::uint64_t>(before.hi),
+                                       std::bit_cast<std::uint64_t>(before.lo)};
+        std::uint64_t hash = 0;
+        for (const std::uint64_t b : bits) hash = (hash ^ b) * 0x9e3779b97f4a7c15ULL;
+        Slot& slot = slots_[(hash >> 32) % slots_.size()];
+        if (slot.valid && std::equal(bits, bits + 4, slot.bits)) return slot;
+        slot.valid = false;
+        std::copy(bits, bits + 4, slot.bits);
+        return slot;
+    }
+
+    // Keeps the rows [first, first + rows) just written at entries [begin, end) in `slot`.
+    template <class Index>
+    void keep(Slot& slot, const CsrRows<Index>& out, std::uint64_t first, std::uint64_t begin, std::uint64_t end,
+              std::uint64_t base)
+    {
+        slot.columns.clear();
+        slot.values.clear();
+        slot.ends.clear();
+        slot.columns.reserve(end - begin);
+        slot.values.reserve(end - begin);
+        slot.ends.reserve(rows_);
+        for (std::uint64_t e = begin; e < end; ++e) {
+            slot.columns.push_back(static_cast<std::uint64_t>(out.col_indices[e]) - base);
+            slot.values.push_back(out.values[e]);
+        }
+        for (std::uint64_t j = 0; j < rows_; ++j)
+            slot.ends.push_back(static_cast<std::uint64_t>(out.offsets[first + j + 1]) - begin);
+        slot.valid = true;
+    }
+
+private:
+    std::uint64_t rows_;
+    std::array<Slot, 8> slots_;
+};
+
+// The rows of a test space that numbers its functions interval by interval,
+// in the order GeneralRows::rows gives them. Derivative and jump: from k = 2
+// on, every sub-interval's rows are RoundedRows' kept rows of their kinds
+// (nothing in them depends on k), so those of the first such sub-interval are
+// taken once and each later one is the same entries with columns moved by
+// k column_step, written in one run. Mass: the same, for sub-intervals of the
+// same step bits (IntervalRowsKept); other ones are formed row by row.
+template <class Index>
+std::uint64_t fill_by_interval(const GeneralShape& shape, const SpaceBasis& test, GeneralRows& rows,
+                               RoundedRows& rounded, const CsrRows<Index>& out)
+{
+    const std::uint64_t step = rows.column_step();
+    const bool shared = test.kind == BasisKind::lagrange && test.continuous;
+    const std::uint64_t p = test.degree;
+    const std::uint64_t per_interval = shared ? p : test.degree + 1;
+    InterruptCountdown countdown;
+    std::uint64_t nnz = 0;
+    std::uint64_t r = 0;
+    out.offsets[0] = 0;
+    const auto put = [&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count) {
+        const RoundedRow& row = rounded.row(k, shares, count);
+        const std::uint64_t base = k * step;
+        for (std::uint64_t e = 0; e < row.count; ++e) {
+            out.col_indices[nnz + e] = static_cast<Index>(base + static_cast<std::uint64_t>(row.columns[e]));
+            out.values[nnz + e] = row.values[e];
+        }
+        nnz += row.count;
+        out.offsets[++r] = static_cast<Index>(nnz);
+        countdown.tick(row.count + 1);
+    };
+    const auto put_interval = [&](std::uint64_t k) {
+        for (std::uint64_t j = 0; j < per_interval; ++j) {
+            if (shared && j == 0 && k > 0) {
+                const GeneralRows::Share two[2] = {{k - 1, p}, {k, 0}};
+                put(k, two, 2);
+            } else {
+                const GeneralRows::Share one[1] = {{k, j}};
+                put(k, one, 1);
+            }
+        }
+    };
+    if (shape.op == TimeOperator::mass) {
+        // A sub-interval's rows depend on its kinds and on the bits of its step (and of the one
+        // before, for a shared row) alone: sub-intervals of the same step bits take kept rows.
+        IntervalRowsKept kept(per_interval);
+        // Where the steps hardly repeat (a graded grid), keeping rows is left off after a while.
+        std::uint64_t hits = 0;
+        std::uint64_t misses = 0;
+        for (std::uint64_t k = shape.k_begin; k < shape.k_end; ++k) {
+            if (k < 2) {
+                put_interval(k);
+                continue;
+            }
+            const DoubleDouble h = rows.step(k);
+            const DoubleDouble before = shared ? rows.step(k - 1) : DoubleDouble(0.0);
+            const bool keeping = misses < 64 || hits * 8 >= misses;
+            IntervalRowsKept::Slot* const slot = keeping ? &kept.slot(h, before) : nullptr;
+            const std::uint64_t base = k * step;
+            if (slot != nullptr && slot->valid) {
+                ++hits;
+                const std::uint64_t entries = slot->columns.size();
+                Index* const to_columns = out.col_indices.data() + nnz;
+                double* const to_values = out.values.data() + nnz;
+                for (std::uint64_t e = 0; e < entries; ++e) {
+                    to_columns[e] = static_cast<Index>(base + slot->columns[e]);
+                    to_values[e] = slot->values[e];
+                }
+                for (std::uint64_t j = 0; j < per_interval; ++j)
+                    out.offsets[r + j + 1] = static_cast<Index>(nnz + slot->ends[j]);
+                nnz += entries;
+                r += per_interval;
+                countdown.tick(entries + per_interval);
+                continue;
+            }
+            const std::uint64_t first = r;
+            const std::uint64_t begin = nnz;
+            for (std::uint64_t j = 0; j < per_interval; ++j) {
+                if (shared && j == 0) {
+                    const GeneralRows::Share two[2] = {{k - 1, p}, {k, 0}};
+                    put(k, two, 2);
+                } else {
+                    const GeneralRows::Share one{k, j};
+                    const RoundedRow& row = rounded.scaled_fresh(k, one, h);
+                    for (std::uint64_t e = 0; e < row.count; ++e) {
+                        out.col_indices[nnz + e] =
+                            static_cast<Index>(base + static_cast<std::uint64_t>(row.columns[e]));
+                        out.values[nnz + e] = row.values[e];
+                    }
+                    nnz += row.count;
+                    out.offsets[++r] = static_cast<Index>(nnz);
+                    countdown.tick(row.count + 1);
+                }
+            }
+            ++misses;
+            if (slot != nullptr) kept.keep(*slot, out, first, begin, nnz, base);
+        }
+        if (shared && shape.k_begin < shape.k_end && shape.k_end == shape.n_t) {
+            const GeneralRows::Share one[1] = {{shape.n_t - 1, p}};
+            put(shape.n_t - 1, one, 1);
+        }
+        check_equal(r, shape.nrows, "general rows miscounted");
+        return nnz;
+    }
+    std::uint64_t k = shape.k_begin;
+    for (; k < shape.k_end && k < 3; ++k) put_interval(k);  // k = 2 keeps the rows of every kind
+    if (k < shape.k_end) {
+        // Sub-interval 2's rows, as written, are the template.
+        const std::uint64_t first = k == 3 && shape.k_begin <= 2 ? r - per_interval : r;
+        if (first == r) put_interval(k++);  // the range starts past 2: its first sub-interval's rows
+        const std::uint64_t template_k = k - 1;
+        const std::uint64_t begin = static_cast<std::uint64_t>(out.offsets[first]);
+        const std::uint64_t entries = nnz - begin;
+        std::vector<std::uint64_t> columns = reserved_vector<std::uint64_t>(entries);
+        std::vector<double> values = reserved_vector<double>(entries);
+        std::vector<std::uint64_t> ends = reserved_vector<std::uint64_t>(per_interval);
+        for (std::uint64_t e = begin; e < nnz; ++e) {
+            columns.push_back(static_cast<std::uint64_t>(out.col_indices[e]) - template_k * step);
+            values.push_back(out.values[e]);
+        }
+        for (std::uint64_t j = 0; j < per_interval; ++j)
+            ends.push_back(static_cast<std::uint64_t>(out.offsets[first + j + 1]) - begin);
+        for (; k < shape.k_end; ++k) {
+            const std::uint64_t base = k * step;
+            Index* const to_columns = out.col_indices.data() + nnz;
+            double* const to_values = out.values.data() + nnz;
+            for (std::uint64_t e = 0; e < entries; ++e) {
+                to_columns[e] = static_cast<Index>(base + columns[e]);
+                to_values[e] = values[e];
+            }
+            for (std::uint64_t j = 0; j < per_interval; ++j) out.offsets[r + j + 1] = static_cast<Index>(nnz + ends[j]);
+            nnz += entries;
+            r += per_interval;
+            countdown.tick(entries + per_interval);
+        }
+    }
+    if (shared && shape.k_begin < shape.k_end && shape.k_end == shape.n_t) {
+        const GeneralRows::Share one[1] = {{shape.n_t - 1, p}};
+        put(shape.n_t - 1, one, 1);
+    }
+    check_equal(r, shape.nrows, "general rows miscounted");
+    return nnz;
+}
 
 }  // namespace
 
@@ -455,6 +718,8 @@ std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& tri
     if (shape.op == TimeOperator::mass) check_equal(points.size(), shape.n_t + 1, "grid points do not match the shape");
     GeneralRows rows(shape, trial, test, points);
     RoundedRows rounded(rows, shape.op == TimeOperator::mass);
+    if (!(test.kind == BasisKind::legendre && !test.interval_major))
+        return fill_by_interval(shape, test, rows, rounded, out);
     const std::uint64_t step = rows.column_step();
     InterruptCountdown countdown;
     std::uint64_t nnz = 0;

@@ -1,6 +1,7 @@
 // Mass rows on any grid, written in one pass: the uniform pattern, each value from the unrounded reference integral and exact step.
 #include "time_operators/grid_mass_rows.hpp"
 
+#include <utility>
 #include <vector>
 
 #include "fault/checked_size.hpp"
@@ -45,10 +46,17 @@ std::vector<DoubleDouble> reference_mass_dd(const LocalBasis& trial, const Local
     return mass;
 }
 
-// Local function a of a test row on sub-interval k (a row has one or two).
+// The stored entries of the reference block times one step, unrounded: hi[e] + lo[e].
+struct ScaledBlock {
+    std::vector<double> hi;
+    std::vector<double> lo;
+};
+
+// Local function a of a test row on sub-interval k (a row has one or two), and k's scaled block.
 struct Share {
     std::uint64_t k;
     std::uint64_t a;
+    const ScaledBlock* block;
 };
 
 // The rows written in one pass, columns and values together. A row's
@@ -71,11 +79,25 @@ public:
         // The uniform fill's pattern: the entries whose exact value is not zero.
         const std::vector<Integral>& pattern = shape.blocks->own;
         check_equal(pattern.size(), mass.size(), "grid mass blocks do not match");
-        mass_ = reserved_vector<SplitDoubleDouble>(mass.size());
+        for (std::vector<double>* part : {&value_, &high_, &low_, &tail_}) *part = reserved_vector<double>(mass.size());
         stored_ = reserved_vector<unsigned char>(pattern.size());
+        place_ = reserved_vector<std::uint64_t>(pattern.size());
+        // Only the stored entries are scaled: each at its place among them.
         for (std::size_t e = 0; e < mass.size(); ++e) {
-            mass_.emplace_back(mass[e]);
             stored_.push_back(settled(pattern[e]).hi != 0.0 ? 1 : 0);
+            place_.push_back(value_.size());
+            if (stored_.back() == 0) continue;
+            const SplitDoubleDouble split(mass[e]);
+            value_.push_back(split.hi.value);
+            high_.push_back(split.hi.high);
+            low_.push_back(split.hi.low);
+            tail_.push_back(split.lo);
+        }
+        for (ScaledBlock* block : {&current_, &previous_}) {
+            block->hi = reserved_vector<double>(value_.size());
+            block->hi.resize(value_.size());
+            block->lo = reserved_vector<double>(value_.size());
+            block->lo.resize(value_.size());
         }
     }
 
@@ -90,8 +112,8 @@ public:
             const std::uint64_t functions = shape_.test.size();
             if (layout_.test) {
                 for (std::uint64_t k = k_begin; k < k_end; ++k) {
-                    const SplitDoubleDouble h = step(k);
-                    for (std::uint64_t i = 0; i < functions; ++i) single(out, {k, i}, h);
+                    scale(k, current_);
+                    for (std::uint64_t i = 0; i < functions; ++i) single(out, {k, i, &current_});
                 }
             } else {
                 polynomial_major(out);
@@ -99,16 +121,18 @@ public:
             }
         } else {
             const std::uint64_t p = shape_.test.degree;
+            if (k_begin > 0 && k_begin < k_end) scale(k_begin - 1, current_);
             for (std::uint64_t k = k_begin; k < k_end; ++k) {
-                const SplitDoubleDouble h = step(k);
+                std::swap(previous_, current_);
+                scale(k, current_);
                 if (k > 0) {
-                    shared(out, {k - 1, p}, {k, 0}, h);  // a node shared with the sub-interval before
+                    shared(out, {k - 1, p, &previous_}, {k, 0, &current_});  // a node shared with the one before
                 } else {
-                    single(out, {k, 0}, h);
+                    single(out, {k, 0, &current_});
                 }
-                for (std::uint64_t j = 1; j < p; ++j) single(out, {k, j}, h);
+                for (std::uint64_t j = 1; j < p; ++j) single(out, {k, j, &current_});
             }
-            if (k_begin < k_end && k_end == n_t) single(out, {n_t - 1, p}, step(n_t - 1));
+            if (k_begin < k_end && k_end == n_t) single(out, {n_t - 1, p, &current_});  // k_end - 1's block
         }
         check_equal(r_, shape_.nrows, "grid mass rows miscounted");
         check_equal(e_, shape_.max_nnz, "grid mass row pattern mismatch");
@@ -135,7 +159,7 @@ private:
         for (std::uint64_t i = 0; i < functions; ++i) {
             first.push_back(functions_b.size());
             for (std::uint64_t b = 0; b < nb_; ++b) {
-                if (stored({0, i}, b)) functions_b.push_back(b);
+                if (stored({0, i, nullptr}, b)) functions_b.push_back(b);
             }
             const std::uint64_t c = functions_b.size() - first[i];
             count.push_back(c);
@@ -149,13 +173,13 @@ private:
                 out.offsets[i * width + r + 1] = static_cast<Index>(base[i] + (r + 1) * count[i]);
         }
         for (std::uint64_t k = k_begin; k < shape_.k_end; ++k) {
-            const SplitDoubleDouble h = step(k);
+            scale(k, current_);
             for (std::uint64_t i = 0; i < functions; ++i) {
                 const std::uint64_t e = base[i] + (k - k_begin) * count[i];
                 const std::uint64_t* const bs = functions_b.data() + first[i];
                 for (std::uint64_t c = 0; c < count[i]; ++c) {
                     out.col_indices[e + c] = static_cast<Index>(column(k, bs[c]));
-                    out.values[e + c] = part({k, i}, h, bs[c]).to_double();
+                    out.values[e + c] = part({k, i, &current_}, bs[c]).to_double();
                 }
             }
             countdown_.tick(functions * nb_);
@@ -170,10 +194,37 @@ private:
         return SplitDoubleDouble(dd_detail::two_sum(points_[k + 1], -points_[k]));
     }
 
-    // Entry (a, b) of sub-interval k's block, unrounded.
-    DoubleDouble part(const Share& s, const SplitDoubleDouble& h, std::uint64_t b) const
+    // Sub-interval k's block: each entry split_product(reference entry, h_k),
+    // the same operations in the same order, laid out so that they run side by side.
+    void scale(std::uint64_t k, ScaledBlock& block) const
     {
-        return split_product(mass_[s.a * nb_ + b], h);
+        const SplitDoubleDouble h = step(k);
+        const double hv = h.hi.value;
+        const double hh = h.hi.high;
+        const double hl = h.hi.low;
+        const double ht = h.lo;
+        const double* const value = value_.data();
+        const double* const high = high_.data();
+        const double* const low = low_.data();
+        const double* const tail = tail_.data();
+        double* const hi = block.hi.data();
+        double* const lo = block.lo.data();
+        const std::size_t n = value_.size();
+        for (std::size_t e = 0; e < n; ++e) {
+            const double p = value[e] * hv;
+            const double error = ((high[e] * hh - p) + high[e] * hl + low[e] * hh) + low[e] * hl;
+            const double cross = value[e] * ht + tail[e] * hv;
+            const double s = p + (error + cross);
+            hi[e] = s;
+            lo[e] = (error + cross) - (s - p);
+        }
+    }
+
+    // Entry (a, b) of sub-interval k's block, unrounded (a stored one).
+    DoubleDouble part(const Share& s, std::uint64_t b) const
+    {
+        const std::uint64_t e = place_[s.a * nb_ + b];
+        return {s.block->hi[e], s.block->lo[e]};
     }
     bool stored(const Share& s, std::uint64_t b) const { return stored_[s.a * nb_ + b] != 0; }
 
@@ -189,45 +240,44 @@ private:
     }
 
     template <class Index>
-    void single(const CsrRows<Index>& out, Share s, const SplitDoubleDouble& h)
+    void single(const CsrRows<Index>& out, Share s)
     {
         for (std::uint64_t b = 0; b < nb_; ++b) {
-            if (stored(s, b)) put(out, column(s.k, b), part(s, h, b).to_double());
+            if (stored(s, b)) put(out, column(s.k, b), part(s, b).to_double());
         }
         finish(out);
     }
 
-    // A Lagrange test node shared by sub-intervals left.k and right.k (h: the right one's step).
+    // A Lagrange test node shared by sub-intervals left.k and right.k.
     template <class Index>
-    void shared(const CsrRows<Index>& out, Share left, Share right, const SplitDoubleDouble& h_right)
+    void shared(const CsrRows<Index>& out, Share left, Share right)
     {
-        const SplitDoubleDouble h_left = step(left.k);
         if (shape_.trial.kind == BasisKind::legendre && !layout_.trial) {
             // Columns b n_t + k: sub-interval k - 1, then k, for each b.
             for (std::uint64_t b = 0; b < nb_; ++b) {
-                if (stored(left, b)) put(out, column(left.k, b), part(left, h_left, b).to_double());
-                if (stored(right, b)) put(out, column(right.k, b), part(right, h_right, b).to_double());
+                if (stored(left, b)) put(out, column(left.k, b), part(left, b).to_double());
+                if (stored(right, b)) put(out, column(right.k, b), part(right, b).to_double());
             }
         } else if (shape_.trial.kind == BasisKind::legendre) {
             for (std::uint64_t b = 0; b < nb_; ++b) {
-                if (stored(left, b)) put(out, column(left.k, b), part(left, h_left, b).to_double());
+                if (stored(left, b)) put(out, column(left.k, b), part(left, b).to_double());
             }
             for (std::uint64_t b = 0; b < nb_; ++b) {
-                if (stored(right, b)) put(out, column(right.k, b), part(right, h_right, b).to_double());
+                if (stored(right, b)) put(out, column(right.k, b), part(right, b).to_double());
             }
         } else {
             // Columns along the grid; the trial node at t_k gathers both sides.
             for (std::uint64_t b = 0; b < q_; ++b) {
-                if (stored(left, b)) put(out, column(left.k, b), part(left, h_left, b).to_double());
+                if (stored(left, b)) put(out, column(left.k, b), part(left, b).to_double());
             }
             if (stored(left, q_) || stored(right, 0)) {
                 DoubleDouble sum = 0.0;
-                if (stored(left, q_)) sum += part(left, h_left, q_);
-                if (stored(right, 0)) sum += part(right, h_right, 0);
+                if (stored(left, q_)) sum += part(left, q_);
+                if (stored(right, 0)) sum += part(right, 0);
                 put(out, column(right.k, 0), sum.to_double());
             }
             for (std::uint64_t b = 1; b <= q_; ++b) {
-                if (stored(right, b)) put(out, column(right.k, b), part(right, h_right, b).to_double());
+                if (stored(right, b)) put(out, column(right.k, b), part(right, b).to_double());
             }
         }
         finish(out);
@@ -249,9 +299,16 @@ private:
     // Trial function b on sub-interval k is column k interval_stride_ + b function_stride_.
     std::uint64_t interval_stride_ = 1;
     std::uint64_t function_stride_ = 1;
-    std::vector<SplitDoubleDouble> mass_;
+    // The stored entries of the reference block split as SplitDoubleDouble splits them, one array per part.
+    std::vector<double> value_;
+    std::vector<double> high_;
+    std::vector<double> low_;
+    std::vector<double> tail_;
+    ScaledBlock current_;  // the blocks of the sub-interval at hand and the one before
+    ScaledBlock previous_;
     std::vector<unsigned char> stored_;
-    std::uint64_t e_ = 0;  // entries and rows written
+    std::vector<std::uint64_t> place_;  // entry a nb + b's place among the stored ones
+    std::uint64_t e_ = 0;               // entries and rows written
     std::uint64_t r_ = 0;
     InterruptCountdown countdown_;
 };

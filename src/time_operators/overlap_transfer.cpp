@@ -2,6 +2,8 @@
 #include "time_operators/overlap_transfer.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <vector>
 
@@ -97,10 +99,10 @@ public:
     explicit LocalValues(const TransferSpace& s)
         : legendre_(s.legendre),
           n_(functions(s)),
-          scratch_(reserved_vector<DoubleDouble>(checked_add(n_, 1) * 2)),
+          scratch_(reserved_vector<DoubleDouble>(checked_add(n_, 1) * 3)),
           recurrence_(s.legendre ? n_ : 0)
     {
-        scratch_.resize((n_ + 1) * 2);
+        scratch_.resize((n_ + 1) * 3);
         if (legendre_) return;
         nodes_ = family_nodes(s.family, n_);
         inverse_ = reserved_vector<DoubleDouble>(n_);
@@ -134,10 +136,12 @@ public:
             }
         }
         // Products of the factors y - y_m before and after j: 3 products per function.
+        std::span<DoubleDouble> factors = std::span<DoubleDouble>(scratch_).subspan(2 * (n_ + 1), n_);
+        for (std::uint64_t m = 0; m < n_; ++m) factors[m] = y - nodes_[m];
         prefix[0] = 1.0;
-        for (std::uint64_t m = 0; m < n_; ++m) prefix[m + 1] = prefix[m] * (y - nodes_[m]);
+        for (std::uint64_t m = 0; m < n_; ++m) prefix[m + 1] = prefix[m] * factors[m];
         suffix[n_] = 1.0;
-        for (std::uint64_t m = n_; m-- > 0;) suffix[m] = suffix[m + 1] * (y - nodes_[m]);
+        for (std::uint64_t m = n_; m-- > 0;) suffix[m] = suffix[m + 1] * factors[m];
         for (std::uint64_t j = 0; j < n_; ++j) out[j] = prefix[j] * suffix[j + 1] * inverse_[j];
     }
 
@@ -168,6 +172,40 @@ DoubleDouble coordinate(double t, double a, double b, DoubleDouble length)
     if (t == b) return 1.0;
     return reference(t, 0.0, a, length);
 }
+
+// coordinate() of the last few points asked for: the point where two overlaps
+// meet is an end of both, on the same sub-interval, and its quotient is
+// taken once. The same function of the same doubles: the same bits.
+class Coordinates {
+public:
+    DoubleDouble at(double t, double a, double b, DoubleDouble length)
+    {
+        const Key key{std::bit_cast<std::uint64_t>(t), std::bit_cast<std::uint64_t>(a),
+                      std::bit_cast<std::uint64_t>(b)};
+        for (const Kept& kept : kept_) {
+            if (kept.valid && kept.key == key) return kept.value;
+        }
+        const DoubleDouble value = coordinate(t, a, b, length);
+        kept_[next_] = {true, key, value};
+        next_ = (next_ + 1) % kept_.size();
+        return value;
+    }
+
+private:
+    struct Key {
+        std::uint64_t t;
+        std::uint64_t a;
+        std::uint64_t b;
+        bool operator==(const Key&) const = default;
+    };
+    struct Kept {
+        bool valid = false;
+        Key key{};
+        DoubleDouble value;
+    };
+    std::array<Kept, 4> kept_{};
+    std::size_t next_ = 0;
+};
 
 // hi + lo accumulated by error-free sums of the high parts, the errors and low parts gathered in lo:
 // as accurate as a double-double sum, for half its operations.
@@ -442,10 +480,10 @@ public:
         const double hi = std::min(target_[k + 1], source_[m + 1]);
         const DoubleDouble h = step(target_, k);
         const DoubleDouble length = step(source_, m);
-        const DoubleDouble x0 = coordinate(lo, target_[k], target_[k + 1], h);
-        const DoubleDouble x1 = coordinate(hi, target_[k], target_[k + 1], h);
-        const DoubleDouble y0 = coordinate(lo, source_[m], source_[m + 1], length);
-        const DoubleDouble y1 = coordinate(hi, source_[m], source_[m + 1], length);
+        const DoubleDouble x0 = coordinates_.at(lo, target_[k], target_[k + 1], h);
+        const DoubleDouble x1 = coordinates_.at(hi, target_[k], target_[k + 1], h);
+        const DoubleDouble y0 = coordinates_.at(lo, source_[m], source_[m + 1], length);
+        const DoubleDouble y1 = coordinates_.at(hi, source_[m], source_[m + 1], length);
         const DoubleDouble x_half = (x1 - x0) * 0.5;
         const DoubleDouble x_mid = (x1 + x0) * 0.5;
         const DoubleDouble y_half = (y1 - y0) * 0.5;
@@ -516,6 +554,7 @@ private:
     std::vector<DoubleDouble> odd_;
     std::vector<DoubleDouble> even_;
     std::vector<DoubleDouble> source_legendre_;
+    Coordinates coordinates_;
 };
 
 // Each row is written into a slot as long as the columns its sub-interval

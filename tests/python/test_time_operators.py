@@ -184,6 +184,20 @@ def test_mass_on_a_grid_of_huge_steps():
     np.testing.assert_array_equal(mass.diagonal(), [2.0**1020, 2.0**1021, 2.0**1020 / 3, 2.0**1021 / 3])
 
 
+# Steps on both sides of 2^-480 and 2^480, where the products by a step are split one way or the other.
+@pytest.mark.parametrize(
+    "points",
+    [[0.0, 2.0**-482, 2.0**-482 + 2.0**-479, 2.0**-478], [0.0, 2.0**478, 2.0**478 + 2.0**481, 2.0**482]],
+    ids=["tiny", "huge"],
+)
+@pytest.mark.parametrize("nodes, degree", [("radau-right", 1), ("lobatto", 2)])
+def test_node_family_mass_across_the_split_range(points, nodes, degree):
+    grid = za.TimeGrid(points)
+    space = za.LagrangeSpace(degree, grid, nodes=nodes, continuous=nodes == "lobatto")
+    check_exact("mass", space, space, ulps=0.5)
+    check_exact("mass", space, za.LegendreSpace(1, grid, layout="interval-major"), ulps=0.5)
+
+
 @pytest.mark.parametrize("degree", [1, 2, 3, 4])
 def test_lagrange_points_on_grids(degree):
     points = za.LagrangeSpace(degree, GRID).points
@@ -505,7 +519,11 @@ REPEATING = za.TimeGrid(np.concatenate([[0.0], np.cumsum(np.random.default_rng(5
 
 
 @pytest.mark.parametrize("kind", BUILDERS)
-@pytest.mark.parametrize("grid", [za.TimeGrid.uniform(11, 2.0), REPEATING], ids=["uniform", "repeating steps"])
+@pytest.mark.parametrize(
+    "grid",
+    [za.TimeGrid.uniform(11, 2.0), REPEATING, za.TimeGrid((np.arange(12) / 11) ** 2)],
+    ids=["uniform", "repeating steps", "graded"],
+)
 @pytest.mark.parametrize(
     "make",
     [
