@@ -41,10 +41,12 @@ def test_interrupt_ends_the_call_promptly(setup, call, delay):
         time.sleep(delay)
         sent = time.monotonic()
         child.send_signal(signal.SIGINT)
-        word, *when = child.communicate(timeout=30)[0].split()
+        word, *when = child.communicate(timeout=300)[0].split()
         assert word == "interrupted"
-        # Lands within milliseconds; the rest is releasing what the call had built.
-        assert float(when[0]) - sent < 1.0
+        # Lands within milliseconds; the rest is releasing what the call had built. An interrupt that waited
+        # for the call's end would come after it: each call takes 8 s or more alone, and longer on a loaded
+        # machine, where the release slows too. The bound tells the two apart without being a race.
+        assert float(when[0]) - sent < 4.0
     finally:
         child.kill()
         child.wait()
