@@ -1,6 +1,7 @@
 """Distributed building blocks: ownership, row ranges, preallocation, index types, and the MPI/PETSc example."""
 
 import os
+import platform
 import shutil
 import subprocess
 import sys
@@ -181,13 +182,13 @@ def debian_petsc(tmp_path):
     petsc_dirs = sorted(Path("/usr/lib/petscdir").glob("petsc*/*-real")) if Path("/usr/lib/petscdir").exists() else []
     if not (python.exists() and mpiexec and petsc_dirs):
         pytest.skip("Debian's python3, mpiexec or PETSc is missing")
-    version = f"{sys.version_info[0]}.{sys.version_info[1]}"
+    # Under qemu the host's python3 is another machine's: it could not load this build's module.
+    version = f"{sys.version_info[0]}.{sys.version_info[1]} {platform.machine()}"
     env = {"PETSC_DIR": str(petsc_dirs[0]), "PYTHONPATH": str(tmp_path)}
-    probe = run(
-        [str(python), "-c", "import sys, petsc4py.PETSc, mpi4py.MPI; print('%d.%d' % sys.version_info[:2])"], **env
-    )
+    code = "import platform, sys, petsc4py.PETSc, mpi4py.MPI; print('%d.%d' % sys.version_info[:2], platform.machine())"
+    probe = run([str(python), "-c", code], **env)
     if probe.returncode != 0 or probe.stdout.strip() != version:
-        pytest.skip("Debian's python3 lacks petsc4py or is not this Python's version")
+        pytest.skip("Debian's python3 lacks petsc4py or is not this Python's version and machine")
     (tmp_path / "zelk_arrays").symlink_to(Path(za.__file__).parent)
     return python, mpiexec, env
 
