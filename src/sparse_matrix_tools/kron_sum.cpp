@@ -255,6 +255,14 @@ void time_row_runs(std::span<const KronTerm> terms, const KronSumPlan& plan, std
     }
 }
 
+// The sum over k terms of one entry, t[0] * w[0] + t[1] * w[1] + ..., added in term order.
+inline double term_sum(const double* t, const double* w, std::size_t k_terms)
+{
+    double v = t[0] * w[0];
+    for (std::size_t s = 1; s < k_terms; ++s) v += t[s] * w[s];
+    return v;
+}
+
 // Hands sink.put(column, value) every entry of space row i of a run, in column order: one product per term
 // there, added in term order (the first product starts the sum).
 template <class Sink>
@@ -282,12 +290,7 @@ inline void visit_row(const Run& run, std::uint64_t i, Sink& sink)
         for (std::size_t e = begin; e < end; ++e) sink.put(base + sc[e], t0 * sv[2 * e] + t1 * sv[2 * e + 1]);
     } else {
         const std::size_t k_terms = run.k;
-        for (std::size_t e = begin; e < end; ++e) {
-            const double* w = sv + k_terms * e;
-            double v = run.t[0] * w[0];
-            for (std::size_t s = 1; s < k_terms; ++s) v += run.t[s] * w[s];
-            sink.put(base + sc[e], v);
-        }
+        for (std::size_t e = begin; e < end; ++e) sink.put(base + sc[e], term_sum(run.t, sv + k_terms * e, k_terms));
     }
 }
 
@@ -406,9 +409,7 @@ bool scatter_run(const Run& run, const std::uint32_t* place, std::uint64_t row_b
         const std::size_t k_terms = run.k;
         const double* sv = run.values + k_terms * first;
         for (std::size_t e = 0; e < count; ++e) {
-            const double* w = sv + k_terms * e;
-            double v = run.t[0] * w[0];
-            for (std::size_t s = 1; s < k_terms; ++s) v += run.t[s] * w[s];
+            const double v = term_sum(run.t, sv + k_terms * e, k_terms);
             columns[place[e]] = static_cast<Index>(base + sc[e]);
             values[place[e]] = v;
             zero |= v == 0.0;
@@ -532,12 +533,7 @@ bool has_zero_sum(const Run& run, std::uint64_t space_rows)
     } else {
         const std::size_t k_terms = run.k;
         const double* sv = run.values + k_terms * first;
-        for (std::size_t e = 0; e < count; ++e) {
-            const double* w = sv + k_terms * e;
-            double v = run.t[0] * w[0];
-            for (std::size_t s = 1; s < k_terms; ++s) v += run.t[s] * w[s];
-            zero |= v == 0.0;
-        }
+        for (std::size_t e = 0; e < count; ++e) zero |= term_sum(run.t, sv + k_terms * e, k_terms) == 0.0;
     }
     return zero;
 }
