@@ -16,7 +16,7 @@ mirror=${ZELK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 # The archive here is a dated copy, whose Release files have expired.
 apt_options=(-o Acquire::Check-Valid-Until=false -o DPkg::Lock::Timeout=900 -q -y)
 # What builds the module and the free-threaded interpreter; then each CPython that the archive has.
-packages=(g++ make dpkg-dev xz-utils pkg-config libssl-dev zlib1g-dev libffi-dev libbz2-dev liblzma-dev)
+packages=(g++ make dpkg-dev xz-utils pkg-config libssl-dev zlib1g-dev libffi-dev libbz2-dev liblzma-dev ccache)
 versions=(3.13 3.14 3.15)
 free_threaded=/opt/python3.13t
 
@@ -44,7 +44,9 @@ bound() {
     [ -f "$ca" ] && cp -L "$ca" "$root/etc/zelk-ca.crt"
     chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TMPDIR=/tmp \
         DEBIAN_FRONTEND=noninteractive PIP_CERT=/etc/zelk-ca.crt PIP_DISABLE_PIP_VERSION_CHECK=1 \
-        PIP_DEFAULT_TIMEOUT=180 ${SOURCE_DATE_EPOCH:+SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH} ${http_proxy:+http_proxy=$http_proxy} ${https_proxy:+https_proxy=$https_proxy} \
+        PIP_DEFAULT_TIMEOUT=180 ${SOURCE_DATE_EPOCH:+SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH} \
+        ${CCACHE_BASEDIR:+CCACHE_BASEDIR=$CCACHE_BASEDIR} ${CCACHE_NOHASHDIR:+CCACHE_NOHASHDIR=$CCACHE_NOHASHDIR} \
+        ${CCACHE_DISABLE:+CCACHE_DISABLE=$CCACHE_DISABLE} ${http_proxy:+http_proxy=$http_proxy} ${https_proxy:+https_proxy=$https_proxy} \
         /bin/sh -c 'cd "${0:-/}" && exec "$@"' "$dir" "$@"
 }
 

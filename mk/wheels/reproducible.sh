@@ -17,9 +17,10 @@ rm -rf "$copy"
 mkdir -p "$copy/tree"
 # The files git knows, as they are in the work tree (edits included).
 git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$copy/tree"
-# The same zig and its cache (build-one.sh finds it beside zig): the runtime it holds is built from zig's
+# Every file compiled afresh: a compiler cache would hand the second build the first one's objects, and so
+# hide a path that reached them. The same zig and its cache (build-one.sh finds it beside zig): the runtime it holds is built from zig's
 # sources, not this tree's.
-(cd "$copy/tree" && mk/wheels/build-one.sh build/again "$python" x86_64 "$zig" /lib/x86_64-linux-gnu/libgcc_s.so.1 \
+(cd "$copy/tree" && CCACHE_DISABLE=1 mk/wheels/build-one.sh build/again "$python" x86_64 "$zig" /lib/x86_64-linux-gnu/libgcc_s.so.1 \
     >/dev/null && mk/wheels/repair.sh build/again/wheel-x86_64/*.whl x86_64 "$copy/repaired" "$venv" >/dev/null)
 again=$(ls "$copy"/repaired/*.whl)
 if ! cmp -s "$released" "$again"; then

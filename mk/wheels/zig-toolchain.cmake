@@ -27,12 +27,19 @@ elseif(NOT ZELK_ZIG_ARCH STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
   set(CMAKE_SYSTEM_PROCESSOR ${ZELK_ZIG_ARCH})
 endif()
 
-# zig keeps a cache of its own (mk/wheels/zig.sh). The compiler cache that `make` puts in front of the other
-# builds would see only the small wrappers below, which do not name the target: it stays out of these.
+# zig's own cache keys objects by the build folder, so each interpreter's wheel compiled the whole core
+# again. The compiler cache goes in front instead, where there is one (the chroot has its own): it sees only
+# the small wrappers below, so it hashes their content, which names zig's path, version and the target, and
+# takes them for the clang they run.
 unset(ENV{CMAKE_C_COMPILER_LAUNCHER})
 unset(ENV{CMAKE_CXX_COMPILER_LAUNCHER})
-set(CMAKE_C_COMPILER_LAUNCHER "" CACHE STRING "" FORCE)
-set(CMAKE_CXX_COMPILER_LAUNCHER "" CACHE STRING "" FORCE)
+find_program(ZELK_CCACHE ccache NO_CMAKE_FIND_ROOT_PATH)
+set(ZELK_ZIG_LAUNCHER "")
+if(ZELK_CCACHE)
+  set(ZELK_ZIG_LAUNCHER env CCACHE_COMPILERTYPE=clang CCACHE_COMPILERCHECK=content ${ZELK_CCACHE})
+endif()
+set(CMAKE_C_COMPILER_LAUNCHER "${ZELK_ZIG_LAUNCHER}" CACHE STRING "" FORCE)
+set(CMAKE_CXX_COMPILER_LAUNCHER "${ZELK_ZIG_LAUNCHER}" CACHE STRING "" FORCE)
 
 set(ZELK_ZIG_WRAPPERS ${CMAKE_BINARY_DIR}/zig-tools)
 foreach(tool cc c++ ar ranlib)
