@@ -743,6 +743,22 @@ std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& tri
     return nnz;
 }
 
+void count_general_rows(const GeneralShape& shape, const SpaceBasis& trial, const SpaceBasis& test,
+                        std::span<const double> points, linear_algebra::BlockCounts& counts)
+{
+    if (shape.op == TimeOperator::mass) check_equal(points.size(), shape.n_t + 1, "grid points do not match the shape");
+    GeneralRows rows(shape, trial, test, points);
+    RoundedRows rounded(rows, shape.op == TimeOperator::mass);
+    const std::uint64_t step = rows.column_step();
+    // Every row the fill writes is RoundedRows' row of its shares (kept or
+    // formed afresh, the same entries), in the order GeneralRows::rows gives.
+    rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count) {
+        const RoundedRow& row = rounded.row(k, shares, count);
+        counts.row(row.columns, row.count, k * step);
+    });
+    check_equal(counts.rows(), shape.nrows, "general rows miscounted");
+}
+
 template std::uint64_t fill_general_rows(const GeneralShape&, const SpaceBasis&, const SpaceBasis&,
                                          std::span<const double>, const CsrRows<std::int32_t>&);
 template std::uint64_t fill_general_rows(const GeneralShape&, const SpaceBasis&, const SpaceBasis&,

@@ -1,0 +1,81 @@
+"""preallocation's count-only pass of the time operators against building the piece, n_t = 10^6, degree 3.
+
+For dG(3) (Legendre, both layouts) and cG(3) (continuous Lagrange) and each
+of the mass, derivative and jump matrices: ``za.preallocation(builder,
+space, space, columns=...)`` for all rows and a column block of half the
+columns, against ``builder(space, space)`` and against building it and
+counting its pattern (what preallocation did before it had the pass).
+Every measurement runs in a fresh process, the routes interleaved round by
+round; minima of the call's CPU time (system time included) and of its
+peak memory (ru_maxrss above the process's level before the call) are
+printed with their ratios. It reports and never fails.
+"""
+
+import json
+import subprocess
+import sys
+
+ROUNDS = 3
+
+RUN = r"""
+import json, resource, sys, time
+import zelk_arrays as za
+from zelk_arrays._preallocation import built_counts
+
+route, space_code, builder_name, n_t = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+space = {
+    "dG(3) polynomial-major": lambda: za.LegendreSpace(3, n_t),
+    "dG(3) interval-major": lambda: za.LegendreSpace(3, n_t, layout="interval-major"),
+    "cG(3)": lambda: za.LagrangeSpace(3, n_t),
+}[space_code]()
+builder = getattr(za, builder_name)
+columns = (0, space.dim // 2)
+routes = {
+    "count-only": lambda: za.preallocation(builder, space, space, columns=columns),
+    "build": lambda: builder(space, space),
+    "build and count": lambda: built_counts(builder(space, space), columns),
+}
+start = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+t0 = time.process_time()
+result = routes[route]()
+seconds = time.process_time() - t0
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024 - start
+print(json.dumps({"seconds": seconds, "peak": peak}))
+"""
+
+SPACES = ["dG(3) polynomial-major", "dG(3) interval-major", "cG(3)"]
+BUILDERS = ["time_mass_matrix", "time_derivative_matrix", "time_jump_matrix"]
+ROUTES = ["count-only", "build", "build and count"]
+
+
+def measure(route, space, builder, n_t):
+    out = subprocess.run(
+        [sys.executable, "-c", RUN, route, space, builder, str(n_t)], check=True, capture_output=True, text=True
+    ).stdout
+    return json.loads(out)
+
+
+def main():
+    n_t = 10_000 if "--quick" in sys.argv else 1_000_000
+    print(f"n_t = {n_t}, all rows, a column block of half the columns; minima of {ROUNDS} fresh processes")
+    for space in SPACES:
+        for builder in BUILDERS:
+            best = {route: {"seconds": float("inf"), "peak": float("inf")} for route in ROUTES}
+            for _ in range(ROUNDS):
+                for route in ROUTES:
+                    result = measure(route, space, builder, n_t)
+                    for key in ("seconds", "peak"):
+                        best[route][key] = min(best[route][key], result[key])
+            count, build, both = (best[route] for route in ROUTES)
+            print(
+                f"{space:22s} {builder:22s} count-only {count['seconds'] * 1e3:7.1f} ms "
+                f"{count['peak'] / 2**20:6.1f} MiB | build {build['seconds'] * 1e3:7.1f} ms "
+                f"{build['peak'] / 2**20:6.1f} MiB | build and count {both['seconds'] * 1e3:7.1f} ms "
+                f"{both['peak'] / 2**20:6.1f} MiB | build / count-only: "
+                f"time {build['seconds'] / max(count['seconds'], 1e-9):5.1f} x, "
+                f"memory {build['peak'] / max(count['peak'], 1):5.1f} x"
+            )
+
+
+if __name__ == "__main__":
+    main()
