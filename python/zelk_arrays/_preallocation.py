@@ -40,14 +40,14 @@ def _column_block(columns: object, ncols: int) -> tuple[int, int]:
 def native_counts(
     counts: tuple[memoryview, memoryview, int, int, int], width: int
 ) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
-    """A native count pass's (inside, outside, nrows, ncols, bound), in the index type of the piece that
+    """A native count pass's (inside, outside as int32, nrows, ncols, bound), in the index type of the piece that
     ``_csr`` makes, with ``index_dtype`` of ``width``, from the build those counts stand for.
 
     The build takes int32 where the shape and the bound on its entries fit, as scipy does; int32 asked
     for is refused where the shape or the entries themselves do not fit, int64 asked for is taken.
     """
     inside, outside, nrows, ncols, bound = counts
-    d_nnz, o_nnz = np.frombuffer(inside, np.int64), np.frombuffer(outside, np.int64)
+    d_nnz, o_nnz = np.frombuffer(inside, np.int32), np.frombuffer(outside, np.int32)
     if width == 4:
         largest = max(nrows, ncols, int(d_nnz.sum()) + int(o_nnz.sum()))
         if largest > INT32_MAX:

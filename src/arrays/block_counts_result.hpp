@@ -12,7 +12,7 @@
 
 namespace zelk::arrays {
 
-// (inside, outside, nrows, ncols, bound): int64 buffers of the nrows rows'
+// (inside, outside, nrows, ncols, bound): int32 buffers of the nrows rows'
 // entries in the columns [column_begin, column_end) and outside them, as
 // count(BlockCounts&) gives them, and the shape with the bound on the entries
 // that the builder sizes its storage (and so chooses its index type) by.
@@ -24,11 +24,11 @@ PyRef block_counts_result(std::uint64_t nrows, std::uint64_t ncols, std::uint64_
     const std::uint64_t begin = u64_arg(column_begin);
     const std::uint64_t end = u64_arg(column_end);
     if (!(begin <= end && end <= ncols)) raise(PyExc_ValueError, "column block out of range");
-    RawArray inside(nrows, sizeof(std::int64_t));
-    RawArray outside(nrows, sizeof(std::int64_t));
+    RawArray inside(nrows, sizeof(std::int32_t));
+    RawArray outside(nrows, sizeof(std::int32_t));
     {
         WithoutGil released;
-        linear_algebra::BlockCounts counts(begin, end, inside.as<std::int64_t>(), outside.as<std::int64_t>());
+        linear_algebra::BlockCounts counts(begin, end, inside.as<std::int32_t>(), outside.as<std::int32_t>());
         count(counts);
     }
     PyRef d = std::move(inside).to_python();

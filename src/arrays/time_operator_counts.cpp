@@ -18,7 +18,9 @@ PyObject* time_operator_counts(PyObject*, PyObject* const* args, Py_ssize_t narg
         if (code > static_cast<std::uint64_t>(TimeOperator::jump)) raise(PyExc_ValueError, "unknown operator");
         const TimeOperatorShape shape = time_operator_arguments(static_cast<TimeOperator>(code), args + 1);
         return block_counts_result(shape.nrows, shape.ncols, shape.max_nnz, args[9], args[10],
-                                   [&](linear_algebra::BlockCounts& counts) { count_time_operator_rows(shape, counts); });
+                                   [&](linear_algebra::BlockCounts& counts) {
+            count_time_operator_rows(shape, counts);
+        });
     });
 }
 

@@ -109,18 +109,32 @@ public:
         return e_;
     }
 
-    // The rows fill writes, in its order, counted from the same patterns.
+    // The rows fill writes, in its order, counted from the same patterns:
+    // each run of moved sub-intervals counted row kind by row kind.
     void count(linear_algebra::BlockCounts& counts, bool interval_major_test)
     {
         // Rows [first, first + kinds) of each sub-interval (kinds 0: all of them), as intervals() writes them.
         const auto each_interval = [&](std::uint64_t first, std::uint64_t kinds) {
-            for (std::uint64_t k = shape_.k_begin; k < shape_.k_end; ++k) {
-                const IntervalRows& rows = rows_of(k);
-                const std::uint64_t shift = (k - rows.k) * step_;
-                const std::uint64_t last = kinds != 0 ? first + kinds : rows.offsets.size() - 1;
-                for (std::uint64_t j = first; j < last; ++j) {
-                    counts.row(rows.columns.data() + rows.offsets[j], rows.offsets[j + 1] - rows.offsets[j], shift);
+            std::uint64_t k = shape_.k_begin;
+            while (k < shape_.k_end) {
+                if (built(k)) {
+                    const IntervalRows& rows = rows_of(k);
+                    const std::uint64_t last = kinds != 0 ? first + kinds : rows.offsets.size() - 1;
+                    for (std::uint64_t j = first; j < last; ++j)
+                        counts.row(rows.columns.data() + rows.offsets[j], rows.offsets[j + 1] - rows.offsets[j], 0);
+                    ++k;
+                    continue;
                 }
+                std::uint64_t end = k + 1;
+                while (end < shape_.k_end && !built(end)) ++end;
+                const std::vector<std::uint64_t>& offsets = template_.offsets;
+                const std::uint64_t per = kinds != 0 ? kinds : offsets.size() - 1 - first;
+                for (std::uint64_t j = first; j < first + per; ++j) {
+                    counts.moved(template_.columns.data() + offsets[j], offsets[j + 1] - offsets[j],
+                                 (k - template_.k) * step_, step_, end - k, j - first, per);
+                }
+                counts.skip((end - k) * per);
+                k = end;
             }
         };
         if (shape_.test.kind == BasisKind::legendre && !interval_major_test) {

@@ -8,6 +8,7 @@ import pytest
 import scipy.sparse as sp
 
 import zelk_arrays as za
+from zelk_arrays._preallocation import built_counts
 
 
 def counted(piece, c_begin, c_end):
@@ -190,3 +191,16 @@ def test_time_operator_counts_reject_what_the_builder_rejects(builder, kwargs):
         builder(trial, test, **arguments)
     with pytest.raises(type(built.value), match=re.escape(str(built.value))):
         za.preallocation(builder, trial, test, columns=(0, 0), **arguments)
+
+
+@pytest.mark.parametrize(
+    "space",
+    [za.LegendreSpace(1, 70_000, layout="interval-major"), za.LegendreSpace(1, 70_000), za.LagrangeSpace(2, 40_000)],
+)
+def test_long_runs_of_moved_rows_are_counted_in_pieces(space):
+    """More moved rows than the counting does between two polls for interrupts."""
+    columns = (space.dim // 3, space.dim // 3 + 5)
+    piece = za.time_jump_matrix(space, space)
+    d_nnz, o_nnz = za.preallocation(za.time_jump_matrix, space, space, columns=columns)
+    expected = built_counts(piece, columns)
+    assert np.array_equal(d_nnz, expected[0]) and np.array_equal(o_nnz, expected[1])
