@@ -115,13 +115,16 @@ def preallocation(
     not counted. :func:`kron_sum` and the time operators
     :func:`time_mass_matrix`, :func:`time_derivative_matrix` and
     :func:`time_jump_matrix` (every space, grid, layout and range) have a
-    count-only pass: nothing is written, so the call takes 16 bytes per row
-    and no storage per entry. :func:`kron_sum` forms its values to see
-    which sums vanish; a time operator's rows repeat the pattern of one
-    sub-interval's block, moved along, which the pass counts as the build
-    copies it: the entries whose exact value is zero are left out alike,
-    and so are those that the build rounds to zero (on a grid of extreme
-    steps, those rows are formed as the build forms them). A weighted mass
+    count-only pass: nothing is written, so the call takes no storage per
+    entry, only the counts (and 16 bytes per row for :func:`kron_sum`'s
+    pass). :func:`kron_sum` forms its values to see which sums vanish; a
+    time operator's rows repeat the pattern of one sub-interval's block,
+    moved along, which the pass counts as the build copies it (a run of
+    such rows in one sweep, about as fast as the build writes them): the
+    entries whose exact value is zero are left out alike, and so are those
+    that the build rounds to zero (for a Lagrange space of other than
+    equispaced nodes, or a discontinuous one, on a grid of varying steps,
+    the mass rows are formed as the build forms them). A weighted mass
     matrix, whose zeros the weight places anywhere, and every other
     builder are built once (their storage, 12 or 16 bytes per entry, is
     needed for the time of the call) and their pattern counted in one pass.
