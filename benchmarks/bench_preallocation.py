@@ -1,13 +1,16 @@
 """preallocation's count-only pass of the time operators against building the piece, n_t = 10^6, degree 3.
 
-For dG(3) (Legendre, both layouts) and cG(3) (continuous Lagrange) and each
+For dG(3) (Legendre, both layouts) and cG(3) (continuous Lagrange), and on
+a graded grid (t_k = (k / n_t)^3) cG(3) on Lobatto nodes and dG(3) on Gauss
+nodes (the general builder, whose mass rows follow the steps), and each
 of the mass, derivative and jump matrices: ``za.preallocation(builder,
 space, space, columns=...)`` for all rows and a column block of half the
 columns, against ``builder(space, space)`` and against building it and
 counting its pattern (what preallocation did before it had the pass).
 Every measurement runs in a fresh process, the routes interleaved round by
 round; minima of the call's CPU time (system time included) and of its
-peak memory (ru_maxrss above the process's level before the call) are
+peak memory (the high-water mark of resident memory, reset before the
+call, above the level before it; Linux's /proc) are
 printed with their ratios. It reports and never fails.
 """
 
@@ -18,15 +21,19 @@ import sys
 ROUNDS = 3
 
 RUN = r"""
-import json, resource, sys, time
+import json, sys, time
+import numpy as np
 import zelk_arrays as za
 from zelk_arrays._preallocation import built_counts
 
 route, space_code, builder_name, n_t = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+graded = lambda n: za.TimeGrid(np.linspace(0.0, 1.0, n + 1) ** 3)
 make = {
     "dG(3) polynomial-major": lambda n: za.LegendreSpace(3, n),
     "dG(3) interval-major": lambda n: za.LegendreSpace(3, n, layout="interval-major"),
     "cG(3)": lambda n: za.LagrangeSpace(3, n),
+    "cG(3) Lobatto, graded": lambda n: za.LagrangeSpace(3, graded(n), nodes="lobatto"),
+    "dG(3) Gauss, graded": lambda n: za.LagrangeSpace(3, graded(n), nodes="gauss"),
 }[space_code]
 builder = getattr(za, builder_name)
 routes = {
@@ -36,15 +43,22 @@ routes = {
 }
 routes[route](make(4))  # the imports (scipy's too) and first calls, outside the measurement
 space = make(n_t)
-start = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+def status(field):
+    with open("/proc/self/status") as lines:
+        return next(int(line.split()[1]) * 1024 for line in lines if line.startswith(field + ":"))
+
+# The high-water mark reset (Linux), so that the grid's making leaves no peak above the call's.
+with open("/proc/self/clear_refs", "w") as clear:
+    clear.write("5")
+start = status("VmRSS")
 t0 = time.process_time()
 result = routes[route](space)
 seconds = time.process_time() - t0
-peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024 - start
+peak = status("VmHWM") - start
 print(json.dumps({"seconds": seconds, "peak": peak}))
 """
 
-SPACES = ["dG(3) polynomial-major", "dG(3) interval-major", "cG(3)"]
+SPACES = ["dG(3) polynomial-major", "dG(3) interval-major", "cG(3)", "cG(3) Lobatto, graded", "dG(3) Gauss, graded"]
 BUILDERS = ["time_mass_matrix", "time_derivative_matrix", "time_jump_matrix"]
 ROUTES = ["count-only", "build", "build and count"]
 
