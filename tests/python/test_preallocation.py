@@ -1,4 +1,4 @@
-"""preallocation: the count-only pass of kron_sum and the built-and-counted time operators against the piece."""
+"""preallocation: the count-only passes of kron_sum and the time operators against the built piece."""
 
 import re
 import types
