@@ -58,6 +58,20 @@ def time_jump_matrix(
     k_end: int,
     /,
 ) -> _CsrParts: ...
+def time_operator_counts(
+    op: int,
+    trial_is_legendre: bool,
+    trial_degree: int,
+    test_is_legendre: bool,
+    test_degree: int,
+    n_t: int,
+    T: float,
+    k_begin: int,
+    k_end: int,
+    column_begin: int,
+    column_end: int,
+    /,
+) -> tuple[memoryview, memoryview, int, int, int]: ...
 def kron_sum(terms: list[tuple[object, ...]], row_begin: int, row_end: int, index_width: int, /) -> _CsrParts: ...
 def kron_sum_counts(
     terms: list[tuple[object, ...]], row_begin: int, row_end: int, column_begin: int, column_end: int, /
@@ -97,6 +111,18 @@ def grid_time_mass_matrix(
     k_end: int,
     /,
 ) -> _CsrParts: ...
+def grid_time_mass_matrix_counts(
+    trial_is_legendre: bool,
+    trial_degree: int,
+    test_is_legendre: bool,
+    test_degree: int,
+    points: npt.NDArray[np.float64],
+    k_begin: int,
+    k_end: int,
+    column_begin: int,
+    column_end: int,
+    /,
+) -> tuple[memoryview, memoryview, int, int, int]: ...
 def time_operator_in_layout(
     op: int,
     trial_is_legendre: bool,
@@ -112,6 +138,23 @@ def time_operator_in_layout(
     k_end: int,
     /,
 ) -> _CsrParts: ...
+def time_operator_in_layout_counts(
+    op: int,
+    trial_is_legendre: bool,
+    trial_degree: int,
+    trial_interval_major: bool,
+    test_is_legendre: bool,
+    test_degree: int,
+    test_interval_major: bool,
+    points: npt.NDArray[np.float64] | None,
+    n_t: int,
+    T: float,
+    k_begin: int,
+    k_end: int,
+    column_begin: int,
+    column_end: int,
+    /,
+) -> tuple[memoryview, memoryview, int, int, int]: ...
 def general_time_operator(
     op: int,
     trial_is_legendre: bool,
@@ -129,6 +172,25 @@ def general_time_operator(
     k_end: int,
     /,
 ) -> _CsrParts: ...
+def general_time_operator_counts(
+    op: int,
+    trial_is_legendre: bool,
+    trial_degree: int,
+    trial_family: int,
+    trial_continuous: bool,
+    trial_interval_major: bool,
+    test_is_legendre: bool,
+    test_degree: int,
+    test_family: int,
+    test_continuous: bool,
+    test_interval_major: bool,
+    points: npt.NDArray[np.float64],
+    k_begin: int,
+    k_end: int,
+    column_begin: int,
+    column_end: int,
+    /,
+) -> tuple[memoryview, memoryview, int, int, int]: ...
 def weighted_time_mass_matrix(
     trial_is_legendre: bool,
     trial_degree: int,

@@ -8,7 +8,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from ._validation import _index
+from ._results import int32_overflow
+from ._validation import INT32_MAX, _index
 
 _Counts = Callable[..., tuple[npt.NDArray[Any], npt.NDArray[Any]]]
 
@@ -34,6 +35,26 @@ def _column_block(columns: object, ncols: int) -> tuple[int, int]:
     if not 0 <= c_begin <= c_end <= ncols:
         raise ValueError(f"columns must satisfy 0 <= c_begin <= c_end <= {ncols}, got ({c_begin}, {c_end})")
     return c_begin, c_end
+
+
+def native_counts(
+    counts: tuple[memoryview, memoryview, int, int, int], width: int
+) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
+    """A native count pass's (inside, outside as int32, nrows, ncols, bound), in the index type of the piece that
+    ``_csr`` makes, with ``index_dtype`` of ``width``, from the build those counts stand for.
+
+    The build takes int32 where the shape and the bound on its entries fit, as scipy does; int32 asked
+    for is refused where the shape or the entries themselves do not fit, int64 asked for is taken.
+    """
+    inside, outside, nrows, ncols, bound = counts
+    d_nnz, o_nnz = np.frombuffer(inside, np.int32), np.frombuffer(outside, np.int32)
+    if width == 4:
+        largest = max(nrows, ncols, int(d_nnz.sum()) + int(o_nnz.sum()))
+        if largest > INT32_MAX:
+            raise int32_overflow(largest)
+    wide = width == 8 or (width == 0 and max(nrows, ncols, bound) > INT32_MAX)
+    index = np.int64 if wide else np.int32
+    return d_nnz.astype(index, copy=False), o_nnz.astype(index, copy=False)
 
 
 def preallocation(
@@ -91,13 +112,22 @@ def preallocation(
     -----
     The counts are those of the built piece, the matrix the builder
     returns, entry for entry; entries that a sum of terms drops as zero are
-    not counted. :func:`kron_sum` has a count-only pass: its values are
-    formed, to see which sums vanish, but nothing is written, so the call
-    takes 16 bytes per row and no storage per entry. Every other builder
-    is built once (its storage, 12 or 16 bytes per entry, is needed for
-    the time of the call) and its pattern counted in one pass: the time
-    operators store only entries whose exact value is nonzero, which the
-    built piece shows best, and they hold a few entries per time row.
+    not counted. :func:`kron_sum` and the time operators
+    :func:`time_mass_matrix`, :func:`time_derivative_matrix` and
+    :func:`time_jump_matrix` (every space, grid, layout and range) have a
+    count-only pass: nothing is written, so the call takes no storage per
+    entry, only the counts (and 16 bytes per row for :func:`kron_sum`'s
+    pass). :func:`kron_sum` forms its values to see which sums vanish; a
+    time operator's rows repeat the pattern of one sub-interval's block,
+    moved along, which the pass counts as the build copies it (a run of
+    such rows in one sweep, about as fast as the build writes them): the
+    entries whose exact value is zero are left out alike, and so are those
+    that the build rounds to zero (for a Lagrange space of other than
+    equispaced nodes, or a discontinuous one, on a grid of varying steps,
+    the mass rows are formed as the build forms them). A weighted mass
+    matrix, whose zeros the weight places anywhere, and every other
+    builder are built once (their storage, 12 or 16 bytes per entry, is
+    needed for the time of the call) and their pattern counted in one pass.
 
     Examples
     --------
@@ -115,7 +145,11 @@ def preallocation(
         return counts(*args, intervals=intervals, columns=columns, **kwargs)
     if intervals is not None:
         kwargs["intervals"] = intervals
-    piece = builder(*args, **kwargs)
+    return built_counts(builder(*args, **kwargs), columns)
+
+
+def built_counts(piece: Any, columns: object) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
+    """The counts of a piece that has been built, read from its pattern in one pass."""
     c_begin, c_end = _column_block(columns, piece.shape[1])
     indptr = piece.indptr
     inside = np.cumsum((piece.indices >= c_begin) & (piece.indices < c_end), dtype=indptr.dtype)

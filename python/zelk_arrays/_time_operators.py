@@ -2,14 +2,15 @@
 
 from __future__ import annotations
 
-from collections.abc import Callable
-from typing import TYPE_CHECKING, Final, overload
+from typing import TYPE_CHECKING, Any, Final, overload
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _native
 from ._grid import TimeGrid, is_uniform_from_zero
 from ._nodes import rule_code
+from ._preallocation import _column_block, built_counts, native_counts, register_counts
 from ._ranges import checked_intervals, register_column_range
 from ._results import _csr, _owned
 from ._spaces import (
@@ -28,7 +29,6 @@ from ._validation import _count, _end_time, _float_array, _index_width
 if TYPE_CHECKING:
     from scipy.sparse import csr_array
 
-    from ._results import _CsrParts
     from ._validation import FloatArray
 
 
@@ -41,54 +41,68 @@ def _checked_pair(trial: object, test: object) -> tuple[TimeSpace, TimeSpace]:
     return trial, test
 
 
-def _operator(
-    native: Callable[[bool, int, bool, int, int, float, int, int], _CsrParts],
-    trial: TimeSpace,
-    test: TimeSpace,
-    intervals: object,
-    index_dtype: object,
-) -> csr_array:
+def _operator_call(
+    op: int, trial: TimeSpace, test: TimeSpace, intervals: object, index_dtype: object
+) -> tuple[str, tuple[object, ...]]:
+    """The native builder of operator ``op`` (0 mass, 1 derivative, 2 jump) for these spaces, by name, and its
+    arguments, the arguments checked first: the build and preallocation's count pass read them alike."""
     trial, test = _checked_pair(trial, test)
     k_begin, k_end = checked_intervals(intervals, test.n_t)
     _index_width(index_dtype)
     trial_kind = (isinstance(trial, LegendreSpace), trial.degree)
     test_kind = (isinstance(test, LegendreSpace), test.degree)
     points = other_points(test)
-    mass = native is _native.time_mass_matrix
     # Derivative and jump entries do not depend on the steps: those of any uniform grid serve every grid.
     n_t, T = test.n_t, (test.T if points is None else 1.0)
-    if not mass:
+    if op != 0:
         points = None
     if _general(trial) or _general(test):
-        return _csr(
-            _native.general_time_operator(
-                _OPERATOR_CODES[native], *_description(trial), *_description(test), test.grid.points, k_begin, k_end
-            ),
-            index_dtype,
+        return "general_time_operator", (
+            op,
+            *_description(trial),
+            *_description(test),
+            test.grid.points,
+            k_begin,
+            k_end,
         )
     if _interval_major(trial) or _interval_major(test):
-        code = _OPERATOR_CODES[native]
-        return _csr(
-            _native.time_operator_in_layout(
-                code,
-                *trial_kind,
-                _interval_major(trial),
-                *test_kind,
-                _interval_major(test),
-                points,
-                n_t,
-                T,
-                k_begin,
-                k_end,
-            ),
-            index_dtype,
+        return "time_operator_in_layout", (
+            op,
+            *trial_kind,
+            _interval_major(trial),
+            *test_kind,
+            _interval_major(test),
+            points,
+            n_t,
+            T,
+            k_begin,
+            k_end,
         )
     if points is not None:
-        return _csr(_native.grid_time_mass_matrix(*trial_kind, *test_kind, points, k_begin, k_end), index_dtype)
-    return _csr(native(*trial_kind, *test_kind, n_t, T, k_begin, k_end), index_dtype)
+        return "grid_time_mass_matrix", (*trial_kind, *test_kind, points, k_begin, k_end)
+    return _UNIFORM[op], (*trial_kind, *test_kind, n_t, T, k_begin, k_end)
 
 
-_OPERATOR_CODES: Final = {_native.time_mass_matrix: 0, _native.time_derivative_matrix: 1, _native.time_jump_matrix: 2}
+# The builders of uniform grids, one per operator; their count pass is one, told the operator.
+_UNIFORM: Final = ("time_mass_matrix", "time_derivative_matrix", "time_jump_matrix")
+
+
+def _operator(op: int, trial: TimeSpace, test: TimeSpace, intervals: object, index_dtype: object) -> csr_array:
+    name, args = _operator_call(op, trial, test, intervals, index_dtype)
+    return _csr(getattr(_native, name)(*args), index_dtype)
+
+
+def _operator_counts(
+    op: int, trial: TimeSpace, test: TimeSpace, intervals: object, columns: object, index_dtype: object
+) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
+    """preallocation's counts for operator ``op``: the rows' patterns counted, the piece never written."""
+    name, args = _operator_call(op, trial, test, intervals, index_dtype)
+    c_begin, c_end = _column_block(columns, trial.dim)
+    # The uniform builders share one count pass, told the operator; each other builder has its own.
+    uniform = name in _UNIFORM
+    counter = getattr(_native, "time_operator_counts" if uniform else name + "_counts")
+    counts = counter(*((op,) if uniform else ()), *args, c_begin, c_end)
+    return native_counts(counts, _index_width(index_dtype))
 
 
 def _general(space: TimeSpace) -> bool:
@@ -199,7 +213,7 @@ def time_mass_matrix(
     """
     if weight is not None:
         return _weighted_mass(trial, test, weight, intervals, index_dtype)
-    return _operator(_native.time_mass_matrix, trial, test, intervals, index_dtype)
+    return _operator(0, trial, test, intervals, index_dtype)
 
 
 def _weight_parts(weight: object) -> tuple[TimeSpace, object]:
@@ -260,7 +274,7 @@ def time_derivative_matrix(
 
     For a continuous trial space this is the integral of u_j' v_i over [0, T].
     """
-    return _operator(_native.time_derivative_matrix, trial, test, intervals, index_dtype)
+    return _operator(1, trial, test, intervals, index_dtype)
 
 
 def time_jump_matrix(
@@ -279,7 +293,7 @@ def time_jump_matrix(
     Together with :func:`time_derivative_matrix` on the same
     :class:`LegendreSpace` it makes discontinuous Galerkin in time.
     """
-    return _operator(_native.time_jump_matrix, trial, test, intervals, index_dtype)
+    return _operator(2, trial, test, intervals, index_dtype)
 
 
 # Each builder's own examples follow the shared sections, in numpy's order.
@@ -341,6 +355,38 @@ def _derivative_columns(trial: TimeSpace, test: TimeSpace, *, intervals: object 
 @register_column_range(time_jump_matrix)
 def _jump_columns(trial: TimeSpace, test: TimeSpace, *, intervals: object = None) -> tuple[int, int]:
     return _operator_columns(trial, test, intervals, upwind=True)
+
+
+@register_counts(time_mass_matrix)
+def _mass_counts(
+    trial: TimeSpace,
+    test: TimeSpace,
+    *,
+    intervals: tuple[int, int] | range | None = None,
+    columns: object,
+    weight: object = None,
+    index_dtype: object = None,
+) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
+    if weight is not None:
+        # A weight's zeros fall anywhere: its entries are formed to see them, so it is built and counted.
+        return built_counts(
+            time_mass_matrix(trial, test, intervals=intervals, weight=weight, index_dtype=index_dtype), columns
+        )
+    return _operator_counts(0, trial, test, intervals, columns, index_dtype)
+
+
+@register_counts(time_derivative_matrix)
+def _derivative_counts(
+    trial: TimeSpace, test: TimeSpace, *, intervals: object = None, columns: object, index_dtype: object = None
+) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
+    return _operator_counts(1, trial, test, intervals, columns, index_dtype)
+
+
+@register_counts(time_jump_matrix)
+def _jump_counts(
+    trial: TimeSpace, test: TimeSpace, *, intervals: object = None, columns: object, index_dtype: object = None
+) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
+    return _operator_counts(2, trial, test, intervals, columns, index_dtype)
 
 
 _UNSET: Final = object()

@@ -23,6 +23,8 @@ PyObject* time_derivative_matrix(PyObject* module, PyObject* const* args, Py_ssi
 extern const char time_derivative_matrix_doc[];
 PyObject* time_jump_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char time_jump_matrix_doc[];
+PyObject* time_operator_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char time_operator_counts_doc[];
 PyObject* kron_sum(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char kron_sum_doc[];
 PyObject* kron_sum_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
@@ -41,10 +43,16 @@ PyObject* collocation_matrices(PyObject* module, PyObject* const* args, Py_ssize
 extern const char collocation_matrices_doc[];
 PyObject* grid_time_mass_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char grid_time_mass_matrix_doc[];
+PyObject* grid_time_mass_matrix_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char grid_time_mass_matrix_counts_doc[];
 PyObject* time_operator_in_layout(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char time_operator_in_layout_doc[];
+PyObject* time_operator_in_layout_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char time_operator_in_layout_counts_doc[];
 PyObject* general_time_operator(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char general_time_operator_doc[];
+PyObject* general_time_operator_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+extern const char general_time_operator_counts_doc[];
 PyObject* weighted_time_mass_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 extern const char weighted_time_mass_matrix_doc[];
 PyObject* space_transfer_matrix(PyObject* module, PyObject* const* args, Py_ssize_t nargs);

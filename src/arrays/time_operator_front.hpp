@@ -11,4 +11,7 @@ namespace zelk::arrays {
 PyObject* time_operator_matrix(time_operators::TimeOperator op, const char* name, PyObject* const* args,
                                Py_ssize_t nargs);
 
+// The shape those eight arguments ask for, its local blocks computed without the GIL.
+time_operators::TimeOperatorShape time_operator_arguments(time_operators::TimeOperator op, PyObject* const* args);
+
 }  // namespace zelk::arrays

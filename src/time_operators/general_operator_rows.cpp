@@ -344,6 +344,36 @@ public:
         return Zero::tested;
     }
 
+    // The pattern of a mass row of one share where the step cannot change it:
+    // for h of moderate size, scaled() leaves out the Zero::always entries and
+    // keeps the Zero::never ones (their products lie far inside the double
+    // range), so a kind with no Zero::tested entry keeps the same columns,
+    // relative to k column_step, for every such step. Null for other rows,
+    // which take row(). Columns only: for counting.
+    const RoundedRow* steady(const GeneralRows::Share& share, const DoubleDouble& h)
+    {
+        if (!by_steps_ || !(std::fabs(h.hi) >= 0x1p-500 && std::fabs(h.hi) <= 0x1p500)) return nullptr;
+        const std::uint64_t nb = rows_.trial_functions();
+        if (steady_.empty()) {
+            steady_ = reserved_vector<SteadyPattern>(rows_.test_functions());
+            for (std::uint64_t a = 0; a < rows_.test_functions(); ++a) {
+                SteadyPattern& pattern = steady_.emplace_back();
+                pattern.columns = reserved_vector<std::int64_t>(nb);
+                for (std::uint64_t b = 0; b < nb; ++b) {
+                    const auto kind = static_cast<Zero>(zero_[a * nb + b]);
+                    pattern.steady = pattern.steady && kind != Zero::tested;
+                    // Relative columns do not depend on k in any numbering: those of k = 0.
+                    if (kind == Zero::never)
+                        pattern.columns.push_back(static_cast<std::int64_t>(rows_.global_column(0, b)));
+                }
+            }
+        }
+        SteadyPattern& pattern = steady_[share.a];
+        if (!pattern.steady) return nullptr;
+        steady_row_ = {pattern.columns.size(), pattern.columns.data(), nullptr};
+        return &steady_row_;
+    }
+
     // A mass row of one share, formed afresh; h = rows.step(share.k), split once for the rows that share it.
     const RoundedRow& scaled_fresh(std::uint64_t k, const GeneralRows::Share& share, const DoubleDouble& h)
     {
@@ -474,6 +504,12 @@ private:
     SplitDoubleDouble split_step_{DoubleDouble(0.0)};
     bool step_splits_ = false;
     RoundedRow current_;
+    struct SteadyPattern {
+        bool steady = true;
+        std::vector<std::int64_t> columns;
+    };
+    std::vector<SteadyPattern> steady_;  // per kind, made at the first call of steady()
+    RoundedRow steady_row_;
 };
 
 // A few sub-intervals' mass rows (from k = 2 on), columns relative to k
@@ -741,6 +777,25 @@ std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& tri
     });
     check_equal(r, shape.nrows, "general rows miscounted");
     return nnz;
+}
+
+void count_general_rows(const GeneralShape& shape, const SpaceBasis& trial, const SpaceBasis& test,
+                        std::span<const double> points, linear_algebra::BlockCounts& counts)
+{
+    if (shape.op == TimeOperator::mass) check_equal(points.size(), shape.n_t + 1, "grid points do not match the shape");
+    GeneralRows rows(shape, trial, test, points);
+    RoundedRows rounded(rows, shape.op == TimeOperator::mass);
+    const std::uint64_t step = rows.column_step();
+    // Every row the fill writes is RoundedRows' row of its shares (kept or
+    // formed afresh, the same entries), in the order GeneralRows::rows gives;
+    // a mass row whose pattern no moderate step changes is counted from it.
+    const bool mass = shape.op == TimeOperator::mass;
+    rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count) {
+        const RoundedRow* steady = mass && count == 1 ? rounded.steady(shares[0], rows.step(shares[0].k)) : nullptr;
+        const RoundedRow& row = steady != nullptr ? *steady : rounded.row(k, shares, count);
+        counts.row(row.columns, row.count, k * step);
+    });
+    check_equal(counts.rows(), shape.nrows, "general rows miscounted");
 }
 
 template std::uint64_t fill_general_rows(const GeneralShape&, const SpaceBasis&, const SpaceBasis&,

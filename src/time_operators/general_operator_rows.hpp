@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "linear_algebra/block_counts.hpp"
 #include "linear_algebra/csr_rows.hpp"
 #include "time_operators/double_double.hpp"
 #include "time_operators/time_operator_rows.hpp"
@@ -57,5 +58,12 @@ GeneralShape general_shape(TimeOperator op, const SpaceBasis& trial, const Space
 template <class Index>
 std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& trial, const SpaceBasis& test,
                                 std::span<const double> points, const linear_algebra::CsrRows<Index>& out);
+
+// The rows fill_general_rows writes, counted inside and outside a column
+// block without writing them: each row rounded as the fill rounds it (the
+// same kept rows, so most cost a look-up), entries that round to zero or
+// underflow left out alike. Polls for interrupts.
+void count_general_rows(const GeneralShape& shape, const SpaceBasis& trial, const SpaceBasis& test,
+                        std::span<const double> points, linear_algebra::BlockCounts& counts);
 
 }  // namespace zelk::time_operators

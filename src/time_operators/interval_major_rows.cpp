@@ -109,6 +109,42 @@ public:
         return e_;
     }
 
+    // The rows fill writes, in its order, counted from the same patterns:
+    // each run of moved sub-intervals counted row kind by row kind.
+    void count(linear_algebra::BlockCounts& counts, bool interval_major_test)
+    {
+        // Rows [first, first + kinds) of each sub-interval (kinds 0: all of them), as intervals() writes them.
+        const auto each_interval = [&](std::uint64_t first, std::uint64_t kinds) {
+            std::uint64_t k = shape_.k_begin;
+            while (k < shape_.k_end) {
+                if (built(k)) {
+                    const IntervalRows& rows = rows_of(k);
+                    const std::uint64_t last = kinds != 0 ? first + kinds : rows.offsets.size() - 1;
+                    for (std::uint64_t j = first; j < last; ++j)
+                        counts.row(rows.columns.data() + rows.offsets[j], rows.offsets[j + 1] - rows.offsets[j], 0);
+                    ++k;
+                    continue;
+                }
+                std::uint64_t end = k + 1;
+                while (end < shape_.k_end && !built(end)) ++end;
+                const std::vector<std::uint64_t>& offsets = template_.offsets;
+                const std::uint64_t per = kinds != 0 ? kinds : offsets.size() - 1 - first;
+                for (std::uint64_t j = first; j < first + per; ++j) {
+                    counts.moved(template_.columns.data() + offsets[j], offsets[j + 1] - offsets[j],
+                                 (k - template_.k) * step_, step_, end - k, j - first, per);
+                }
+                counts.skip((end - k) * per);
+                k = end;
+            }
+        };
+        if (shape_.test.kind == BasisKind::legendre && !interval_major_test) {
+            for (std::uint64_t i = 0; i < shape_.test.size(); ++i) each_interval(i, 1);
+        } else {
+            each_interval(0, 0);
+        }
+        check_equal(counts.rows(), shape_.nrows, "interval-major rows miscounted");
+    }
+
 private:
     bool built(std::uint64_t k) const
     {
@@ -226,6 +262,15 @@ std::uint64_t fill_interval_major_rows(const TimeOperatorShape& shape, std::span
         fail("only a Legendre time space has an interval-major layout");
     check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
     return IntervalMajorRows(shape, layout).fill(out, layout.test);
+}
+
+void count_interval_major_rows(const TimeOperatorShape& shape, IntervalMajor layout,
+                               linear_algebra::BlockCounts& counts)
+{
+    if ((layout.trial && shape.trial.kind != BasisKind::legendre) ||
+        (layout.test && shape.test.kind != BasisKind::legendre))
+        fail("only a Legendre time space has an interval-major layout");
+    IntervalMajorRows(shape, layout).count(counts, layout.test);
 }
 
 template std::uint64_t fill_interval_major_rows(const TimeOperatorShape&, std::span<const double>, IntervalMajor,

@@ -254,6 +254,38 @@ public:
         return nnz_;
     }
 
+    // The rows fill writes, in its order, counted from the same patterns:
+    // each run of moved rows of a kind counted in one pass over its template.
+    void count_in_block(linear_algebra::BlockCounts& counts)
+    {
+        const std::uint64_t k_begin = shape_.k_begin;
+        const std::uint64_t k_end = shape_.k_end;
+        const std::uint64_t built_end = std::min(k_end, template_k);
+        const std::uint64_t moved_begin = std::max(k_begin, template_k);
+        const std::uint64_t moved = k_end > moved_begin ? k_end - moved_begin : 0;
+        // Kind `kind`'s rows of the moved sub-intervals, the row of each `kinds`-th.
+        const auto moved_kind = [&](std::uint64_t kind, std::uint64_t offset, std::uint64_t kinds) {
+            const RowTemplate& t = templates_[kind];
+            counts.moved(t.columns.data(), t.columns.size(), moved_begin * step_, step_, moved, offset, kinds);
+        };
+        if (legendre_test_) {
+            for (std::uint64_t i = 0; i <= p_; ++i) {
+                for (std::uint64_t k = k_begin; k < built_end; ++k)
+                    counts.row(scratch_columns_.data(), generic(i, k), 0);
+                moved_kind(i, 0, 1);
+                counts.skip(moved);
+            }
+        } else {
+            for (std::uint64_t k = k_begin; k < built_end; ++k) {
+                for (std::uint64_t j = 0; j < p_; ++j) counts.row(scratch_columns_.data(), generic(j, k), 0);
+            }
+            for (std::uint64_t j = 0; j < p_; ++j) moved_kind(j, j, p_);
+            counts.skip(moved * p_);
+            if (has_end_point()) counts.row(scratch_columns_.data(), end_point(), 0);
+        }
+        check_equal(counts.rows(), shape_.nrows, "time operator rows miscounted");
+    }
+
 private:
     // Appends the scratch row's n entries as the next row.
     template <class Index>
@@ -453,6 +485,11 @@ std::uint64_t fill_time_operator_rows(const TimeOperatorShape& shape, const CsrR
 {
     check_csr_storage(out, shape.nrows, shape.ncols, shape.max_nnz);
     return OperatorRows(shape).fill(out);
+}
+
+void count_time_operator_rows(const TimeOperatorShape& shape, linear_algebra::BlockCounts& counts)
+{
+    OperatorRows(shape).count_in_block(counts);
 }
 
 template std::uint64_t fill_time_operator_rows(const TimeOperatorShape&, const CsrRows<std::int32_t>&);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "linear_algebra/block_counts.hpp"
 #include "linear_algebra/csr_rows.hpp"
 #include "time_operators/reference_bases.hpp"
 #include "time_operators/reference_integrals.hpp"
@@ -68,5 +69,11 @@ TimeOperatorShape time_operator_part(const TimeOperatorShape& whole, std::uint64
 // Instantiated for int32_t and int64_t indices. Polls for interrupts.
 template <class Index>
 std::uint64_t fill_time_operator_rows(const TimeOperatorShape& shape, const linear_algebra::CsrRows<Index>& out);
+
+// The rows fill_time_operator_rows writes, counted inside and outside a
+// column block without writing them: each row's pattern is the one the fill
+// copies (its template moved, or the row built where it stands), so the
+// counts are the fill's, entries that vanish or underflow left out alike.
+void count_time_operator_rows(const TimeOperatorShape& shape, linear_algebra::BlockCounts& counts);
 
 }  // namespace zelk::time_operators
