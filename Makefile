@@ -78,7 +78,7 @@ gtest:
 	fi
 	@if ! command -v ccache >/dev/null && [ "$$(id -u)" = 0 ]; then \
 	  echo "installing ccache"; \
-	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=900 ccache >/dev/null || \
+	  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=900 ccache >/dev/null; } || \
 	    echo "ccache could not be installed: every build compiles in full"; \
 	fi
 

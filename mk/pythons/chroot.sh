@@ -65,7 +65,9 @@ ensure_base() {
     fi
     if ! command -v debootstrap >/dev/null; then
         echo "installing debootstrap"
-        apt-get -o DPkg::Lock::Timeout=900 install -y -qq debootstrap >/dev/null
+        # The package lists may be missing or stale: only the install of another package would have fetched them.
+        apt-get update -qq -o DPkg::Lock::Timeout=900 &&
+            apt-get -o DPkg::Lock::Timeout=900 install -y -qq debootstrap >/dev/null
     fi
     echo "debootstrap sid into $root"
     # debootstrap mounts /proc and /sys in the target; the namespace drops them should it be killed.
