@@ -500,7 +500,9 @@ public:
           shared_(test.kind == BasisKind::lagrange && test.continuous),
           row_ends_(reserved_vector<std::uint64_t>(per_interval)),
           terms_(reserved_vector<Term>(checked_mul(per_interval, checked_mul(2, rows.trial_functions())))),
-          runs_(reserved_vector<Run>(terms_.capacity()))
+          runs_(reserved_vector<Run>(terms_.capacity())),
+          row_terms_(reserved_vector<std::uint64_t>(per_interval)),
+          flat_runs_(reserved_vector<Run>(runs_.capacity()))
     {
         const std::uint64_t nb = rows.trial_functions();
         const std::uint64_t k = 2;  // any k >= 2: the columns move by column_step alone
@@ -552,6 +554,17 @@ public:
                 if (zero == RoundedRows::Zero::never) add(item, column, item.previous);
             }
             row_ends_.push_back(runs_.size());
+            row_terms_.push_back(terms_.size());
+        }
+        // Without summed pairs every row has its entries whatever the steps: the
+        // sub-interval's terms are written run after run across the rows.
+        for (const Run& run : runs_) {
+            if (run.step == summed) summed_any_ = true;
+            if (!flat_runs_.empty() && flat_runs_.back().step == run.step) {
+                flat_runs_.back().end = run.end;
+            } else {
+                flat_runs_.push_back(run);
+            }
         }
     }
 
@@ -568,8 +581,27 @@ public:
     void fill(std::uint64_t k, const DoubleDouble& h, const DoubleDouble& before, const CsrRows<Index>& out,
               std::uint64_t& nnz, std::uint64_t& r) const
     {
-        const Steps steps{{h, before}, {SplitDoubleDouble(h), SplitDoubleDouble(before)}};
         const std::uint64_t base = k * rows_.column_step();
+        if (!summed_any_) {
+            const SplitDoubleDouble split[2] = {SplitDoubleDouble(h), SplitDoubleDouble(shared_ ? before : h)};
+            Index* const columns = out.col_indices.data() + nnz;
+            double* const values = out.values.data() + nnz;
+            const Term* const terms = terms_.data();
+            std::uint64_t t = 0;
+            for (const Run& run : flat_runs_) {
+                const SplitDoubleDouble scale_by = split[run.step];
+                for (; t < run.end; ++t) {
+                    columns[t] = static_cast<Index>(base + static_cast<std::uint64_t>(terms[t].column));
+                    values[t] = split_product(terms[t].factor, scale_by).to_double();
+                }
+            }
+            Index* const offsets = out.offsets.data() + r + 1;
+            for (std::size_t j = 0; j < row_terms_.size(); ++j) offsets[j] = static_cast<Index>(nnz + row_terms_[j]);
+            nnz += t;
+            r += row_terms_.size();
+            return;
+        }
+        const Steps steps{{h, before}, {SplitDoubleDouble(h), SplitDoubleDouble(before)}};
         std::uint64_t run = 0;
         for (const std::uint64_t end : row_ends_) {
             nnz = write(run, end, steps, base, out, nnz);
@@ -652,6 +684,9 @@ private:
     std::vector<std::uint64_t> row_ends_;  // each row's end among the runs
     std::vector<Term> terms_;
     std::vector<Run> runs_;
+    std::vector<std::uint64_t> row_terms_;  // each row's end among the terms
+    std::vector<Run> flat_runs_;            // the runs joined across rows
+    bool summed_any_ = false;
 };
 
 // A few sub-intervals' mass rows (from k = 2 on), columns relative to k

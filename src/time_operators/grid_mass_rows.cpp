@@ -84,6 +84,8 @@ public:
         // A sub-interval's terms: each stored entry once, the shared row twice at most.
         terms_ = reserved_vector<Term>(checked_mul(2, mass.size()));
         runs_ = reserved_vector<Run>(checked_mul(2, mass.size()));
+        flat_runs_ = reserved_vector<Run>(runs_.capacity());
+        row_terms_ = reserved_vector<std::uint64_t>(checked_add(shape.test.size(), 1));
         row_ends_ = reserved_vector<std::uint64_t>(checked_add(shape.test.size(), 1));
         stored_ = reserved_vector<unsigned char>(pattern.size());
         place_ = reserved_vector<std::uint64_t>(pattern.size());
@@ -116,7 +118,7 @@ public:
             const std::uint64_t functions = shape_.test.size();
             if (layout_.test) {
                 for (std::uint64_t a = 0; a < functions; ++a) add_single(a);
-                reserve_intervals(k_end - k_begin);
+                settle(k_end - k_begin);
                 for (std::uint64_t k = k_begin; k < k_end; ++k) {
                     const SplitDoubleDouble h = step(k);
                     interval(out, k, h, h);
@@ -135,7 +137,7 @@ public:
             }
             add_shared();
             for (std::uint64_t j = 1; j < p; ++j) add_single(j);
-            reserve_intervals(k_end - k);
+            settle(k_end - k);
             SplitDoubleDouble before = step(k > 0 ? k - 1 : 0);
             for (; k < k_end; ++k) {
                 const SplitDoubleDouble h = step(k);
@@ -364,10 +366,24 @@ private:
         return n;
     }
 
-    // Room for `intervals` sub-intervals' rows: checked once, so that the rows need no check of their own.
-    void reserve_intervals(std::uint64_t intervals) const
+    // The terms settled: room for `intervals` sub-intervals' rows checked once,
+    // so that the rows need no check of their own, and without summed entries
+    // the runs joined across rows (each row has its entries whatever the steps).
+    void settle(std::uint64_t intervals)
     {
         if (checked_add(e_, checked_mul(written(), intervals)) > shape_.max_nnz) fail("grid mass row pattern mismatch");
+        std::uint64_t run = 0;
+        for (const std::uint64_t end : row_ends_) {
+            row_terms_.push_back(end == 0 ? 0 : runs_[end - 1].end);
+            for (; run < end; ++run) {
+                if (runs_[run].step == summed) summed_any_ = true;
+                if (!flat_runs_.empty() && flat_runs_.back().step == runs_[run].step) {
+                    flat_runs_.back().end = runs_[run].end;
+                } else {
+                    flat_runs_.push_back(runs_[run]);
+                }
+            }
+        }
     }
 
     // Sub-interval k's rows: h its step, before the step of k - 1.
@@ -380,6 +396,23 @@ private:
         Index* const columns = out.col_indices.data();
         double* const values = out.values.data();
         const Term* const terms = terms_.data();
+        if (!summed_any_) {
+            const std::uint64_t first = e_;
+            std::uint64_t t = 0;
+            for (const Run& run : flat_runs_) {
+                const SplitDoubleDouble scale_by = *steps[run.step];
+                for (; t < run.end; ++t) {
+                    columns[first + t] = static_cast<Index>(at + static_cast<std::uint64_t>(terms[t].column));
+                    values[first + t] = split_product(terms[t].factor, scale_by).to_double();
+                }
+            }
+            Index* const offsets = out.offsets.data() + r_ + 1;
+            for (std::size_t j = 0; j < row_terms_.size(); ++j) offsets[j] = static_cast<Index>(first + row_terms_[j]);
+            e_ = first + t;
+            r_ += row_terms_.size();
+            countdown_.tick(nb_ * row_terms_.size());
+            return;
+        }
         const Run* const runs = runs_.data();
         std::uint64_t e = e_;
         std::uint64_t t = 0;
@@ -436,9 +469,12 @@ private:
     std::vector<std::uint64_t> place_;  // entry a nb + b's place among the stored ones
     std::vector<Term> terms_;           // one sub-interval's rows
     std::vector<Run> runs_;
-    std::vector<std::uint64_t> row_ends_;  // each row's end among the runs
-    std::uint64_t row_runs_ = 0;           // the runs before the row at hand
-    std::uint64_t e_ = 0;                  // entries and rows written
+    std::vector<std::uint64_t> row_ends_;   // each row's end among the runs
+    std::uint64_t row_runs_ = 0;            // the runs before the row at hand
+    std::vector<std::uint64_t> row_terms_;  // each row's end among the terms
+    std::vector<Run> flat_runs_;            // the runs joined across rows
+    bool summed_any_ = false;
+    std::uint64_t e_ = 0;  // entries and rows written
     std::uint64_t r_ = 0;
     InterruptCountdown countdown_;
 };
