@@ -5,13 +5,13 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <optional>
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
 #include "time_operators/quadrature_rules.hpp"
 #include "time_operators/reference_integrals.hpp"
+#include "time_operators/scaled_terms.hpp"
 #include "time_operators/split_product.hpp"
 
 namespace zelk::time_operators {
@@ -500,6 +500,7 @@ public:
           shared_(test.kind == BasisKind::lagrange && test.continuous),
           row_ends_(reserved_vector<std::uint64_t>(per_interval)),
           terms_(reserved_vector<Term>(checked_mul(per_interval, checked_mul(2, rows.trial_functions())))),
+          scaled_(terms_.capacity()),
           runs_(reserved_vector<Run>(terms_.capacity())),
           row_terms_(reserved_vector<std::uint64_t>(per_interval)),
           flat_runs_(reserved_vector<Run>(runs_.capacity()))
@@ -526,8 +527,8 @@ public:
                              [](const Item& x, const Item& y) { return x.column < y.column; });
             const std::uint64_t row_runs = runs_.size();
             const auto add = [&](const Item& item, std::int64_t column, unsigned char step) {
-                terms_.push_back({SplitDoubleDouble(rows.block(item.a, item.b)), column, item.a, item.b,
-                                  item.previous});
+                terms_.push_back({item.a, item.b, item.previous});
+                scaled_.push(rows.block(item.a, item.b), column);
                 if (step == summed || runs_.size() == row_runs || runs_.back().step != step) {
                     runs_.push_back({terms_.size(), step});
                 } else {
@@ -541,8 +542,8 @@ public:
                     // A trial function of both shares: the pair summed, as build() merges it.
                     add(item, column, summed);
                     const Item& next = items[++i];
-                    terms_.push_back({SplitDoubleDouble(rows.block(next.a, next.b)), column, next.a, next.b,
-                                      next.previous});
+                    terms_.push_back({next.a, next.b, next.previous});
+                    scaled_.push(rows.block(next.a, next.b), column);
                     runs_.back().end = terms_.size();
                     continue;
                 }
@@ -583,17 +584,14 @@ public:
     {
         const std::uint64_t base = k * rows_.column_step();
         if (!summed_any_) {
-            const SplitDoubleDouble split[2] = {SplitDoubleDouble(h), SplitDoubleDouble(shared_ ? before : h)};
+            const SplitDoubleDouble split_h(h);
+            const SplitDoubleDouble split[2] = {split_h, shared_ ? SplitDoubleDouble(before) : split_h};
             Index* const columns = out.col_indices.data() + nnz;
             double* const values = out.values.data() + nnz;
-            const Term* const terms = terms_.data();
             std::uint64_t t = 0;
             for (const Run& run : flat_runs_) {
-                const SplitDoubleDouble scale_by = split[run.step];
-                for (; t < run.end; ++t) {
-                    columns[t] = static_cast<Index>(base + static_cast<std::uint64_t>(terms[t].column));
-                    values[t] = split_product(terms[t].factor, scale_by).to_double();
-                }
+                scaled_.write(t, run.end, split[run.step], base, columns + t, values + t);
+                t = run.end;
             }
             Index* const offsets = out.offsets.data() + r + 1;
             for (std::size_t j = 0; j < row_terms_.size(); ++j) offsets[j] = static_cast<Index>(nnz + row_terms_[j]);
@@ -616,17 +614,20 @@ public:
     std::uint64_t fill_row(std::uint64_t j, std::uint64_t k, const DoubleDouble& h, const CsrRows<Index>& out,
                            std::uint64_t nnz) const
     {
-        const Steps steps{{h, h}, {SplitDoubleDouble(h), SplitDoubleDouble(h)}};
-        return write(j == 0 ? 0 : row_ends_[j - 1], row_ends_[j], steps, k * rows_.column_step(), out, nnz);
+        const std::uint64_t begin = j == 0 ? 0 : row_terms_[j - 1];
+        const std::uint64_t end = row_terms_[j];
+        scaled_.write(begin, end, SplitDoubleDouble(h), k * rows_.column_step(), out.col_indices.data() + nnz,
+                      out.values.data() + nnz);
+        return nnz + (end - begin);
     }
 
 private:
+    // Block entry (a, b), scaled by the step of k or of k - 1; scaled_ holds
+    // its split and its column relative to k column_step.
     struct Term {
-        SplitDoubleDouble factor;  // the block entry
-        std::int64_t column;       // relative to k column_step
         std::uint64_t a;
         std::uint64_t b;
-        unsigned char previous;  // scaled by the step of k - 1
+        unsigned char previous;
     };
 
     // Terms [previous run's end, end) scaled by one step (0: k's, 1: k - 1's), or a summed pair.
@@ -664,16 +665,14 @@ private:
                 magnitude += rows_.magnitude(next.a, next.b) * h_next;
                 const double value = rounded_integral(sum, magnitude);
                 if (value == 0.0) continue;
-                columns[n] = static_cast<Index>(base + static_cast<std::uint64_t>(first.column));
+                columns[n] = static_cast<Index>(base + static_cast<std::uint64_t>(scaled_.column(r.end - 2)));
                 values[n] = value;
                 ++n;
                 continue;
             }
-            const SplitDoubleDouble h = steps.split[r.step];
-            for (; t < r.end; ++t, ++n) {
-                columns[n] = static_cast<Index>(base + static_cast<std::uint64_t>(terms[t].column));
-                values[n] = split_product(terms[t].factor, h).to_double();
-            }
+            scaled_.write(t, r.end, steps.split[r.step], base, columns + n, values + n);
+            n += r.end - t;
+            t = r.end;
         }
         return n;
     }
@@ -683,6 +682,7 @@ private:
     bool usable_ = true;
     std::vector<std::uint64_t> row_ends_;  // each row's end among the runs
     std::vector<Term> terms_;
+    ScaledTerms scaled_;
     std::vector<Run> runs_;
     std::vector<std::uint64_t> row_terms_;  // each row's end among the terms
     std::vector<Run> flat_runs_;            // the runs joined across rows
@@ -965,29 +965,7 @@ std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& tri
     std::uint64_t nnz = 0;
     std::uint64_t r = 0;
     out.offsets[0] = 0;
-    // Mass rows: kept ones while the steps repeat (a uniform grid), else each from the pattern.
-    const std::optional<IntervalMassPattern> pattern =
-        shape.op == TimeOperator::mass ? std::optional<IntervalMassPattern>(std::in_place, rows, test, test.degree + 1)
-                                       : std::nullopt;
-    std::uint64_t hits = 0;
-    std::uint64_t misses = 0;
-    rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count) {
-        if (pattern && pattern->usable() && misses >= 64 && hits * 8 < misses) {
-            const DoubleDouble h = rows.step(k);
-            if (pattern->covers(h, h)) {
-                const std::uint64_t begin = nnz;
-                nnz = pattern->fill_row(shares[0].a, k, h, out, nnz);
-                out.offsets[++r] = static_cast<Index>(nnz);
-                countdown.tick(nnz - begin + 1);
-                return;
-            }
-        }
-        const RoundedRow& row = rounded.row(k, shares, count);
-        if (rounded.kept()) {
-            ++hits;
-        } else {
-            ++misses;
-        }
+    const auto put = [&](std::uint64_t k, const RoundedRow& row) {
         // Relative columns and k step stay within the trial space: no wrap-around.
         const std::uint64_t base = k * step;
         Index* const columns = out.col_indices.data() + nnz;
@@ -999,7 +977,35 @@ std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& tri
         nnz += row.count;
         out.offsets[++r] = static_cast<Index>(nnz);
         countdown.tick(row.count + 1);
-    });
+    };
+    if (shape.op != TimeOperator::mass) {
+        rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count) {
+            put(k, rounded.row(k, shares, count));
+        });
+    } else {
+        // Kept rows while the steps repeat (a uniform grid), else each row from the pattern.
+        const IntervalMassPattern pattern(rows, test, test.degree + 1);
+        std::uint64_t hits = 0;
+        std::uint64_t misses = 0;
+        rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count) {
+            if (pattern.usable() && misses >= 64 && hits * 8 < misses) {
+                const DoubleDouble h = rows.step(k);
+                if (pattern.covers(h, h)) {
+                    const std::uint64_t begin = nnz;
+                    nnz = pattern.fill_row(shares[0].a, k, h, out, nnz);
+                    out.offsets[++r] = static_cast<Index>(nnz);
+                    countdown.tick(nnz - begin + 1);
+                    return;
+                }
+            }
+            put(k, rounded.row(k, shares, count));
+            if (rounded.kept()) {
+                ++hits;
+            } else {
+                ++misses;
+            }
+        });
+    }
     check_equal(r, shape.nrows, "general rows miscounted");
     return nnz;
 }

@@ -9,6 +9,7 @@
 #include "fault/interrupt.hpp"
 #include "time_operators/quadrature_rules.hpp"
 #include "time_operators/reference_integrals.hpp"
+#include "time_operators/scaled_terms.hpp"
 #include "time_operators/split_product.hpp"
 
 namespace zelk::time_operators {
@@ -82,7 +83,8 @@ public:
         for (std::vector<double>* part : {&value_, &high_, &low_, &tail_}) *part = reserved_vector<double>(mass.size());
         reference_ = reserved_vector<DoubleDouble>(mass.size());
         // A sub-interval's terms: each stored entry once, the shared row twice at most.
-        terms_ = reserved_vector<Term>(checked_mul(2, mass.size()));
+        terms_ = ScaledTerms(checked_mul(2, mass.size()));
+        previous_ = reserved_vector<unsigned char>(checked_mul(2, mass.size()));
         runs_ = reserved_vector<Run>(checked_mul(2, mass.size()));
         flat_runs_ = reserved_vector<Run>(runs_.capacity());
         row_terms_ = reserved_vector<std::uint64_t>(checked_add(shape.test.size(), 1));
@@ -189,19 +191,16 @@ private:
         }
         for (std::uint64_t i = 0; i < functions; ++i) add_single(i);
         check_equal(terms_.size(), functions_b.size(), "grid mass row pattern mismatch");
-        const Term* const terms = terms_.data();
         Index* const columns = out.col_indices.data();
         double* const values = out.values.data();
         for (std::uint64_t k = k_begin; k < shape_.k_end; ++k) {
             const SplitDoubleDouble h = step(k);
             const std::uint64_t at = k * interval_stride_;
-            const Term* term = terms;
+            std::uint64_t t = 0;
             for (std::uint64_t i = 0; i < functions; ++i) {
                 const std::uint64_t e = base[i] + (k - k_begin) * count[i];
-                for (std::uint64_t c = 0; c < count[i]; ++c, ++term) {
-                    columns[e + c] = static_cast<Index>(at + static_cast<std::uint64_t>(term->column));
-                    values[e + c] = split_product(term->factor, h).to_double();
-                }
+                terms_.write(t, t + count[i], h, at, columns + e, values + e);
+                t += count[i];
             }
             countdown_.tick(functions * nb_);
         }
@@ -273,11 +272,6 @@ private:
     // moved by k interval_stride_: runs of terms scaled by one step, that of
     // k or of k - 1, each rounded alone, or the terms of one entry summed
     // from zero (a trial node that gathers both sides).
-    struct Term {
-        SplitDoubleDouble factor;  // the stored reference entry
-        std::int64_t column;       // relative to k interval_stride_
-        unsigned char previous;    // scaled by the step of k - 1
-    };
     struct Run {
         std::uint64_t end;   // terms [the previous run's end, end)
         unsigned char step;  // 0: k's, 1: k - 1's, summed: one entry
@@ -288,10 +282,9 @@ private:
     void add(std::uint64_t a, std::uint64_t b, bool previous, bool sum = false)
     {
         const std::int64_t shift = previous ? -static_cast<std::int64_t>(interval_stride_) : 0;
-        terms_.push_back({SplitDoubleDouble(reference_[place_[a * nb_ + b]]),
-                          static_cast<std::int64_t>(b * function_stride_) + shift,
-                          static_cast<unsigned char>(previous ? 1 : 0)});
-        const unsigned char step = sum ? summed : terms_.back().previous;
+        terms_.push(reference_[place_[a * nb_ + b]], static_cast<std::int64_t>(b * function_stride_) + shift);
+        previous_.push_back(previous ? 1 : 0);
+        const unsigned char step = sum ? summed : previous_.back();
         if (!sum && runs_.size() > row_runs_ && runs_.back().step == step) {
             runs_.back().end = terms_.size();
         } else {
@@ -340,7 +333,8 @@ private:
             }
             if (left(q_) && right(0)) {
                 add(p, q_, true, true);
-                terms_.push_back({SplitDoubleDouble(reference_[place_[0]]), terms_.back().column, 0});
+                terms_.push(reference_[place_[0]], terms_.column(terms_.size() - 1));
+                previous_.push_back(0);
                 runs_.back().end = terms_.size();
             } else if (left(q_)) {
                 add(p, q_, true, true);
@@ -395,16 +389,12 @@ private:
         const std::uint64_t at = k * interval_stride_;
         Index* const columns = out.col_indices.data();
         double* const values = out.values.data();
-        const Term* const terms = terms_.data();
         if (!summed_any_) {
             const std::uint64_t first = e_;
             std::uint64_t t = 0;
             for (const Run& run : flat_runs_) {
-                const SplitDoubleDouble scale_by = *steps[run.step];
-                for (; t < run.end; ++t) {
-                    columns[first + t] = static_cast<Index>(at + static_cast<std::uint64_t>(terms[t].column));
-                    values[first + t] = split_product(terms[t].factor, scale_by).to_double();
-                }
+                terms_.write(t, run.end, *steps[run.step], at, columns + first + t, values + first + t);
+                t = run.end;
             }
             Index* const offsets = out.offsets.data() + r_ + 1;
             for (std::size_t j = 0; j < row_terms_.size(); ++j) offsets[j] = static_cast<Index>(first + row_terms_[j]);
@@ -422,19 +412,16 @@ private:
                 const std::uint64_t end = runs[run].end;
                 if (runs[run].step == summed) {
                     DoubleDouble sum = 0.0;
-                    for (std::uint64_t c = t; c < end; ++c)
-                        sum += split_product(terms[c].factor, *steps[terms[c].previous]);
-                    columns[e] = static_cast<Index>(at + static_cast<std::uint64_t>(terms[t].column));
+                    for (std::uint64_t c = t; c < end; ++c) sum += terms_.times(c, *steps[previous_[c]]);
+                    columns[e] = static_cast<Index>(at + static_cast<std::uint64_t>(terms_.column(t)));
                     values[e] = sum.to_double();
                     ++e;
                     t = end;
                     continue;
                 }
-                const SplitDoubleDouble scale_by = *steps[runs[run].step];
-                for (; t < end; ++t, ++e) {
-                    columns[e] = static_cast<Index>(at + static_cast<std::uint64_t>(terms[t].column));
-                    values[e] = split_product(terms[t].factor, scale_by).to_double();
-                }
+                terms_.write(t, end, *steps[runs[run].step], at, columns + e, values + e);
+                e += end - t;
+                t = end;
             }
             out.offsets[++r_] = static_cast<Index>(e);
         }
@@ -466,8 +453,9 @@ private:
     ScaledBlock current_;                  // the block of a first or last row's sub-interval
     std::vector<DoubleDouble> reference_;  // the stored entries, unsplit
     std::vector<unsigned char> stored_;
-    std::vector<std::uint64_t> place_;  // entry a nb + b's place among the stored ones
-    std::vector<Term> terms_;           // one sub-interval's rows
+    std::vector<std::uint64_t> place_;     // entry a nb + b's place among the stored ones
+    ScaledTerms terms_{0};                 // one sub-interval's rows: the stored reference entries, relative columns
+    std::vector<unsigned char> previous_;  // whether a term is scaled by the step of k - 1
     std::vector<Run> runs_;
     std::vector<std::uint64_t> row_ends_;   // each row's end among the runs
     std::uint64_t row_runs_ = 0;            // the runs before the row at hand
