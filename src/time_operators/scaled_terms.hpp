@@ -39,8 +39,8 @@ public:
     DoubleDouble times(std::uint64_t t, const SplitDoubleDouble& h) const noexcept
     {
         const double p = value_[t] * h.hi.value;
-        const double error =
-            ((high_[t] * h.hi.high - p) + high_[t] * h.hi.low + low_[t] * h.hi.high) + low_[t] * h.hi.low;
+        const double error = ((high_[t] * h.hi.high - p) + high_[t] * h.hi.low + low_[t] * h.hi.high) +
+                             low_[t] * h.hi.low;
         const double cross = value_[t] * h.lo + tail_[t] * h.hi.value;
         const double s = p + (error + cross);
         return {s, (error + cross) - (s - p)};
@@ -49,8 +49,24 @@ public:
     // Entries i = 0 .. end - begin - 1 from terms begin + i: column base + the
     // term's, value the term times h rounded to double.
     template <class Index>
-    void write(std::uint64_t begin, std::uint64_t end, const SplitDoubleDouble& h, std::uint64_t base,
-               Index* columns, double* values) const noexcept
+    void write(std::uint64_t begin, std::uint64_t end, const SplitDoubleDouble& h, std::uint64_t base, Index* columns,
+               double* values) const noexcept
+    {
+        if (end - begin >= 8) {
+            write_long(begin, end, h, base, columns, values);
+            return;
+        }
+        // Too few to gain from the vector loops' set-up: one by one.
+        for (std::uint64_t t = begin; t < end; ++t, ++columns, ++values) {
+            *values = times(t, h).to_double();
+            *columns = static_cast<Index>(base + static_cast<std::uint64_t>(column_[t]));
+        }
+    }
+
+private:
+    template <class Index>
+    void write_long(std::uint64_t begin, std::uint64_t end, const SplitDoubleDouble& h, std::uint64_t base,
+                    Index* columns, double* values) const noexcept
     {
         const double hv = h.hi.value;
         const double hh = h.hi.high;
@@ -62,14 +78,6 @@ public:
         const double* const tail = tail_.data() + begin;
         const std::int64_t* const column = column_.data() + begin;
         const std::uint64_t n = end - begin;
-        if (n < 4) {
-            // Too few to gain from the vector loops' set-up: one by one.
-            for (std::uint64_t i = 0; i < n; ++i) {
-                values[i] = times(begin + i, h).to_double();
-                columns[i] = static_cast<Index>(base + static_cast<std::uint64_t>(column[i]));
-            }
-            return;
-        }
         for (std::uint64_t i = 0; i < n; ++i) {
             const double p = value[i] * hv;
             const double error = ((high[i] * hh - p) + high[i] * hl + low[i] * hh) + low[i] * hl;
@@ -78,10 +86,10 @@ public:
             const double lo = (error + cross) - (s - p);
             values[i] = s + lo;  // DoubleDouble{s, lo}.to_double()
         }
-        for (std::uint64_t i = 0; i < n; ++i) columns[i] = static_cast<Index>(base + static_cast<std::uint64_t>(column[i]));
+        for (std::uint64_t i = 0; i < n; ++i)
+            columns[i] = static_cast<Index>(base + static_cast<std::uint64_t>(column[i]));
     }
 
-private:
     std::vector<double> value_;
     std::vector<double> high_;
     std::vector<double> low_;
