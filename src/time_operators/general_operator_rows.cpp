@@ -927,7 +927,8 @@ std::uint64_t fill_polynomial_major_mass(const GeneralShape& shape, const SpaceB
     std::uint64_t hits = 0;
     std::uint64_t misses = 0;
     out.offsets[0] = 0;
-    rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count) {
+    rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count)
+                  __attribute__((always_inline)) {
         if (pattern.usable() && misses >= 64 && hits * 8 < misses) {
             const DoubleDouble h = rows.step(k);
             if (pattern.covers(h, h)) {

@@ -87,7 +87,7 @@ public:
         previous_ = reserved_vector<unsigned char>(checked_mul(2, mass.size()));
         runs_ = reserved_vector<Run>(checked_mul(2, mass.size()));
         flat_runs_ = reserved_vector<Run>(runs_.capacity());
-        row_terms_ = reserved_vector<std::uint64_t>(checked_add(shape.test.size(), 1));
+        row_entries_ = reserved_vector<std::uint64_t>(checked_add(shape.test.size(), 1));
         row_ends_ = reserved_vector<std::uint64_t>(checked_add(shape.test.size(), 1));
         stored_ = reserved_vector<unsigned char>(pattern.size());
         place_ = reserved_vector<std::uint64_t>(pattern.size());
@@ -361,22 +361,26 @@ private:
     }
 
     // The terms settled: room for `intervals` sub-intervals' rows checked once,
-    // so that the rows need no check of their own, and without summed entries
-    // the runs joined across rows (each row has its entries whatever the steps).
+    // so that the rows need no check of their own, the runs of one step joined
+    // across rows, and each row's end among a sub-interval's entries.
     void settle(std::uint64_t intervals)
     {
         if (checked_add(e_, checked_mul(written(), intervals)) > shape_.max_nnz) fail("grid mass row pattern mismatch");
         std::uint64_t run = 0;
+        std::uint64_t entries = 0;
+        std::uint64_t t = 0;
         for (const std::uint64_t end : row_ends_) {
-            row_terms_.push_back(end == 0 ? 0 : runs_[end - 1].end);
             for (; run < end; ++run) {
-                if (runs_[run].step == summed) summed_any_ = true;
-                if (!flat_runs_.empty() && flat_runs_.back().step == runs_[run].step) {
-                    flat_runs_.back().end = runs_[run].end;
+                const Run& r = runs_[run];
+                entries += r.step == summed ? 1 : r.end - t;
+                t = r.end;
+                if (r.step != summed && !flat_runs_.empty() && flat_runs_.back().step == r.step) {
+                    flat_runs_.back().end = r.end;
                 } else {
-                    flat_runs_.push_back(runs_[run]);
+                    flat_runs_.push_back(r);
                 }
             }
+            row_entries_.push_back(entries);
         }
     }
 
@@ -389,44 +393,29 @@ private:
         const std::uint64_t at = k * interval_stride_;
         Index* const columns = out.col_indices.data();
         double* const values = out.values.data();
-        if (!summed_any_) {
-            const std::uint64_t first = e_;
-            std::uint64_t t = 0;
-            for (const Run& run : flat_runs_) {
-                terms_.write(t, run.end, *steps[run.step], at, columns + first + t, values + first + t);
-                t = run.end;
-            }
-            Index* const offsets = out.offsets.data() + r_ + 1;
-            for (std::size_t j = 0; j < row_terms_.size(); ++j) offsets[j] = static_cast<Index>(first + row_terms_[j]);
-            e_ = first + t;
-            r_ += row_terms_.size();
-            countdown_.tick(nb_ * row_terms_.size());
-            return;
-        }
-        const Run* const runs = runs_.data();
-        std::uint64_t e = e_;
+        // Each row has its entries whatever the steps (a summed entry is stored
+        // even where it is zero): the runs are joined across rows, the row ends known.
+        const std::uint64_t first = e_;
+        std::uint64_t e = first;
         std::uint64_t t = 0;
-        std::uint64_t run = 0;
-        for (const std::uint64_t row_end : row_ends_) {
-            for (; run < row_end; ++run) {
-                const std::uint64_t end = runs[run].end;
-                if (runs[run].step == summed) {
-                    DoubleDouble sum = 0.0;
-                    for (std::uint64_t c = t; c < end; ++c) sum += terms_.times(c, *steps[previous_[c]]);
-                    columns[e] = static_cast<Index>(at + static_cast<std::uint64_t>(terms_.column(t)));
-                    values[e] = sum.to_double();
-                    ++e;
-                    t = end;
-                    continue;
-                }
-                terms_.write(t, end, *steps[runs[run].step], at, columns + e, values + e);
-                e += end - t;
-                t = end;
+        for (const Run& run : flat_runs_) {
+            if (run.step == summed) {
+                DoubleDouble sum = 0.0;
+                for (std::uint64_t c = t; c < run.end; ++c) sum += terms_.times(c, *steps[previous_[c]]);
+                columns[e] = static_cast<Index>(at + static_cast<std::uint64_t>(terms_.column(t)));
+                values[e] = sum.to_double();
+                ++e;
+            } else {
+                terms_.write(t, run.end, *steps[run.step], at, columns + e, values + e);
+                e += run.end - t;
             }
-            out.offsets[++r_] = static_cast<Index>(e);
+            t = run.end;
         }
+        Index* const offsets = out.offsets.data() + r_ + 1;
+        for (std::size_t j = 0; j < row_entries_.size(); ++j) offsets[j] = static_cast<Index>(first + row_entries_[j]);
         e_ = e;
-        countdown_.tick(nb_ * row_ends_.size());
+        r_ += row_entries_.size();
+        countdown_.tick(nb_ * row_entries_.size());
     }
 
     template <class Index>
@@ -457,12 +446,11 @@ private:
     ScaledTerms terms_{0};                 // one sub-interval's rows: the stored reference entries, relative columns
     std::vector<unsigned char> previous_;  // whether a term is scaled by the step of k - 1
     std::vector<Run> runs_;
-    std::vector<std::uint64_t> row_ends_;   // each row's end among the runs
-    std::uint64_t row_runs_ = 0;            // the runs before the row at hand
-    std::vector<std::uint64_t> row_terms_;  // each row's end among the terms
-    std::vector<Run> flat_runs_;            // the runs joined across rows
-    bool summed_any_ = false;
-    std::uint64_t e_ = 0;  // entries and rows written
+    std::vector<std::uint64_t> row_ends_;     // each row's end among the runs
+    std::uint64_t row_runs_ = 0;              // the runs before the row at hand
+    std::vector<std::uint64_t> row_entries_;  // each row's end among a sub-interval's entries
+    std::vector<Run> flat_runs_;              // the runs joined across rows
+    std::uint64_t e_ = 0;                     // entries and rows written
     std::uint64_t r_ = 0;
     InterruptCountdown countdown_;
 };
