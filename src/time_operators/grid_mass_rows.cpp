@@ -1,7 +1,7 @@
 // Mass rows on any grid, written in one pass: the uniform pattern, each value from the unrounded reference integral and exact step.
 #include "time_operators/grid_mass_rows.hpp"
 
-#include <utility>
+#include <algorithm>
 #include <vector>
 
 #include "fault/checked_size.hpp"
@@ -9,6 +9,7 @@
 #include "fault/interrupt.hpp"
 #include "time_operators/quadrature_rules.hpp"
 #include "time_operators/reference_integrals.hpp"
+#include "time_operators/scaled_terms.hpp"
 #include "time_operators/split_product.hpp"
 
 namespace zelk::time_operators {
@@ -80,6 +81,14 @@ public:
         const std::vector<Integral>& pattern = shape.blocks->own;
         check_equal(pattern.size(), mass.size(), "grid mass blocks do not match");
         for (std::vector<double>* part : {&value_, &high_, &low_, &tail_}) *part = reserved_vector<double>(mass.size());
+        reference_ = reserved_vector<DoubleDouble>(mass.size());
+        // A sub-interval's terms: each stored entry once, the shared row twice at most.
+        terms_ = ScaledTerms(checked_mul(2, mass.size()));
+        previous_ = reserved_vector<unsigned char>(checked_mul(2, mass.size()));
+        runs_ = reserved_vector<Run>(checked_mul(2, mass.size()));
+        flat_runs_ = reserved_vector<Run>(runs_.capacity());
+        row_entries_ = reserved_vector<std::uint64_t>(checked_add(shape.test.size(), 1));
+        row_ends_ = reserved_vector<std::uint64_t>(checked_add(shape.test.size(), 1));
         stored_ = reserved_vector<unsigned char>(pattern.size());
         place_ = reserved_vector<std::uint64_t>(pattern.size());
         // Only the stored entries are scaled: each at its place among them.
@@ -87,18 +96,17 @@ public:
             stored_.push_back(settled(pattern[e]).hi != 0.0 ? 1 : 0);
             place_.push_back(value_.size());
             if (stored_.back() == 0) continue;
+            reference_.push_back(mass[e]);
             const SplitDoubleDouble split(mass[e]);
             value_.push_back(split.hi.value);
             high_.push_back(split.hi.high);
             low_.push_back(split.hi.low);
             tail_.push_back(split.lo);
         }
-        for (ScaledBlock* block : {&current_, &previous_}) {
-            block->hi = reserved_vector<double>(value_.size());
-            block->hi.resize(value_.size());
-            block->lo = reserved_vector<double>(value_.size());
-            block->lo.resize(value_.size());
-        }
+        current_.hi = reserved_vector<double>(value_.size());
+        current_.hi.resize(value_.size());
+        current_.lo = reserved_vector<double>(value_.size());
+        current_.lo.resize(value_.size());
     }
 
     template <class Index>
@@ -111,28 +119,37 @@ public:
         if (shape_.test.kind == BasisKind::legendre) {
             const std::uint64_t functions = shape_.test.size();
             if (layout_.test) {
+                for (std::uint64_t a = 0; a < functions; ++a) add_single(a);
+                settle(k_end - k_begin);
                 for (std::uint64_t k = k_begin; k < k_end; ++k) {
-                    scale(k, current_);
-                    for (std::uint64_t i = 0; i < functions; ++i) single(out, {k, i, &current_});
+                    const SplitDoubleDouble h = step(k);
+                    interval(out, k, h, h);
                 }
             } else {
                 polynomial_major(out);
                 return e_;
             }
-        } else {
+        } else if (k_begin < k_end) {
             const std::uint64_t p = shape_.test.degree;
-            if (k_begin > 0 && k_begin < k_end) scale(k_begin - 1, current_);
-            for (std::uint64_t k = k_begin; k < k_end; ++k) {
-                std::swap(previous_, current_);
-                scale(k, current_);
-                if (k > 0) {
-                    shared(out, {k - 1, p, &previous_}, {k, 0, &current_});  // a node shared with the one before
-                } else {
-                    single(out, {k, 0, &current_});
-                }
-                for (std::uint64_t j = 1; j < p; ++j) single(out, {k, j, &current_});
+            std::uint64_t k = k_begin;
+            if (k == 0) {
+                scale(0, current_);
+                for (std::uint64_t j = 0; j < p; ++j) single(out, {0, j, &current_});
+                ++k;
             }
-            if (k_begin < k_end && k_end == n_t) single(out, {n_t - 1, p, &current_});  // k_end - 1's block
+            add_shared();
+            for (std::uint64_t j = 1; j < p; ++j) add_single(j);
+            settle(k_end - k);
+            SplitDoubleDouble before = step(k > 0 ? k - 1 : 0);
+            for (; k < k_end; ++k) {
+                const SplitDoubleDouble h = step(k);
+                interval(out, k, h, before);  // the first row: a node shared with the one before
+                before = h;
+            }
+            if (k_end == n_t) {
+                scale(n_t - 1, current_);
+                single(out, {n_t - 1, p, &current_});
+            }
         }
         check_equal(r_, shape_.nrows, "grid mass rows miscounted");
         check_equal(e_, shape_.max_nnz, "grid mass row pattern mismatch");
@@ -172,15 +189,18 @@ private:
             for (std::uint64_t r = 0; r < width; ++r)
                 out.offsets[i * width + r + 1] = static_cast<Index>(base[i] + (r + 1) * count[i]);
         }
+        for (std::uint64_t i = 0; i < functions; ++i) add_single(i);
+        check_equal(terms_.size(), functions_b.size(), "grid mass row pattern mismatch");
+        Index* const columns = out.col_indices.data();
+        double* const values = out.values.data();
         for (std::uint64_t k = k_begin; k < shape_.k_end; ++k) {
-            scale(k, current_);
+            const SplitDoubleDouble h = step(k);
+            const std::uint64_t at = k * interval_stride_;
+            std::uint64_t t = 0;
             for (std::uint64_t i = 0; i < functions; ++i) {
                 const std::uint64_t e = base[i] + (k - k_begin) * count[i];
-                const std::uint64_t* const bs = functions_b.data() + first[i];
-                for (std::uint64_t c = 0; c < count[i]; ++c) {
-                    out.col_indices[e + c] = static_cast<Index>(column(k, bs[c]));
-                    out.values[e + c] = part({k, i, &current_}, bs[c]).to_double();
-                }
+                terms_.write(t, t + count[i], h, at, columns + e, values + e);
+                t += count[i];
             }
             countdown_.tick(functions * nb_);
         }
@@ -248,39 +268,154 @@ private:
         finish(out);
     }
 
-    // A Lagrange test node shared by sub-intervals left.k and right.k.
-    template <class Index>
-    void shared(const CsrRows<Index>& out, Share left, Share right)
+    // The entries of a row, sub-interval k's rows being those of any other
+    // moved by k interval_stride_: runs of terms scaled by one step, that of
+    // k or of k - 1, each rounded alone, or the terms of one entry summed
+    // from zero (a trial node that gathers both sides).
+    struct Run {
+        std::uint64_t end;   // terms [the previous run's end, end)
+        unsigned char step;  // 0: k's, 1: k - 1's, summed: one entry
+    };
+    static constexpr unsigned char summed = 2;
+
+    // Entry (a, b) of the block of k (or of k - 1), as a run's term or the last of a sum's.
+    void add(std::uint64_t a, std::uint64_t b, bool previous, bool sum = false)
     {
+        const std::int64_t shift = previous ? -static_cast<std::int64_t>(interval_stride_) : 0;
+        terms_.push(reference_[place_[a * nb_ + b]], static_cast<std::int64_t>(b * function_stride_) + shift);
+        previous_.push_back(previous ? 1 : 0);
+        const unsigned char step = sum ? summed : previous_.back();
+        if (!sum && runs_.size() > row_runs_ && runs_.back().step == step) {
+            runs_.back().end = terms_.size();
+        } else {
+            runs_.push_back({terms_.size(), step});
+        }
+    }
+
+    void end_row()
+    {
+        row_ends_.push_back(runs_.size());
+        row_runs_ = runs_.size();
+    }
+
+    // The row of test function a alone on a sub-interval.
+    void add_single(std::uint64_t a)
+    {
+        for (std::uint64_t b = 0; b < nb_; ++b) {
+            if (stored({0, a, nullptr}, b)) add(a, b, false);
+        }
+        end_row();
+    }
+
+    // The row of a Lagrange test node shared by sub-intervals k - 1 (its function p) and k (its function 0).
+    void add_shared()
+    {
+        const std::uint64_t p = shape_.test.degree;
+        const auto left = [&](std::uint64_t b) { return stored({0, p, nullptr}, b); };
+        const auto right = [&](std::uint64_t b) { return stored({0, 0, nullptr}, b); };
         if (shape_.trial.kind == BasisKind::legendre && !layout_.trial) {
             // Columns b n_t + k: sub-interval k - 1, then k, for each b.
             for (std::uint64_t b = 0; b < nb_; ++b) {
-                if (stored(left, b)) put(out, column(left.k, b), part(left, b).to_double());
-                if (stored(right, b)) put(out, column(right.k, b), part(right, b).to_double());
+                if (left(b)) add(p, b, true);
+                if (right(b)) add(0, b, false);
             }
         } else if (shape_.trial.kind == BasisKind::legendre) {
             for (std::uint64_t b = 0; b < nb_; ++b) {
-                if (stored(left, b)) put(out, column(left.k, b), part(left, b).to_double());
+                if (left(b)) add(p, b, true);
             }
             for (std::uint64_t b = 0; b < nb_; ++b) {
-                if (stored(right, b)) put(out, column(right.k, b), part(right, b).to_double());
+                if (right(b)) add(0, b, false);
             }
         } else {
             // Columns along the grid; the trial node at t_k gathers both sides.
             for (std::uint64_t b = 0; b < q_; ++b) {
-                if (stored(left, b)) put(out, column(left.k, b), part(left, b).to_double());
+                if (left(b)) add(p, b, true);
             }
-            if (stored(left, q_) || stored(right, 0)) {
-                DoubleDouble sum = 0.0;
-                if (stored(left, q_)) sum += part(left, q_);
-                if (stored(right, 0)) sum += part(right, 0);
-                put(out, column(right.k, 0), sum.to_double());
+            if (left(q_) && right(0)) {
+                add(p, q_, true, true);
+                terms_.push(reference_[place_[0]], terms_.column(terms_.size() - 1));
+                previous_.push_back(0);
+                runs_.back().end = terms_.size();
+            } else if (left(q_)) {
+                add(p, q_, true, true);
+            } else if (right(0)) {
+                add(0, 0, false, true);
             }
             for (std::uint64_t b = 1; b <= q_; ++b) {
-                if (stored(right, b)) put(out, column(right.k, b), part(right, b).to_double());
+                if (right(b)) add(0, b, false);
             }
         }
-        finish(out);
+        end_row();
+    }
+
+    // The entries one sub-interval's rows write.
+    std::uint64_t written() const
+    {
+        std::uint64_t n = 0;
+        std::uint64_t t = 0;
+        for (const Run& run : runs_) {
+            n += run.step == summed ? 1 : run.end - t;
+            t = run.end;
+        }
+        return n;
+    }
+
+    // The terms settled: room for `intervals` sub-intervals' rows checked once,
+    // so that the rows need no check of their own, the runs of one step joined
+    // across rows, and each row's end among a sub-interval's entries.
+    void settle(std::uint64_t intervals)
+    {
+        if (checked_add(e_, checked_mul(written(), intervals)) > shape_.max_nnz) fail("grid mass row pattern mismatch");
+        std::uint64_t run = 0;
+        std::uint64_t entries = 0;
+        std::uint64_t t = 0;
+        for (const std::uint64_t end : row_ends_) {
+            for (; run < end; ++run) {
+                const Run& r = runs_[run];
+                entries += r.step == summed ? 1 : r.end - t;
+                t = r.end;
+                if (r.step != summed && !flat_runs_.empty() && flat_runs_.back().step == r.step) {
+                    flat_runs_.back().end = r.end;
+                } else {
+                    flat_runs_.push_back(r);
+                }
+            }
+            row_entries_.push_back(entries);
+        }
+    }
+
+    // Sub-interval k's rows: h its step, before the step of k - 1.
+    template <class Index>
+    void interval(const CsrRows<Index>& out, std::uint64_t k, const SplitDoubleDouble& h,
+                  const SplitDoubleDouble& before)
+    {
+        const SplitDoubleDouble* const steps[2] = {&h, &before};
+        const std::uint64_t at = k * interval_stride_;
+        Index* const columns = out.col_indices.data();
+        double* const values = out.values.data();
+        // Each row has its entries whatever the steps (a summed entry is stored
+        // even where it is zero): the runs are joined across rows, the row ends known.
+        const std::uint64_t first = e_;
+        std::uint64_t e = first;
+        std::uint64_t t = 0;
+        for (const Run& run : flat_runs_) {
+            if (run.step == summed) {
+                DoubleDouble sum = 0.0;
+                for (std::uint64_t c = t; c < run.end; ++c) sum += terms_.times(c, *steps[previous_[c]]);
+                columns[e] = static_cast<Index>(at + static_cast<std::uint64_t>(terms_.column(t)));
+                values[e] = sum.to_double();
+                ++e;
+            } else {
+                terms_.write(t, run.end, *steps[run.step], at, columns + e, values + e);
+                e += run.end - t;
+            }
+            t = run.end;
+        }
+        Index* const offsets = out.offsets.data() + r_ + 1;
+        for (std::size_t j = 0; j < row_entries_.size(); ++j) offsets[j] = static_cast<Index>(first + row_entries_[j]);
+        e_ = e;
+        r_ += row_entries_.size();
+        countdown_.tick(nb_ * row_entries_.size());
     }
 
     template <class Index>
@@ -304,11 +439,18 @@ private:
     std::vector<double> high_;
     std::vector<double> low_;
     std::vector<double> tail_;
-    ScaledBlock current_;  // the blocks of the sub-interval at hand and the one before
-    ScaledBlock previous_;
+    ScaledBlock current_;                  // the block of a first or last row's sub-interval
+    std::vector<DoubleDouble> reference_;  // the stored entries, unsplit
     std::vector<unsigned char> stored_;
-    std::vector<std::uint64_t> place_;  // entry a nb + b's place among the stored ones
-    std::uint64_t e_ = 0;               // entries and rows written
+    std::vector<std::uint64_t> place_;     // entry a nb + b's place among the stored ones
+    ScaledTerms terms_{0};                 // one sub-interval's rows: the stored reference entries, relative columns
+    std::vector<unsigned char> previous_;  // whether a term is scaled by the step of k - 1
+    std::vector<Run> runs_;
+    std::vector<std::uint64_t> row_ends_;     // each row's end among the runs
+    std::uint64_t row_runs_ = 0;              // the runs before the row at hand
+    std::vector<std::uint64_t> row_entries_;  // each row's end among a sub-interval's entries
+    std::vector<Run> flat_runs_;              // the runs joined across rows
+    std::uint64_t e_ = 0;                     // entries and rows written
     std::uint64_t r_ = 0;
     InterruptCountdown countdown_;
 };

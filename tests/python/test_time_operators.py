@@ -198,6 +198,39 @@ def test_node_family_mass_across_the_split_range(points, nodes, degree):
     check_exact("mass", space, za.LegendreSpace(1, grid, layout="interval-major"), ulps=0.5)
 
 
+# A long graded grid whose first steps lie below 2^-500, between 2^-500 and 2^-480, and then above: rows of
+# in-range steps are written from a pattern settled once (in polynomial-major rows once enough steps missed the
+# kept rows), the others as before.
+LONG = za.TimeGrid([0.0, 2.0**-505, 2.0**-504, 2.0**-490, 2.0**-489, 2.0**-300, *(1e-3 * np.arange(1, 140) ** 2)])
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda g: (za.LagrangeSpace(1, g, nodes="radau-right"),) * 2,
+        lambda g: (za.LagrangeSpace(2, g, nodes="lobatto"),) * 2,
+        lambda g: (za.LagrangeSpace(2, g, nodes="lobatto"), za.LegendreSpace(1, g)),
+        lambda g: (za.LegendreSpace(2, g), za.LagrangeSpace(1, g, nodes="radau-right")),
+        lambda g: (za.LagrangeSpace(2, g), za.LagrangeSpace(3, g)),
+        lambda g: (za.LegendreSpace(3, g, layout="interval-major"), za.LegendreSpace(2, g)),
+    ],
+    ids=range(6),
+)
+def test_operators_on_a_long_grid_across_the_split_range(kind, make):
+    trial, test = make(LONG)
+    check_exact(kind, trial, test, ulps=0.5)
+    whole = BUILDERS[kind](trial, test)
+    for intervals in ((3, 4), (2, 90), (70, LONG.n_t)):
+        part = BUILDERS[kind](trial, test, intervals=intervals)
+        rows = sorted({int(r) for k in range(*intervals) for r in test.local_dofs()[k]})
+        if isinstance(test, za.LagrangeSpace) and test.continuous and intervals[1] < LONG.n_t:
+            rows = rows[:-1]  # the shared end node belongs to the next sub-interval
+        expected = whole[rows]
+        for a, b in zip((part.data, part.indices, part.indptr), (expected.data, expected.indices, expected.indptr)):
+            assert a.tobytes() == b.astype(a.dtype).tobytes(), intervals
+
+
 @pytest.mark.parametrize("degree", [1, 2, 3, 4])
 def test_lagrange_points_on_grids(degree):
     points = za.LagrangeSpace(degree, GRID).points
