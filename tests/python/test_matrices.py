@@ -7,6 +7,7 @@ import pytest
 import scipy.sparse
 
 import zelk
+import zelk_arrays as za
 
 prolong = zelk.lagrange_prolongation_matrix
 transform = zelk.lagrange_to_legendre_basis_transformation
@@ -306,3 +307,26 @@ def test_prolongation_rows_bit_for_bit_across_row_blocks(nt_coarse, nt_fine, deg
     rows, got_cols, got_values = prolong(nt_coarse, nt_fine, degree)
     assert got_cols == cols and bits(got_values) == bits(values)
     assert rows == sorted(rows) and len(rows) == len(cols)
+
+
+@pytest.mark.parametrize(
+    "nt_coarse, nt_fine, degree", [(40, 12000, 3), (1000, 3000, 3), (30000, 9000, 3), (64, 1000, 1), (8, 2000, 5)]
+)
+def test_prolongation_repeating_rows_bit_for_bit(nt_coarse, nt_fine, degree):
+    # Rows repeating over many periods, most from their slots' kept entries, the rest (other roundings of their
+    # local coordinate, other entry counts) looked up anew; whole, in pieces and at both index widths.
+    expected = prolongation_rows(nt_coarse, nt_fine, degree)
+    cols = [c for row_cols, _ in expected for c in row_cols]
+    values = bits([v for _, row_values in expected for v in row_values])
+    indptr = np.cumsum([0] + [len(row_cols) for row_cols, _ in expected]).tolist()
+    _, got_cols, got_values = prolong(nt_coarse, nt_fine, degree)
+    assert got_cols == cols and bits(got_values) == values
+    cut = nt_fine // 3 + 1
+    for index_dtype in (np.int32, np.int64):
+        head, tail = (
+            za.lagrange_prolongation_matrix(nt_coarse, nt_fine, degree, intervals=k, index_dtype=index_dtype)
+            for k in [(0, cut), (cut, nt_fine)]
+        )
+        assert np.concatenate([head.indices, tail.indices]).tolist() == cols
+        assert bits(np.concatenate([head.data, tail.data])) == values
+        assert np.concatenate([head.indptr, tail.indptr[1:] + head.indptr[-1]]).tolist() == indptr
