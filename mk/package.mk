@@ -11,7 +11,7 @@ MYPY          := $(PY) -m mypy --cache-dir $(PACKAGE_BUILD)/mypy-cache
 
 .PHONY: demo-quick typecheck wheel-check release-check gate-test dist
 
-# wheel-check and release-check, which check test-pythons' wheels, are steps after it (mk/pythons.mk).
+# wheel-check and release-check, which check test-pythons-host's wheels, are steps after it (mk/pythons.mk).
 TEST_STEPS += demo-quick typecheck
 
 # Fewer grids than `make demo`; each example exits non-zero when an order
@@ -53,13 +53,13 @@ dist: install gate-test
 	@echo "dist: $$(cd $(DIST_DIR) && echo *)"
 
 # The part of `make dist` that `make test` runs, within its time budget: the cp311 wheels of both
-# architectures built and put through the release checks (the x86-64 one is test-pythons', taken as it is),
+# architectures built and put through the release checks (the x86-64 one is test-pythons-host's, as it is),
 # and the aarch64 one under qemu-user: the development build's bits, and the test files of the numerics.
 # `make dist` builds every CPython's wheels, imports each aarch64 one and runs the whole suite.
 RELEASE_QEMU_TESTS := tests/python/test_legendre.py tests/python/test_arrays.py tests/python/test_time_operators.py \
   tests/python/test_time_operator_exactness.py tests/python/test_collocation.py tests/python/test_contract.py
 
-release-check: test-pythons
+release-check: test-pythons-host
 	rm -rf $(RELEASE_CHECK)
 	mkdir -p $(RELEASE_CHECK)
 	mk/wheels/release.sh $(PYTHONS_CHROOT) $(abspath $(VENV)) $(RELEASE_CHECK) reuse 3.11
@@ -73,8 +73,8 @@ gate-test: install
 	  binutils-aarch64-linux-gnu >/dev/null; }
 	$(PY) -m pytest -q -p no:cacheprovider tests/python/test_release_gate.py
 
-# The 3.11 release wheel (built and tested by test-pythons) goes into a fresh venv, which gets nothing else.
-wheel-check: test-pythons
+# The 3.11 release wheel (built and tested by test-pythons-host) goes into a fresh venv, which gets nothing else.
+wheel-check: test-pythons-host
 	rm -rf $(WHEEL_VENV)
 	$(PYTHON) -m venv $(WHEEL_VENV)
 	$(WHEEL_VENV)/bin/python -m pip install --quiet --disable-pip-version-check --no-index --no-deps \

@@ -9,10 +9,15 @@
 
 PYTHONS_CHROOT ?= /var/cache/zelk/sid
 
-.PHONY: test-pythons
+.PHONY: test-pythons test-pythons-host test-pythons-chroot
 
-# Then the checks of the wheels it built (mk/package.mk), each a stage of its own in the closing table.
-TEST_STEPS += test-pythons wheel-check release-check
+# `make test` runs the host's interpreters and the chroot's as two stages, side by side: the chroot's first
+# build (downloads, and 3.13t compiled from source) leaves a core mostly idle. Then the checks of the host's
+# wheels (mk/package.mk), each a stage of its own in the closing table.
+TEST_STEPS += test-pythons-host test-pythons-chroot wheel-check release-check
 
 test-pythons: install
 	mk/pythons/matrix.sh $(PYTHONS_CHROOT) $(abspath $(VENV))
+
+test-pythons-host test-pythons-chroot: test-pythons-%: install
+	mk/pythons/matrix.sh $(PYTHONS_CHROOT) $(abspath $(VENV)) $*

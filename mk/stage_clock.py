@@ -1,4 +1,4 @@
-"""Runs the stages of `make test`, two lanes at a time, and closes with a table of each stage's wall and CPU time.
+"""Runs the stages of `make test`, its lanes side by side, and closes with a table of each stage's wall and CPU time.
 
     stage_clock.py run --log LOG --make "MAKE ARGS" --first "S1 S2" --lane "A1 A2 ..." --lane "B1 B2 ..."
     stage_clock.py table LOG

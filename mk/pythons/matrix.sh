@@ -6,12 +6,15 @@
 # (mk/wheels/bits.py) as the development build. One interpreter that cannot be had is skipped with a line
 # saying why; the run fails if a build, a check or the suite fails on any.
 #
-#   matrix.sh ROOT VENV       run from the work tree; VENV: the project's venv
+#   matrix.sh ROOT VENV [PART]    run from the work tree; VENV: the project's venv; PART: host (the host's
+#                                 interpreters), chroot (the chroot's, building it first) or all (the default,
+#                                 the chroot built meanwhile)
 set -uo pipefail
 shopt -s nullglob
 
 root=$1
 venv=$2
+part=${3:-all}
 here=$(dirname "$0")
 build=build/pythons
 summary=()
@@ -41,8 +44,10 @@ one() {  # one DIR WHERE PYTHON
         where "$at" "$here/test-one.sh" test "$dir" "$python" "$wheel"
 }
 
+ran=()
 run() {  # run NAME DIR WHERE PYTHON
     local name=$1 dir=$2 start=$SECONDS
+    ran+=("$dir")
     echo "== $name"
     mkdir -p "$dir"
     rm -f "$dir/pytest.log" "$dir/bits.txt"
@@ -54,40 +59,47 @@ run() {  # run NAME DIR WHERE PYTHON
     fi
 }
 
-# The chroot is made ready (mostly downloads when cold) while the host's interpreters run.
+# The chroot is made ready (mostly downloads when cold), while the host's interpreters run where there are.
 mkdir -p "$build"
-"$here/chroot.sh" "$root" ensure >"$build/chroot.log" 2>&1 &
-chroot_ready=$!
-
-while IFS='|' read -r name dir at python; do
-    if [ "$dir" = skip ]; then skip "$name" "$at"; else run "$name" "$dir" "$at" "$python"; fi
-done < <("$here/interpreters.sh" "$root" "$host_python" | grep '|host|')
-
-wait $chroot_ready
-chroot_status=$?
-cat "$build/chroot.log"
-if [ $chroot_status -ne 0 ]; then
-    for version in 3.13 3.14 3.15 3.13t; do
-        skip "$version (Debian unstable)" "the chroot $root could not be built (see above)"
-    done
-else
-    ready=$(grep '^chroot .* ready after' "$build/chroot.log") && summary+=("$ready")
-    while IFS='|' read -r name dir at python; do
-        if [ "$dir" = skip ]; then skip "$name" "$at"; else run "$name" "$dir" "$at" "$python"; fi
-    done < <("$here/interpreters.sh" "$root" "$host_python" | grep -v '|host|')
+if [ "$part" != host ]; then
+    "$here/chroot.sh" "$root" ensure >"$build/chroot.log" 2>&1 &
+    chroot_ready=$!
 fi
 
-# The same bits from every wheel, and from the development build.
-"$venv/bin/python" mk/wheels/bits.py >"$build/bits.txt"
-for bits in "$build"/*/bits.txt; do
+if [ "$part" != chroot ]; then
+    while IFS='|' read -r name dir at python; do
+        if [ "$dir" = skip ]; then skip "$name" "$at"; else run "$name" "$dir" "$at" "$python"; fi
+    done < <("$here/interpreters.sh" "$root" "$host_python" | grep '|host|')
+fi
+
+if [ "$part" != host ]; then
+    wait $chroot_ready
+    chroot_status=$?
+    cat "$build/chroot.log"
+    if [ $chroot_status -ne 0 ]; then
+        for version in 3.13 3.14 3.15 3.13t; do
+            skip "$version (Debian unstable)" "the chroot $root could not be built (see above)"
+        done
+    else
+        ready=$(grep '^chroot .* ready after' "$build/chroot.log") && summary+=("$ready")
+        while IFS='|' read -r name dir at python; do
+            if [ "$dir" = skip ]; then skip "$name" "$at"; else run "$name" "$dir" "$at" "$python"; fi
+        done < <("$here/interpreters.sh" "$root" "$host_python" | grep -v '|host|')
+    fi
+fi
+
+# The same bits from every wheel of this run, and from the development build.
+"$venv/bin/python" mk/wheels/bits.py >"$build/bits-$part.txt"
+for dir in "${ran[@]}"; do
+    [ -f "$dir/bits.txt" ] || continue
     while read -r front hash; do
-        if ! grep -q -x "$front $hash" "$build/bits.txt"; then
+        if ! grep -q -x "$front $hash" "$build/bits-$part.txt"; then
             failed=1
-            summary+=("$(dirname "$bits"): $front gives other bits than the development build")
+            summary+=("$dir: $front gives other bits than the development build")
         fi
-    done <"$bits"
+    done <"$dir/bits.txt"
 done
-summary+=("bits of every wheel as of the development build: $(tr '\n' ' ' <"$build/bits.txt")")
+summary+=("bits of every wheel as of the development build: $(tr '\n' ' ' <"$build/bits-$part.txt")")
 
 echo "== the release wheel on each CPython:"
 printf '   %s\n' "${summary[@]}"

@@ -34,7 +34,10 @@ where() {  # where WHERE CMD...
     if [ "$1" = chroot ]; then "$pythons/chroot.sh" "$root" run "$PWD" "${@:2}"; else "${@:2}"; fi
 }
 
-"$pythons/chroot.sh" "$root" ensure
+# The chroot only where one of its interpreters is asked for: `make test` builds it in a stage of its own.
+if [ -z "$only" ] || ! "$pythons/interpreters.sh" "$root" "$host_python" | grep -q "^$only (.*|host|"; then
+    "$pythons/chroot.sh" "$root" ensure
+fi
 declare -A released=()
 while IFS='|' read -r name dir at python; do
     if [ -n "$only" ] && [[ $name != "$only "* ]]; then
