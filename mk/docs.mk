@@ -20,8 +20,9 @@ DOCS_BROWSER ?= chromium
 
 TEST_STEPS += docs-check
 
+# make test's lanes may install the docs' and the reliability tools into .venv at once: one pip at a time.
 $(DOCS_TOOLS): requirements-docs.txt | $(TOOLS)
-	$(PY) -m pip install --quiet --disable-pip-version-check -r requirements-docs.txt
+	flock $(VENV)/.pip.lock $(PY) -m pip install --quiet --disable-pip-version-check -r requirements-docs.txt
 	touch $@
 
 # -a writes every page (reading only the changed ones), so that every page's navigation stays current.

@@ -53,7 +53,7 @@ VALGRIND    := valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
 TEST_STEPS += fuzz-smoke test-sanitize
 
 $(REL_TOOLS): requirements-reliability.txt $(TOOLS)
-	$(PY) -m pip install --quiet --disable-pip-version-check -r requirements-reliability.txt
+	flock $(VENV)/.pip.lock $(PY) -m pip install --quiet --disable-pip-version-check -r requirements-reliability.txt
 	touch $@
 
 # valgrind also brings valgrind.h, which the shim needs to run under it.
