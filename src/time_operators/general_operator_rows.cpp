@@ -254,6 +254,24 @@ struct RoundedRow {
     double* values = nullptr;
 };
 
+// Writes a row at nnz with its relative columns moved to base (relative columns and k steps stay within the
+// trial space: no wrap-around), closes row r + 1 in the offsets and returns the new nnz. Inlined: the fills
+// call it once per row.
+template <class Index>
+[[gnu::always_inline]] inline std::uint64_t append_row(const RoundedRow& row, std::uint64_t base,
+                                                       const CsrRows<Index>& out, std::uint64_t nnz, std::uint64_t& r)
+{
+    Index* const columns = out.col_indices.data() + nnz;
+    double* const values = out.values.data() + nnz;
+    for (std::uint64_t e = 0; e < row.count; ++e) {
+        columns[e] = static_cast<Index>(base + static_cast<std::uint64_t>(row.columns[e]));
+        values[e] = row.values[e];
+    }
+    nnz += row.count;
+    out.offsets[++r] = static_cast<Index>(nnz);
+    return nnz;
+}
+
 // Rows rounded once and kept. From k = 2 on, a row's shares, columns and
 // upwind terms are those of any other k moved by k column_step, so its
 // entries depend on the kind of row alone, and for the mass matrix on the
@@ -803,13 +821,7 @@ std::uint64_t fill_by_interval(const GeneralShape& shape, const SpaceBasis& test
     out.offsets[0] = 0;
     const auto put = [&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count) {
         const RoundedRow& row = rounded.row(k, shares, count);
-        const std::uint64_t base = k * step;
-        for (std::uint64_t e = 0; e < row.count; ++e) {
-            out.col_indices[nnz + e] = static_cast<Index>(base + static_cast<std::uint64_t>(row.columns[e]));
-            out.values[nnz + e] = row.values[e];
-        }
-        nnz += row.count;
-        out.offsets[++r] = static_cast<Index>(nnz);
+        nnz = append_row(row, k * step, out, nnz, r);
         countdown.tick(row.count + 1);
     };
     const auto put_interval = [&](std::uint64_t k) {
@@ -873,13 +885,7 @@ std::uint64_t fill_by_interval(const GeneralShape& shape, const SpaceBasis& test
                 } else {
                     const GeneralRows::Share one{k, j};
                     const RoundedRow& row = rounded.scaled_fresh(k, one, h);
-                    for (std::uint64_t e = 0; e < row.count; ++e) {
-                        out.col_indices[nnz + e] =
-                            static_cast<Index>(base + static_cast<std::uint64_t>(row.columns[e]));
-                        out.values[nnz + e] = row.values[e];
-                    }
-                    nnz += row.count;
-                    out.offsets[++r] = static_cast<Index>(nnz);
+                    nnz = append_row(row, base, out, nnz, r);
                     countdown.tick(row.count + 1);
                 }
             }
@@ -981,15 +987,7 @@ std::uint64_t fill_polynomial_major_mass(const GeneralShape& shape, const SpaceB
         } else {
             ++misses;
         }
-        const std::uint64_t base = k * step;
-        Index* const columns = out.col_indices.data() + nnz;
-        double* const values = out.values.data() + nnz;
-        for (std::uint64_t e = 0; e < row.count; ++e) {
-            columns[e] = static_cast<Index>(base + static_cast<std::uint64_t>(row.columns[e]));
-            values[e] = row.values[e];
-        }
-        nnz += row.count;
-        out.offsets[++r] = static_cast<Index>(nnz);
+        nnz = append_row(row, k * step, out, nnz, r);
         countdown.tick(row.count + 1);
     });
     check_equal(r, shape.nrows, "general rows miscounted");
@@ -1053,16 +1051,7 @@ std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& tri
     rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count)
                   __attribute__((always_inline)) {
         const RoundedRow& row = rounded.row(k, shares, count);
-        // Relative columns and k step stay within the trial space: no wrap-around.
-        const std::uint64_t base = k * step;
-        Index* const columns = out.col_indices.data() + nnz;
-        double* const values = out.values.data() + nnz;
-        for (std::uint64_t e = 0; e < row.count; ++e) {
-            columns[e] = static_cast<Index>(base + static_cast<std::uint64_t>(row.columns[e]));
-            values[e] = row.values[e];
-        }
-        nnz += row.count;
-        out.offsets[++r] = static_cast<Index>(nnz);
+        nnz = append_row(row, k * step, out, nnz, r);
         countdown.tick(row.count + 1);
     });
     check_equal(r, shape.nrows, "general rows miscounted");
