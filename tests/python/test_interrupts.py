@@ -7,8 +7,10 @@ import time
 
 import pytest
 
+# A parent started in the background passes SIGINT on as ignored, and then Python installs no handler.
 CHILD = """
-import sys, time, zelk
+import signal, sys, time, zelk
+signal.signal(signal.SIGINT, signal.default_int_handler)
 {setup}
 print("go", flush=True)
 try:
