@@ -43,14 +43,14 @@ demo: install
 
 # The stages of `make test`: GoogleTest and the install first, then three lanes side by side, each running its
 # stages one after another (mk/stage_clock.py). Lane A holds the host's interpreters, the checks of their
-# wheels and pytest on the development build; lane C the chroot's interpreters, then the fuzzing and the
-# sanitizers (one after the other: both install the reliability tools into .venv); lane B the rest, whose
-# platforms take longest on a fresh machine. The run ends with a table of each stage's wall and
+# wheels and pytest on the development build; lane C the chroot's interpreters, then the sanitizers; lane B
+# the rest, the platforms (longest on a fresh machine) and then the fuzzing. The fuzzing and the sanitizers
+# both install the reliability tools into .venv, one pip at a time (flock). The run ends with a table of each stage's wall and
 # CPU time, also when a stage fails; each stage's output is in build/test-logs/.
 # `make test TEST_STAGES="cpp-test typecheck"` runs a few of them, with the table.
 TEST_STAGES = gtest install cpp-test $(TEST_STEPS) python-test
 TEST_LANE_A = $(filter test-pythons-host wheel-check release-check python-test,$(TEST_STAGES))
-TEST_LANE_C = $(filter test-pythons-chroot fuzz-smoke test-sanitize,$(TEST_STAGES))
+TEST_LANE_C = $(filter test-pythons-chroot test-sanitize,$(TEST_STAGES))
 TEST_LANE_B = $(filter-out gtest install $(TEST_LANE_A) $(TEST_LANE_C),$(TEST_STAGES))
 TEST_TIMES  := build/test-times.tsv
 STAGE_CLOCK  = $(PYTHON) mk/stage_clock.py
