@@ -268,8 +268,7 @@ bool rule_block(bool derivative, const SpaceBasis& trial, const RuleBasis* trial
             const std::uint64_t parity = (i + 1) % 2;
             if (lagrange_trial) {
                 const DoubleDouble left = i % 2 == 0 ? r.left[j] : -r.left[j];
-                at(i, r.right[j] - left - sum[parity],
-                   abs(r.right[j]) + abs(r.left[j]) + sum_magnitude[parity]);
+                at(i, r.right[j] - left - sum[parity], abs(r.right[j]) + abs(r.left[j]) + sum_magnitude[parity]);
             } else if (i > 0) {
                 at(i, sum[parity], sum_magnitude[parity]);
             }
