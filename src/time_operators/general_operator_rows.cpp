@@ -5,12 +5,14 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <optional>
 
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
 #include "time_operators/quadrature_rules.hpp"
 #include "time_operators/reference_integrals.hpp"
+#include "time_operators/rule_node_blocks.hpp"
 #include "time_operators/scaled_terms.hpp"
 #include "time_operators/split_product.hpp"
 
@@ -78,6 +80,48 @@ void values_at(const SpaceBasis& s, DoubleDouble x, std::vector<DoubleDouble>& v
     }
 }
 
+// values_at's values alone, in O(n^2): the same products in the same order, so the same bits.
+void lagrange_values_only(const SpaceBasis& s, DoubleDouble x, std::vector<DoubleDouble>& v)
+{
+    const std::uint64_t n = functions(s);
+    for (std::uint64_t j = 0; j < n; ++j) {
+        DoubleDouble denominator = 1.0;
+        DoubleDouble product = 1.0;
+        for (std::uint64_t m = 0; m < n; ++m) {
+            if (m == j) continue;
+            denominator *= s.nodes[j] - s.nodes[m];
+            product *= x - s.nodes[m];
+        }
+        v[j] = product / denominator;
+    }
+}
+
+// The basis at -1 or 1: from its rule where it has one, else as values_at gives it.
+void end_values_at(const SpaceBasis& s, const std::optional<RuleBasis>& rule, bool right, std::vector<DoubleDouble>& v)
+{
+    if (rule.has_value()) {
+        v = right ? rule->right : rule->left;
+    } else if (s.kind == BasisKind::legendre) {
+        std::vector<DoubleDouble> slopes(v.size());
+        legendre_values(DoubleDouble(right ? 1.0 : -1.0), v, slopes);
+    } else {
+        lagrange_values_only(s, DoubleDouble(right ? 1.0 : -1.0), v);
+    }
+}
+
+// Two Lagrange bases on the same nodes, bit for bit.
+bool same_nodes(const SpaceBasis& a, const SpaceBasis& b)
+{
+    if (a.kind != BasisKind::lagrange || b.kind != BasisKind::lagrange || a.nodes.size() != b.nodes.size())
+        return false;
+    for (std::size_t j = 0; j < a.nodes.size(); ++j) {
+        if (std::bit_cast<std::uint64_t>(a.nodes[j].hi) != std::bit_cast<std::uint64_t>(b.nodes[j].hi) ||
+            std::bit_cast<std::uint64_t>(a.nodes[j].lo) != std::bit_cast<std::uint64_t>(b.nodes[j].lo))
+            return false;
+    }
+    return true;
+}
+
 struct Entry {
     std::uint64_t column;
     DoubleDouble value;
@@ -90,37 +134,30 @@ public:
                 std::span<const double> points)
         : shape_(shape), trial_(trial), test_(test), points_(points), na_(functions(test)), nb_(functions(trial))
     {
-        const std::uint64_t n = checked_add(trial.degree, test.degree) / 2 + 1;  // Gauss: exact to 2n - 1
-        const ReferenceRule rule = reference_rule(QuadratureRule::gauss, n);
         const std::uint64_t entries = checked_mul(na_, nb_);
         block_ = reserved_vector<DoubleDouble>(entries);
         block_.resize(entries);
         magnitude_ = block_;
-        std::vector<DoubleDouble> u = block_;  // sized below; the block's storage is reserved already
-        u.assign(nb_, DoubleDouble(0.0));
-        std::vector<DoubleDouble> du = u;
-        std::vector<DoubleDouble> v(na_);
-        std::vector<DoubleDouble> dv(na_);
+        std::optional<RuleBasis> trial_rule;
+        std::optional<RuleBasis> test_rule;
+        if (std::max(trial.degree, test.degree) >= rule_structure_degree) {
+            trial_rule = rule_basis(trial);
+            test_rule = same_nodes(trial, test) ? trial_rule : rule_basis(test);
+        }
         const bool derivative = shape.op == TimeOperator::derivative;
-        for (std::uint64_t q = 0; q < n; ++q) {
-            values_at(trial, rule.nodes[q], u, du);
-            values_at(test, rule.nodes[q], v, dv);
-            for (std::uint64_t a = 0; a < na_; ++a) {
-                // Mass: half the integral (dt = h dx / 2); derivative: d/dt dt = d/dx dx.
-                const DoubleDouble wv = rule.weights[q] * v[a] * (derivative ? 1.0 : 0.5);
-                for (std::uint64_t b = 0; b < nb_; ++b) {
-                    const DoubleDouble term = wv * (derivative ? du[b] : u[b]);
-                    block_[a * nb_ + b] += term;
-                    magnitude_[a * nb_ + b] += abs(term);
-                }
-            }
+        // The jump's rows read the end values alone.
+        if (shape.op != TimeOperator::jump) {
+            const bool ruled = (trial_rule.has_value() || test_rule.has_value()) &&
+                               rule_block(derivative, trial, trial_rule ? &*trial_rule : nullptr, test,
+                                          test_rule ? &*test_rule : nullptr, block_, magnitude_);
+            if (!ruled) gauss_sums(derivative);
         }
         test_left_.resize(na_);
         trial_left_.resize(nb_);
         trial_right_.resize(nb_);
-        values_at(test, DoubleDouble(-1.0), test_left_, dv);
-        values_at(trial, DoubleDouble(-1.0), trial_left_, du);
-        values_at(trial, DoubleDouble(1.0), trial_right_, du);
+        end_values_at(test, test_rule, false, test_left_);
+        end_values_at(trial, trial_rule, false, trial_left_);
+        end_values_at(trial, trial_rule, true, trial_right_);
         row_ = reserved_vector<Entry>(checked_mul(4, nb_));
     }
 
@@ -232,6 +269,49 @@ public:
     std::uint64_t trial_functions() const noexcept { return nb_; }
 
 private:
+    // The block as sums over a Gauss rule exact for every product.
+    void gauss_sums(bool derivative)
+    {
+        const std::uint64_t n = checked_add(trial_.degree, test_.degree) / 2 + 1;  // Gauss: exact to 2n - 1
+        const ReferenceRule rule = reference_rule(QuadratureRule::gauss, n);
+        std::vector<DoubleDouble> u = block_;  // sized below; the block's storage is reserved already
+        u.assign(nb_, DoubleDouble(0.0));
+        std::vector<DoubleDouble> du = u;
+        std::vector<DoubleDouble> v(na_);
+        std::vector<DoubleDouble> dv(na_);
+        for (std::uint64_t q = 0; q < n; ++q) {
+            values_at(trial_, rule.nodes[q], u, du);
+            values_at(test_, rule.nodes[q], v, dv);
+            for (std::uint64_t a = 0; a < na_; ++a) {
+                // Mass: half the integral (dt = h dx / 2); derivative: d/dt dt = d/dx dx.
+                const DoubleDouble wv = rule.weights[q] * v[a] * (derivative ? 1.0 : 0.5);
+                for (std::uint64_t b = 0; b < nb_; ++b) {
+                    const DoubleDouble term = wv * (derivative ? du[b] : u[b]);
+                    block_[a * nb_ + b] += term;
+                    magnitude_[a * nb_ + b] += abs(term);
+                }
+            }
+        }
+        // Entries that degree makes zero: a Legendre test polynomial above the
+        // degree of the trial function (of its derivative), and for the mass a
+        // Legendre trial polynomial above the test degree. Where that
+        // polynomial is P_n, the rule's points are its roots: every term is of
+        // rounding size, and so is their sum, which its magnitude cannot tell
+        // from a value. Set exactly.
+        const std::uint64_t f_degree = derivative ? trial_.degree - (trial_.degree > 0 ? 1 : 0) : trial_.degree;
+        for (std::uint64_t a = 0; a < na_; ++a) {
+            for (std::uint64_t b = 0; b < nb_; ++b) {
+                const bool zero = (derivative && trial_.degree == 0) ||
+                                  (test_.kind == BasisKind::legendre && a > f_degree) ||
+                                  (!derivative && trial_.kind == BasisKind::legendre && b > test_.degree);
+                if (zero) {
+                    block_[a * nb_ + b] = 0.0;
+                    magnitude_[a * nb_ + b] = 0.0;
+                }
+            }
+        }
+    }
+
     const GeneralShape& shape_;
     const SpaceBasis& trial_;
     const SpaceBasis& test_;

@@ -116,6 +116,37 @@ void diagonal_in_range(const LocalBasis& trial, const LocalBasis& test, const Re
     }
 }
 
+// The sums below end in the overflow fault where the magnitude of an entry's
+// terms, the sum of |w f(trial_b) g(test_a)| over the nodes, passes the double
+// range. Row by row those magnitudes add up in O(degree^2), as the sum over
+// the nodes of w |g(test_a)| times the sum of |f(trial_b)| over b: a row whose
+// sum passes nb 2^1026 has an entry past 2^1025, beyond any rounding of the
+// sums, so the fault is certain and raised before their O(degree^3) work. The
+// values are evaluated at the nodes in the sums' order, so a basis beyond the
+// range faults here as it would there. Scaled by 2^-1024, in halves, to stay finite.
+void magnitudes_in_range(const LocalBasis& trial, const LocalBasis& test, bool trial_derivative,
+                         const ReferenceRule& rule)
+{
+    const std::uint64_t nb = trial.size();
+    const std::uint64_t na = test.size();
+    std::vector<DoubleDouble> u(nb), du(nb), v(na), dv(na);
+    std::vector<double> row(na, 0.0);
+    const double scale = trial_derivative ? 1.0 : 0.5;
+    InterruptCountdown countdown;
+    for (std::uint64_t q = 0; q < rule.nodes.size(); ++q) {
+        countdown.tick(na + nb);
+        local_basis_values(trial, rule.nodes[q], u, du);
+        local_basis_values(test, rule.nodes[q], v, dv);
+        double f = 0.0;
+        for (std::uint64_t b = 0; b < nb; ++b) f += std::fabs((trial_derivative ? du[b] : u[b]).hi) * 0x1p-512;
+        const double wf = rule.weights[q].hi * scale * f;
+        for (std::uint64_t a = 0; a < na; ++a) row[a] += wf * (std::fabs(v[a].hi) * 0x1p-512);
+    }
+    for (const double r : row) {
+        if (r > 4.0 * static_cast<double>(nb)) overflow(trial, test);  // NaN: left to the sums
+    }
+}
+
 // sum over nodes of w f(trial_b) g(test_a), with f the value or the derivative.
 std::vector<Integral> reference_block(const LocalBasis& trial, const LocalBasis& test, bool trial_derivative)
 {
@@ -130,6 +161,7 @@ std::vector<Integral> reference_block(const LocalBasis& trial, const LocalBasis&
     if (!trial_derivative && trial.kind == BasisKind::lagrange && test.kind == BasisKind::lagrange) {
         diagonal_in_range(trial, test, rule);
     }
+    magnitudes_in_range(trial, test, trial_derivative, rule);
     const std::uint64_t entries = checked_mul(na, nb);
     std::vector<DoubleDouble> sum = reserved_vector<DoubleDouble>(entries);
     std::vector<double> magnitude = reserved_vector<double>(entries);
