@@ -2,11 +2,13 @@
 
 from functools import cache
 
-import mpmath
 import numpy as np
 import pytest
 
 import zelk_arrays as za
+
+# A development requirement: the release wheels' venvs hold only pytest, numpy and scipy.
+mpmath = pytest.importorskip("mpmath")
 
 mp = mpmath.mp.clone()
 mp.dps = 60
@@ -88,7 +90,7 @@ def exact(op, weights, trial, b, test, a):
 
 @pytest.mark.parametrize("op", ["mass", "derivative", "jump"])
 @pytest.mark.parametrize("kinds", [("lagrange", "lagrange"), ("lagrange", "legendre"), ("legendre", "lagrange")])
-@pytest.mark.parametrize("d", [40, 100, 250])
+@pytest.mark.parametrize("d", [40, 250])  # the threshold, and well past it
 @pytest.mark.parametrize("rule", RULES)
 def test_entries_are_within_an_ulp_of_sixty_digits(rule, d, kinds, op):
     e = d + 2  # a Legendre side of another degree
