@@ -87,10 +87,17 @@ struct Operand {
     }
 };
 
-// operator*'s steps with the operands' splits taken from them; other operands take operator* itself.
-inline DoubleDouble times(const Operand& a, const Operand& b) noexcept
+// Operands outside Dekker's range: operator* itself, out of line so that times() stays small.
+[[gnu::noinline]] DoubleDouble general_times(const Operand& a, const Operand& b) noexcept
 {
-    if (!(a.dekker && b.dekker)) return DoubleDouble(a.hi, a.lo) * DoubleDouble(b.hi, b.lo);
+    return DoubleDouble(a.hi, a.lo) * DoubleDouble(b.hi, b.lo);
+}
+
+// operator*'s steps with the operands' splits taken from them; other operands take operator* itself.
+[[gnu::always_inline]] inline DoubleDouble times(const Operand& a, const Operand& b) noexcept
+{
+    if (!(a.dekker && b.dekker)) [[unlikely]]
+        return general_times(a, b);
     const double p = a.hi * b.hi;
     const double error = ((a.big * b.big - p) + a.big * b.small + a.small * b.big) + a.small * b.small;
     const double e = error + (a.hi * b.lo + a.lo * b.hi);
