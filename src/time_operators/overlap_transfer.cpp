@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "fault/checked_size.hpp"
@@ -66,31 +67,80 @@ std::uint64_t next_first(std::span<const double> source, std::uint64_t last, dou
     return last + 1 < source.size() - 1 && source[last + 1] <= b ? last + 1 : last;
 }
 
+// A double-double operand of a product with its high part split once (Veltkamp), for operands that take part
+// in several products: a * b by times() is a * b by operator*, bit for bit, with the splits done once.
+struct Operand {
+    double hi;
+    double lo;
+    double big;
+    double small;
+    bool dekker;  // two_product's condition for Dekker's product: within [2^-480, 2^480]
+
+    Operand() = default;
+    explicit Operand(DoubleDouble a) noexcept : hi(a.hi), lo(a.lo)
+    {
+        const double c = 134217729.0 * hi;  // 2^27 + 1
+        big = c - (c - hi);
+        small = hi - big;
+        const double f = std::fabs(hi);
+        dekker = f >= 0x1p-480 && f <= 0x1p+480;
+    }
+};
+
+// Operands outside Dekker's range: operator* itself, out of line so that times() stays small.
+[[gnu::noinline]] DoubleDouble general_times(const Operand& a, const Operand& b) noexcept
+{
+    return DoubleDouble(a.hi, a.lo) * DoubleDouble(b.hi, b.lo);
+}
+
+// operator*'s steps with the operands' splits taken from them; other operands take operator* itself.
+[[gnu::always_inline]] inline DoubleDouble times(const Operand& a, const Operand& b) noexcept
+{
+    if (!(a.dekker && b.dekker)) [[unlikely]]
+        return general_times(a, b);
+    const double p = a.hi * b.hi;
+    const double error = ((a.big * b.big - p) + a.big * b.small + a.small * b.big) + a.small * b.small;
+    const double e = error + (a.hi * b.lo + a.lo * b.hi);
+    return dd_detail::fast_two_sum(p, e);
+}
+
 // P_0 ... P_{n-1} at x by (n + 1) P_{n+1} = (2n + 1) x P_n - n P_{n-1}, with the two quotients
 // precomputed: no derivatives and no division in the sweep's innermost loops.
 class LegendreRecurrence {
 public:
     explicit LegendreRecurrence(std::uint64_t count)
-        : odd_(reserved_vector<DoubleDouble>(count)), even_(reserved_vector<DoubleDouble>(count))
+        : odd_(reserved_vector<Operand>(count)), even_(reserved_vector<Operand>(count))
     {
         for (std::uint64_t n = 0; n < count; ++n) {
             const DoubleDouble next = DoubleDouble::from_u64(n + 1);
-            odd_.push_back(DoubleDouble::from_u64(2 * n + 1) / next);
-            even_.push_back(DoubleDouble::from_u64(n) / next);
+            odd_.emplace_back(DoubleDouble::from_u64(2 * n + 1) / next);
+            even_.emplace_back(DoubleDouble::from_u64(n) / next);
         }
     }
 
-    void at(DoubleDouble x, std::span<DoubleDouble> out) const
+    // With `split`, the values' operands too (out.size() of them).
+    void at(DoubleDouble x, std::span<DoubleDouble> out, Operand* split = nullptr) const
     {
         out[0] = 1.0;
+        Operand before(out[0]);
+        if (split != nullptr) split[0] = before;
         if (out.size() == 1) return;
         out[1] = x;
-        for (std::size_t n = 1; n + 1 < out.size(); ++n) out[n + 1] = odd_[n] * (x * out[n]) - even_[n] * out[n - 1];
+        const Operand xs(x);
+        Operand current = xs;
+        if (split != nullptr) split[1] = xs;
+        for (std::size_t n = 1; n + 1 < out.size(); ++n) {
+            out[n + 1] = times(odd_[n], Operand(times(xs, current))) - times(even_[n], before);
+            if (split == nullptr && n + 2 == out.size()) break;
+            before = current;
+            current = Operand(out[n + 1]);
+            if (split != nullptr) split[n + 1] = current;
+        }
     }
 
 private:
-    std::vector<DoubleDouble> odd_;
-    std::vector<DoubleDouble> even_;
+    std::vector<Operand> odd_;
+    std::vector<Operand> even_;
 };
 
 // The basis functions of one side at a reference coordinate, in double-double.
@@ -99,19 +149,19 @@ public:
     explicit LocalValues(const TransferSpace& s)
         : legendre_(s.legendre),
           n_(functions(s)),
-          scratch_(reserved_vector<DoubleDouble>(checked_add(n_, 1) * 3)),
+          scratch_(reserved_vector<Operand>(checked_add(n_, 1) * 3)),
           recurrence_(s.legendre ? n_ : 0)
     {
         scratch_.resize((n_ + 1) * 3);
         if (legendre_) return;
         nodes_ = family_nodes(s.family, n_);
-        inverse_ = reserved_vector<DoubleDouble>(n_);
+        inverse_ = reserved_vector<Operand>(n_);
         for (std::uint64_t j = 0; j < n_; ++j) {
             DoubleDouble denominator = 1.0;
             for (std::uint64_t m = 0; m < n_; ++m) {
                 if (m != j) denominator *= nodes_[j] - nodes_[m];
             }
-            inverse_.push_back(DoubleDouble(1.0) / denominator);
+            inverse_.emplace_back(DoubleDouble(1.0) / denominator);
         }
     }
 
@@ -124,8 +174,6 @@ public:
             recurrence_.at(y, out);
             return;
         }
-        std::span<DoubleDouble> prefix = std::span<DoubleDouble>(scratch_).first(n_ + 1);
-        std::span<DoubleDouble> suffix = std::span<DoubleDouble>(scratch_).subspan(n_ + 1, n_ + 1);
         if (snap) {
             for (std::uint64_t m = 0; m < n_; ++m) {
                 if (std::fabs((y - nodes_[m]).hi) <= on_point) {
@@ -135,23 +183,27 @@ public:
                 }
             }
         }
-        // Products of the factors y - y_m before and after j: 3 products per function.
-        std::span<DoubleDouble> factors = std::span<DoubleDouble>(scratch_).subspan(2 * (n_ + 1), n_);
-        for (std::uint64_t m = 0; m < n_; ++m) factors[m] = y - nodes_[m];
-        prefix[0] = 1.0;
-        for (std::uint64_t m = 0; m < n_; ++m) prefix[m + 1] = prefix[m] * factors[m];
-        suffix[n_] = 1.0;
-        for (std::uint64_t m = n_; m-- > 0;) suffix[m] = suffix[m + 1] * factors[m];
-        for (std::uint64_t j = 0; j < n_; ++j) out[j] = prefix[j] * suffix[j + 1] * inverse_[j];
+        // Products of the factors y - y_m before and after j: 3 products per function, each factor and
+        // partial product split once.
+        std::span<Operand> prefix = std::span<Operand>(scratch_).first(n_ + 1);
+        std::span<Operand> suffix = std::span<Operand>(scratch_).subspan(n_ + 1, n_ + 1);
+        std::span<Operand> factors = std::span<Operand>(scratch_).subspan(2 * (n_ + 1), n_);
+        for (std::uint64_t m = 0; m < n_; ++m) factors[m] = Operand(y - nodes_[m]);
+        // (The products of all n factors, prefix[n] and suffix[0], are not needed.)
+        prefix[0] = Operand(DoubleDouble(1.0));
+        for (std::uint64_t m = 0; m + 1 < n_; ++m) prefix[m + 1] = Operand(times(prefix[m], factors[m]));
+        suffix[n_] = Operand(DoubleDouble(1.0));
+        for (std::uint64_t m = n_; m-- > 1;) suffix[m] = Operand(times(suffix[m + 1], factors[m]));
+        for (std::uint64_t j = 0; j < n_; ++j) out[j] = times(Operand(times(prefix[j], suffix[j + 1])), inverse_[j]);
     }
 
 private:
     bool legendre_;
     std::uint64_t n_;
-    std::vector<DoubleDouble> scratch_;
+    std::vector<Operand> scratch_;
     LegendreRecurrence recurrence_;
     std::vector<DoubleDouble> nodes_;
-    std::vector<DoubleDouble> inverse_;
+    std::vector<Operand> inverse_;
 };
 
 // 2 (t - origin) / length - 1 for t = start + offset, all exact doubles but offset.
@@ -324,6 +376,16 @@ public:
         split_u_ = reserved_vector<SplitFactor>(ns_);
         split_u_.resize(ns_, SplitFactor(DoubleDouble(0.0)));
         for (std::uint64_t i = 0; i < nt_; ++i) factor_.push_back(DoubleDouble::from_u64(2 * i + 1) * 0.5);
+        u_bound_ = reserved_vector<double>(ns_);
+        u_bound_.resize(ns_);
+        legendre_operands_ = reserved_vector<Operand>(nt_);
+        legendre_operands_.resize(nt_);
+        factor_operands_ = reserved_vector<Operand>(nt_);
+        for (const DoubleDouble& f : factor_) factor_operands_.emplace_back(f);
+        node_operands_ = reserved_vector<Operand>(rule_.nodes.size());
+        for (const DoubleDouble& g : rule_.nodes) node_operands_.emplace_back(g);
+        weight_operands_ = reserved_vector<Operand>(rule_.weights.size());
+        for (const DoubleDouble& w : rule_.weights) weight_operands_.emplace_back(w);
         prepare_taylor();
         if (!shape.target.legendre) {
             // The Legendre polynomials at the target's nodes: projection, then evaluation.
@@ -388,14 +450,20 @@ public:
     // The block by a Gauss rule on the overlap, x = x_mid + x_half g in the target, y alike in the source.
     void gauss(DoubleDouble x_mid, DoubleDouble x_half, DoubleDouble y_mid, DoubleDouble y_half)
     {
+        const Operand x_scale(x_half);
+        const Operand y_scale(y_half);
         for (std::uint64_t q = 0; q < rule_.nodes.size(); ++q) {
-            const DoubleDouble g = rule_.nodes[q];
-            target_values_.at(x_mid + x_half * g, legendre_);
-            values_.at(y_mid + y_half * g, u_, false);
-            for (std::uint64_t j = 0; j < ns_; ++j) split_u_[j] = SplitFactor(u_[j]);
-            const DoubleDouble w = rule_.weights[q] * x_half;
+            const Operand& g = node_operands_[q];
+            target_values_.at(x_mid + times(x_scale, g), legendre_, legendre_operands_.data());
+            values_.at(y_mid + times(y_scale, g), u_, false);
+            for (std::uint64_t j = 0; j < ns_; ++j) {
+                split_u_[j] = SplitFactor(u_[j]);
+                u_bound_[j] = 1.0 + std::fabs(u_[j].hi);
+            }
+            const DoubleDouble w = times(weight_operands_[q], x_scale);
+            const Operand w_operand(w);
             for (std::uint64_t i = 0; i < nt_; ++i) {
-                const DoubleDouble wv = w * legendre_[i] * factor_[i];
+                const DoubleDouble wv = times(Operand(times(w_operand, legendre_operands_[i])), factor_operands_[i]);
                 // The basis values err by about 2^-104 absolutely, not relatively (the Gauss
                 // nodes are the roots of a Legendre polynomial), hence the 1 + |value|.
                 const double bound = std::fabs(w.hi) * factor_[i].hi * (1.0 + std::fabs(legendre_[i].hi));
@@ -404,7 +472,7 @@ public:
                 const SplitFactor split_wv(wv);
                 for (std::uint64_t j = 0; j < ns_; ++j) {
                     add_product(row[j], split_wv, split_u_[j]);
-                    row_magnitude[j] += bound * (1.0 + std::fabs(u_[j].hi));
+                    row_magnitude[j] += bound * u_bound_[j];
                 }
             }
         }
@@ -542,7 +610,13 @@ private:
     std::vector<DoubleDouble> legendre_;
     std::vector<DoubleDouble> u_;
     std::vector<SplitFactor> split_u_;
+    std::vector<double> u_bound_;  // 1 + |u_j|
     std::vector<DoubleDouble> factor_;
+    // The operands of the Gauss sums, split once: the rule's nodes and weights, (2i + 1) / 2, and P_i at a node.
+    std::vector<Operand> factor_operands_;
+    std::vector<Operand> node_operands_;
+    std::vector<Operand> weight_operands_;
+    std::vector<Operand> legendre_operands_;
     std::vector<DoubleDouble> at_nodes_;
     // The Taylor path's tables and scratch.
     std::vector<DoubleDouble> tau_;
@@ -560,7 +634,7 @@ private:
 // Each row is written into a slot as long as the columns its sub-interval
 // reaches (exact zeros included, as 0.0); consecutive rows in the output
 // order have consecutive slots whatever the layout. One pass at the end
-// drops the zeros.
+// drops the zeros, from the first row that has one.
 template <class Index>
 std::uint64_t fill_projection(const TransferShape& shape, std::span<const double> source,
                               std::span<const double> target, const CsrRows<Index>& out)
@@ -578,6 +652,7 @@ std::uint64_t fill_projection(const TransferShape& shape, std::span<const double
     std::vector<double> magnitudes = reserved_vector<double>(block);
     std::uint64_t reached_before = 0;  // P_k: the slots of the sub-intervals before k, per row
     std::uint64_t first = 0;
+    std::uint64_t first_zero = std::numeric_limits<std::uint64_t>::max();  // the lowest slot holding a zero
     InterruptCountdown countdown;
     for (std::uint64_t k = 0; k < nk; ++k) {
         const std::uint64_t last = last_overlapping(source, first, target[k + 1]);
@@ -596,7 +671,9 @@ std::uint64_t fill_projection(const TransferShape& shape, std::span<const double
             out.offsets[row + 1] = static_cast<Index>(slot + width);
             const auto put = [&](std::uint64_t col, DoubleDouble value, double magnitude) {
                 out.col_indices[slot] = static_cast<Index>(col);
-                out.values[slot] = rounded_integral(value, magnitude);
+                const double rounded = rounded_integral(value, magnitude);
+                out.values[slot] = rounded;
+                if (rounded == 0.0) first_zero = std::min(first_zero, slot);
                 ++slot;
             };
             if (legendre_columns) {
@@ -627,11 +704,19 @@ std::uint64_t fill_projection(const TransferShape& shape, std::span<const double
         first = next_first(source, last, target[k + 1]);
     }
     // Drop the zeros, row by row in order; the slots are contiguous, so offsets[r + 1] is the end of slot r.
+    // Rows that end before the first zero stay where they are, their ends already their offsets.
     out.offsets[0] = 0;
+    const std::uint64_t slots = nt * shape.reached_columns;
+    check_equal(static_cast<std::uint64_t>(out.offsets[shape.nrows]), slots, "projection slots miscounted");
+    if (first_zero == std::numeric_limits<std::uint64_t>::max()) return slots;
     std::uint64_t nnz = 0;
     std::uint64_t start = 0;
     for (std::uint64_t r = 0; r < shape.nrows; ++r) {
         const std::uint64_t end = static_cast<std::uint64_t>(out.offsets[r + 1]);
+        if (end <= first_zero) {
+            nnz = start = end;
+            continue;
+        }
         countdown.tick(end - start + 1);
         for (std::uint64_t e = start; e < end; ++e) {
             if (out.values[e] == 0.0) continue;
@@ -642,7 +727,6 @@ std::uint64_t fill_projection(const TransferShape& shape, std::span<const double
         start = end;
         out.offsets[r + 1] = static_cast<Index>(nnz);
     }
-    check_equal(start, nt * shape.reached_columns, "projection slots miscounted");
     return nnz;
 }
 
