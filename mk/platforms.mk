@@ -4,8 +4,8 @@
 #     the extension built the same way with the pytest suite run against it;
 #   aarch64: the core's GoogleTest suite cross-built with GCC, run under qemu-user;
 #   Windows x64: the same cross-built with mingw-w64, run under wine64;
-#   macOS arm64 (and x86-64 on request): both extension modules compiled and
-#     linked with zig (the wheels' compiler), not run; their exports are checked.
+#   macOS x86-64 and arm64: both extension modules compiled and linked with zig
+#     (the wheels' compiler), not run; their exports are checked.
 # Every build is warning-free (-Werror) with the project's own flags. Missing
 # tools are installed with apt-get; one that cannot be had is skipped with a
 # line saying why. GoogleTest is built from Debian's sources by each compiler.
@@ -112,11 +112,8 @@ platform-windows: gtest $(TOOLS) | $(PLAT_BUILD)
 # The wheels' zig, kept outside the tree with its cache (mk/wheels/zig.sh).
 PLAT_ZIG = $(shell mk/wheels/zig.sh $(VENV))
 PLAT_ZIG_CACHE = $(if $(wildcard $(dir $(PLAT_ZIG))../zig-cache),$(abspath $(dir $(PLAT_ZIG))../zig-cache),$(abspath build/zig-cache))
-# arm64 only by default: the x86-64 build runs the same code through the same zig and costs a first
-# `make test` about five minutes more; `make platform-macos PLAT_MACOS_ARCHS="x86_64 aarch64"` checks both.
-PLAT_MACOS_ARCHS ?= aarch64
 platform-macos: $(TOOLS) | $(PLAT_BUILD)
-	@set -e; for arch in $(PLAT_MACOS_ARCHS); do \
+	@set -e; for arch in x86_64 aarch64; do \
 	  dir=$(PLAT_BUILD)/macos-$$arch; \
 	  ZIG_GLOBAL_CACHE_DIR=$(PLAT_ZIG_CACHE) $(PLAT_CMAKE) -S . -B $$dir -DZELK_BUILD_TESTS=OFF \
 	    -DCMAKE_TOOLCHAIN_FILE=$(abspath mk/wheels/zig-toolchain.cmake) -DZELK_ZIG=$(PLAT_ZIG) \
