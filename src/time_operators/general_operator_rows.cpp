@@ -625,13 +625,49 @@ public:
             }
         }
         if (usable_) {
-            // Each term of a run of single products one entry, scaled by its run's step (that of its share).
+            // Summed pairs go into the blocks where each factor's product is Dekker's without rescaling.
             std::uint64_t t = 0;
             for (const Run& run : runs_) {
                 for (; t < run.end; ++t) {
                     const Term& term = terms_[t];
+                    if (run.step == summed)
+                        pairs_blocked_ = pairs_blocked_ &&
+                                         RoundedRows::within_split_range(rows.block(term.a, term.b).hi) &&
+                                         RoundedRows::within_split_range(rows.magnitude(term.a, term.b).hi);
+                }
+            }
+            // Each term of a run of single products one entry, scaled by its run's step (that of its share);
+            // a summed pair one entry, where the blocks form it.
+            t = 0;
+            for (const Run& run : runs_) {
+                if (run.step == summed && pairs_blocked_) {
+                    const Term& first = terms_[t];
+                    const Term& next = terms_[t + 1];
+                    pairs_.push_back(blocks_.size());
+                    blocks_.add_rounded_pair(rows.block(first.a, first.b), rows.magnitude(first.a, first.b),
+                                             first.previous != 0, rows.block(next.a, next.b),
+                                             rows.magnitude(next.a, next.b), next.previous != 0,
+                                             scaled_.column(run.end - 2));
+                    t = run.end;
+                    continue;
+                }
+                for (; t < run.end; ++t) {
+                    const Term& term = terms_[t];
                     if (run.step != summed)
                         blocks_.add(rows.block(term.a, term.b), term.previous != 0, scaled_.column(t));
+                }
+            }
+            if (pairs_blocked_) {
+                // Each row's end among the block's entries, where no pair rounds to zero.
+                std::uint64_t run = 0;
+                std::uint64_t entries = 0;
+                t = 0;
+                for (const std::uint64_t end : row_ends_) {
+                    for (; run < end; ++run) {
+                        entries += runs_[run].step == summed ? 1 : runs_[run].end - t;
+                        t = runs_[run].end;
+                    }
+                    row_entries_.push_back(entries);
                 }
             }
             blocks_.prepare();
@@ -653,8 +689,28 @@ public:
     {
         const std::uint64_t entries = blocks_.size();
         if (!blocks_.compute(rows_.points(), k, n, 0, entries)) return false;
+        if (summed_any_ && pairs_blocked_) {
+            // Where no pair rounds to zero, every row has its entries: placed at once.
+            bool zero = false;
+            for (const std::uint64_t e : pairs_) {
+                for (std::uint64_t j = 0; j < n; ++j) zero = zero || blocks_.value(e, j) == 0.0;
+            }
+            if (!zero) {
+                blocks_.place(k, n, 0, entries, out.col_indices.data() + nnz, out.values.data() + nnz);
+                const std::uint64_t rows = row_entries_.size();
+                Index* const offsets = out.offsets.data() + r + 1;
+                for (std::uint64_t j = 0; j < n; ++j) {
+                    for (std::uint64_t i = 0; i < rows; ++i)
+                        offsets[j * rows + i] = static_cast<Index>(nnz + j * entries + row_entries_[i]);
+                }
+                nnz += n * entries;
+                r += n * rows;
+                return true;
+            }
+        }
         if (summed_any_) {
-            // Row by row: the single products from the block, the summed pairs as write() forms them.
+            // Row by row: the single products from the block, the summed pairs as write() forms them
+            // (or from the block) and left out where they round to zero.
             for (std::uint64_t j = 0; j < n; ++j) {
                 const DoubleDouble plain[2] = {rows_.step(k + j), shared_ ? rows_.step(k + j - 1) : DoubleDouble(0.0)};
                 nnz = write_computed(j, plain, (k + j) * rows_.column_step(), out, nnz, r);
@@ -786,13 +842,14 @@ private:
         double* const values = out.values.data();
         const Term* const terms = terms_.data();
         std::uint64_t t = 0;
-        std::uint64_t single = 0;  // the block's entry of term t
+        std::uint64_t single = 0;  // the block's entry of term t (or of the pair at t)
         std::uint64_t run = 0;
         for (const std::uint64_t end : row_ends_) {
             for (; run < end; ++run) {
                 const Run& x = runs_[run];
                 if (x.step == summed) {
-                    const double value = summed_entry(terms[t], terms[t + 1], plain);
+                    const double value = pairs_blocked_ ? blocks_.value(single++, j)
+                                                        : summed_entry(terms[t], terms[t + 1], plain);
                     t = x.end;
                     if (value == 0.0) continue;
                     columns[n] = static_cast<Index>(base + static_cast<std::uint64_t>(scaled_.column(x.end - 2)));
@@ -847,7 +904,10 @@ private:
     std::vector<std::uint64_t> row_terms_;  // each row's end among the terms
     std::vector<Run> flat_runs_;            // the runs joined across rows
     bool summed_any_ = false;
-    IntervalBlocks blocks_;  // the terms as entries, where blocked()
+    IntervalBlocks blocks_;                   // the terms as entries, where blocked()
+    bool pairs_blocked_ = true;               // the summed pairs among them
+    std::vector<std::uint64_t> pairs_;        // their entries
+    std::vector<std::uint64_t> row_entries_;  // each row's end among the entries, where pairs_blocked_
 };
 
 // A few sub-intervals' mass rows (from k = 2 on), columns relative to k
@@ -960,8 +1020,8 @@ std::uint64_t fill_by_interval(const GeneralShape& shape, const SpaceBasis& test
             if (pattern.blocked() && k >= one_by_one && (!keeping || !pattern.summed_any())) {
                 // The pattern's rows of a block of sub-intervals at once, where it
                 // covers each step: the bits a kept row of the same steps holds,
-                // since the pattern wrote it, and those pattern.fill writes. Rows
-                // with summed pairs form those one by one: kept ones are cheaper.
+                // since the pattern wrote it, and those pattern.fill writes. With
+                // summed pairs, kept rows (where steps repeat) cost about as much.
                 const std::uint64_t n = std::min(pattern.block(), shape.k_end - k);
                 const std::uint64_t begin = nnz;
                 if (pattern.fill_block(k, n, out, nnz, r)) {

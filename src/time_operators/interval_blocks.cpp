@@ -16,6 +16,7 @@ namespace {
 using Term = IntervalBlocks::Term;
 using Entry = IntervalBlocks::Entry;
 using Kind = IntervalBlocks::Kind;
+using Factor = IntervalBlocks::Factor;
 
 // What one computation of a block reads and writes.
 struct BlockWork {
@@ -71,6 +72,18 @@ ZELK_KERNEL DoubleDouble scaled(const Term& t, double hv, double hh, double hl, 
     return {s, (error + cross) - (s - p)};
 }
 
+// DoubleDouble's operator* of the factor by a step whose leading part is
+// split (hv, hh, hl; ht its low part), both leading parts within [2^-480,
+// 2^480]: two_product's Dekker branch, the cross terms, fast_two_sum.
+ZELK_KERNEL DoubleDouble product(const Factor& a, double hv, double hh, double hl, double ht)
+{
+    const double p = a.hi * hv;
+    const double error = ((a.high * hh - p) + a.high * hl + a.low * hh) + a.low * hl;
+    const double e = error + (a.hi * ht + a.lo * hv);
+    const double s = p + e;
+    return {s, e - (s - p)};
+}
+
 // Entry e over the block's n sub-intervals, into out[0 .. n).
 ZELK_KERNEL void entry_values(const Entry& x, const double* __restrict steps, std::uint64_t slots, std::uint64_t n,
                               double* __restrict out)
@@ -97,12 +110,27 @@ ZELK_KERNEL void entry_values(const Entry& x, const double* __restrict steps, st
         }
         return;
     }
-    const Term second = x.second;
     const double* const b = steps + 1 - x.second.previous;
     const double* const bv = b;
     const double* const bh = b + slots;
     const double* const bl = b + 2 * slots;
     const double* const bt = b + 3 * slots;
+    if (x.kind == Kind::rounded_pair) {
+        const Factor value = x.pair[0];
+        const Factor magnitude = x.pair[1];
+        const Factor second_value = x.pair[2];
+        const Factor second_magnitude = x.pair[3];
+        for (std::uint64_t j = 0; j < n; ++j) {
+            DoubleDouble sum = product(value, av[j], ah[j], al[j], at[j]);
+            DoubleDouble size = product(magnitude, av[j], ah[j], al[j], at[j]);
+            sum += product(second_value, bv[j], bh[j], bl[j], bt[j]);
+            size += product(second_magnitude, bv[j], bh[j], bl[j], bt[j]);
+            // rounded_integral(sum, size)
+            out[j] = std::fabs(sum.hi) <= size.hi * 0x1p-90 ? 0.0 : sum.to_double();
+        }
+        return;
+    }
+    const Term second = x.second;
     for (std::uint64_t j = 0; j < n; ++j) {
         DoubleDouble sum = 0.0;
         sum += scaled(first, av[j], ah[j], al[j], at[j]);
@@ -196,8 +224,7 @@ ZELK_KERNEL void place_block(const Placement<Index>* p)
 
 }  // namespace
 
-IntervalBlocks::IntervalBlocks(StepSum form, std::uint64_t column_stride, std::uint64_t capacity,
-                               bool check_previous)
+IntervalBlocks::IntervalBlocks(StepSum form, std::uint64_t column_stride, std::uint64_t capacity, bool check_previous)
     : form_(form),
       column_stride_(column_stride),
       check_previous_(check_previous),
@@ -214,19 +241,41 @@ IntervalBlocks::Term IntervalBlocks::term(const DoubleDouble& factor, bool previ
 
 void IntervalBlocks::add(const DoubleDouble& factor, bool previous, std::int64_t column)
 {
-    entries_.push_back({term(factor, previous), Term{}, Kind::single, column});
+    entries_.push_back({term(factor, previous), Term{}, Kind::single, column, {}});
     columns_.push_back(column);
     reads_previous_ = reads_previous_ || previous;
 }
 
-void IntervalBlocks::add_sum(std::uint64_t terms, const DoubleDouble& factor, bool previous,
-                             const DoubleDouble& second, bool second_previous, std::int64_t column)
+void IntervalBlocks::add_sum(std::uint64_t terms, const DoubleDouble& factor, bool previous, const DoubleDouble& second,
+                             bool second_previous, std::int64_t column)
 {
     const bool two = terms == 2;
-    entries_.push_back({term(factor, previous), two ? term(second, second_previous) : Term{},
-                        two ? Kind::sum_of_two : Kind::sum_of_one, column});
+    entries_.push_back({term(factor, previous),
+                        two ? term(second, second_previous) : Term{},
+                        two ? Kind::sum_of_two : Kind::sum_of_one,
+                        column,
+                        {}});
     columns_.push_back(column);
     reads_previous_ = reads_previous_ || previous || (two && second_previous);
+}
+
+void IntervalBlocks::add_rounded_pair(const DoubleDouble& value, const DoubleDouble& magnitude, bool previous,
+                                      const DoubleDouble& second_value, const DoubleDouble& second_magnitude,
+                                      bool second_previous, std::int64_t column)
+{
+    const auto factor = [](const DoubleDouble& x) {
+        const double c = 134217729.0 * x.hi;  // 2^27 + 1, as two_product splits
+        const double high = c - (c - x.hi);
+        return Factor{x.hi, x.lo, high, x.hi - high};
+    };
+    Entry entry{term(value, previous), term(second_value, second_previous), Kind::rounded_pair, column, {}};
+    entry.pair[0] = factor(value);
+    entry.pair[1] = factor(magnitude);
+    entry.pair[2] = factor(second_value);
+    entry.pair[3] = factor(second_magnitude);
+    entries_.push_back(entry);
+    columns_.push_back(column);
+    reads_previous_ = reads_previous_ || previous || second_previous;
 }
 
 void IntervalBlocks::prepare()

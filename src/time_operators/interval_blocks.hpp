@@ -31,6 +31,14 @@ public:
     void add_sum(std::uint64_t terms, const DoubleDouble& factor, bool previous, const DoubleDouble& second,
                  bool second_previous, std::int64_t column);
 
+    // An entry as a rounded integral of two shares: value_i * h and magnitude_i * h
+    // by DoubleDouble's product, summed, rounded_integral of the two sums. Each
+    // factor's leading part must lie within [2^-480, 2^480] (as each step must,
+    // which compute() reports), where the product is Dekker's without rescaling.
+    void add_rounded_pair(const DoubleDouble& value, const DoubleDouble& magnitude, bool previous,
+                          const DoubleDouble& second_value, const DoubleDouble& second_magnitude, bool second_previous,
+                          std::int64_t column);
+
     std::uint64_t size() const noexcept { return entries_.size(); }
 
     // Sizes the block for the template, once it is complete: room for its
@@ -63,13 +71,22 @@ public:
         unsigned char previous = 0;  // 1: scaled by the step of k - 1
     };
 
-    enum class Kind : unsigned char { single, sum_of_one, sum_of_two };
+    enum class Kind : unsigned char { single, sum_of_one, sum_of_two, rounded_pair };
+
+    // A rounded pair's factor: a double-double and its leading part split (two_product's split).
+    struct Factor {
+        double hi = 0.0;
+        double lo = 0.0;
+        double high = 0.0;
+        double low = 0.0;
+    };
 
     struct Entry {
         Term first;
         Term second;
         Kind kind;
         std::int64_t column;
+        Factor pair[4];  // a rounded pair's value and magnitude of each share
     };
 
 private:

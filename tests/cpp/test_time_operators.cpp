@@ -269,6 +269,7 @@ TEST(IntervalBlocks, EntriesAreTheProductsAndSumsFormedOneByOne)
         blocks.add(f[1], true, -3);
         blocks.add_sum(1, f[2], true, 0.0, false, 1);
         blocks.add_sum(2, f[3], true, f[4], false, 2);
+        blocks.add_rounded_pair(f[0], f[1], true, -f[2], f[3], false, 0);
         blocks.prepare();
         const auto step = [&](std::uint64_t k) {
             return form == StepSum::two_sum ? dd_detail::two_sum(points[k + 1], -points[k])
@@ -288,7 +289,7 @@ TEST(IntervalBlocks, EntriesAreTheProductsAndSumsFormedOneByOne)
                     within = within && a >= 0x1p-480 && a <= 0x1p480;
                 }
             }
-            ASSERT_EQ(blocks.compute(points.data(), k0, n, 0, 4), within) << k0;
+            ASSERT_EQ(blocks.compute(points.data(), k0, n, 0, 5), within) << k0;
             std::vector<std::int32_t> columns(2 * n);
             std::vector<double> values(2 * n);
             blocks.place(k0, n, 2, 4, columns.data(), values.data());
@@ -306,6 +307,14 @@ TEST(IntervalBlocks, EntriesAreTheProductsAndSumsFormedOneByOne)
                 EXPECT_EQ(bits(values[2 * j + 1]), bits(two.to_double())) << k;
                 EXPECT_EQ(columns[2 * j], static_cast<std::int32_t>(3 * k + 1));
                 EXPECT_EQ(columns[2 * j + 1], static_cast<std::int32_t>(3 * k + 2));
+                const auto in_range = [](double x) { return std::fabs(x) >= 0x1p-480 && std::fabs(x) <= 0x1p480; };
+                if (in_range(step(before).hi) && in_range(step(k).hi)) {
+                    DoubleDouble sum = f[0] * step(before);
+                    DoubleDouble magnitude = f[1] * step(before);
+                    sum += -f[2] * step(k);
+                    magnitude += f[3] * step(k);
+                    EXPECT_EQ(bits(blocks.value(4, j)), bits(rounded_integral(sum, magnitude))) << k;
+                }
             }
         }
     }
