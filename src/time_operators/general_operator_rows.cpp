@@ -10,6 +10,7 @@
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
+#include "time_operators/interval_blocks.hpp"
 #include "time_operators/quadrature_rules.hpp"
 #include "time_operators/reference_integrals.hpp"
 #include "time_operators/rule_node_blocks.hpp"
@@ -200,8 +201,9 @@ public:
         }
     }
 
-    // The step of sub-interval k as the mass entries take it.
+    // The step of sub-interval k as the mass entries take it (IntervalBlocks' StepSum::difference).
     DoubleDouble step(std::uint64_t k) const { return DoubleDouble(points_[k + 1]) - points_[k]; }
+    const double* points() const noexcept { return points_.data(); }
 
     // The row's entries, merged by column, unrounded.
     const std::vector<Entry>& row(const Share* shares, std::uint64_t count)
@@ -637,7 +639,8 @@ public:
           scaled_(terms_.capacity()),
           runs_(reserved_vector<Run>(terms_.capacity())),
           row_terms_(reserved_vector<std::uint64_t>(per_interval)),
-          flat_runs_(reserved_vector<Run>(runs_.capacity()))
+          flat_runs_(reserved_vector<Run>(runs_.capacity())),
+          blocks_(StepSum::difference, rows.column_step(), terms_.capacity(), shared_)
     {
         const std::uint64_t nb = rows.trial_functions();
         const std::uint64_t k = 2;  // any k >= 2: the columns move by column_step alone
@@ -701,9 +704,130 @@ public:
                 flat_runs_.push_back(run);
             }
         }
+        if (usable_) {
+            // Summed pairs go into the blocks where each factor's product is Dekker's without rescaling.
+            std::uint64_t t = 0;
+            for (const Run& run : runs_) {
+                for (; t < run.end; ++t) {
+                    const Term& term = terms_[t];
+                    if (run.step == summed)
+                        pairs_blocked_ = pairs_blocked_ &&
+                                         RoundedRows::within_split_range(rows.block(term.a, term.b).hi) &&
+                                         RoundedRows::within_split_range(rows.magnitude(term.a, term.b).hi);
+                }
+            }
+            // Each term of a run of single products one entry, scaled by its run's step (that of its share);
+            // a summed pair one entry, where the blocks form it.
+            t = 0;
+            for (const Run& run : runs_) {
+                if (run.step == summed && pairs_blocked_) {
+                    const Term& first = terms_[t];
+                    const Term& next = terms_[t + 1];
+                    pairs_.push_back(blocks_.size());
+                    blocks_.add_rounded_pair(rows.block(first.a, first.b), rows.magnitude(first.a, first.b),
+                                             first.previous != 0, rows.block(next.a, next.b),
+                                             rows.magnitude(next.a, next.b), next.previous != 0,
+                                             scaled_.column(run.end - 2));
+                    t = run.end;
+                    continue;
+                }
+                for (; t < run.end; ++t) {
+                    const Term& term = terms_[t];
+                    if (run.step != summed)
+                        blocks_.add(rows.block(term.a, term.b), term.previous != 0, scaled_.column(t));
+                }
+            }
+            if (pairs_blocked_) {
+                // Each row's end among the block's entries, where no pair rounds to zero.
+                std::uint64_t run = 0;
+                std::uint64_t entries = 0;
+                t = 0;
+                for (const std::uint64_t end : row_ends_) {
+                    for (; run < end; ++run) {
+                        entries += runs_[run].step == summed ? 1 : runs_[run].end - t;
+                        t = runs_[run].end;
+                    }
+                    row_entries_.push_back(entries);
+                }
+            }
+            blocks_.prepare();
+        }
     }
 
     bool usable() const noexcept { return usable_; }
+
+    // Whether fill_block serves; fill_rows where no pair is summed.
+    bool blocked() const noexcept { return usable_; }
+    bool summed_any() const noexcept { return summed_any_; }
+    std::uint64_t block() const noexcept { return blocks_.block(); }
+
+    // Writes the rows of sub-intervals k ... k + n - 1 (k >= 2, n <= block(),
+    // blocked()) from entry nnz and row r on, as fill() writes them one by
+    // one, if covers() holds for each of them; else writes nothing and returns false.
+    template <class Index>
+    bool fill_block(std::uint64_t k, std::uint64_t n, const CsrRows<Index>& out, std::uint64_t& nnz, std::uint64_t& r)
+    {
+        const std::uint64_t entries = blocks_.size();
+        if (!blocks_.compute(rows_.points(), k, n, 0, entries)) return false;
+        if (summed_any_ && pairs_blocked_) {
+            // Where no pair rounds to zero, every row has its entries: placed at once.
+            bool zero = false;
+            for (const std::uint64_t e : pairs_) {
+                for (std::uint64_t j = 0; j < n; ++j) zero = zero || blocks_.value(e, j) == 0.0;
+            }
+            if (!zero) {
+                blocks_.place(k, n, 0, entries, out.col_indices.data() + nnz, out.values.data() + nnz);
+                const std::uint64_t rows = row_entries_.size();
+                Index* const offsets = out.offsets.data() + r + 1;
+                for (std::uint64_t j = 0; j < n; ++j) {
+                    for (std::uint64_t i = 0; i < rows; ++i)
+                        offsets[j * rows + i] = static_cast<Index>(nnz + j * entries + row_entries_[i]);
+                }
+                nnz += n * entries;
+                r += n * rows;
+                return true;
+            }
+        }
+        if (summed_any_) {
+            // Row by row: the single products from the block, the summed pairs as write() forms them
+            // (or from the block) and left out where they round to zero.
+            for (std::uint64_t j = 0; j < n; ++j) {
+                const DoubleDouble plain[2] = {rows_.step(k + j), shared_ ? rows_.step(k + j - 1) : DoubleDouble(0.0)};
+                nnz = write_computed(j, plain, (k + j) * rows_.column_step(), out, nnz, r);
+            }
+            return true;
+        }
+        blocks_.place(k, n, 0, entries, out.col_indices.data() + nnz, out.values.data() + nnz);
+        const std::uint64_t per_interval = row_terms_.size();
+        Index* const offsets = out.offsets.data() + r + 1;
+        for (std::uint64_t j = 0; j < n; ++j) {
+            for (std::uint64_t i = 0; i < per_interval; ++i)
+                offsets[j * per_interval + i] = static_cast<Index>(nnz + j * entries + row_terms_[i]);
+        }
+        nnz += n * entries;
+        r += n * per_interval;
+        return true;
+    }
+
+    // Row j (of a test space of single shares) of sub-intervals k ... k + n - 1
+    // (n <= block(), blocked()) from entry nnz and row r on, as fill_row()
+    // writes them, if each step is within the split range; else writes nothing and returns false.
+    template <class Index>
+    bool fill_rows(std::uint64_t j, std::uint64_t k, std::uint64_t n, const CsrRows<Index>& out, std::uint64_t& nnz,
+                   std::uint64_t& r)
+    {
+        if (summed_any_) return false;  // the block's entries are then not the terms
+        const std::uint64_t begin = j == 0 ? 0 : row_terms_[j - 1];
+        const std::uint64_t end = row_terms_[j];
+        if (!blocks_.compute(rows_.points(), k, n, begin, end)) return false;
+        blocks_.place(k, n, begin, end, out.col_indices.data() + nnz, out.values.data() + nnz);
+        const std::uint64_t count = end - begin;
+        Index* const offsets = out.offsets.data() + r + 1;
+        for (std::uint64_t i = 0; i < n; ++i) offsets[i] = static_cast<Index>(nnz + (i + 1) * count);
+        nnz += n * count;
+        r += n;
+        return true;
+    }
 
     // Whether sub-interval k (>= 2) can take the pattern: its steps within the split range.
     bool covers(const DoubleDouble& h, const DoubleDouble& before) const noexcept
@@ -776,6 +900,53 @@ private:
         SplitDoubleDouble split[2];
     };
 
+    // A summed pair, each term by its step (plain[0]: k's, plain[1]: k - 1's), rounded once.
+    double summed_entry(const Term& first, const Term& next, const DoubleDouble* plain) const
+    {
+        const DoubleDouble& h_first = plain[first.previous];
+        const DoubleDouble& h_next = plain[next.previous];
+        DoubleDouble sum = rows_.block(first.a, first.b) * h_first;
+        DoubleDouble magnitude = rows_.magnitude(first.a, first.b) * h_first;
+        sum += rows_.block(next.a, next.b) * h_next;
+        magnitude += rows_.magnitude(next.a, next.b) * h_next;
+        return rounded_integral(sum, magnitude);
+    }
+
+    // Sub-interval k0 + j of the block computed last, its rows from entry n and row r on (write()'s
+    // entries: the single products taken from the block); returns the entries' end.
+    template <class Index>
+    std::uint64_t write_computed(std::uint64_t j, const DoubleDouble* plain, std::uint64_t base,
+                                 const CsrRows<Index>& out, std::uint64_t n, std::uint64_t& r) const
+    {
+        Index* const columns = out.col_indices.data();
+        double* const values = out.values.data();
+        const Term* const terms = terms_.data();
+        std::uint64_t t = 0;
+        std::uint64_t single = 0;  // the block's entry of term t (or of the pair at t)
+        std::uint64_t run = 0;
+        for (const std::uint64_t end : row_ends_) {
+            for (; run < end; ++run) {
+                const Run& x = runs_[run];
+                if (x.step == summed) {
+                    const double value = pairs_blocked_ ? blocks_.value(single++, j)
+                                                        : summed_entry(terms[t], terms[t + 1], plain);
+                    t = x.end;
+                    if (value == 0.0) continue;
+                    columns[n] = static_cast<Index>(base + static_cast<std::uint64_t>(scaled_.column(x.end - 2)));
+                    values[n] = value;
+                    ++n;
+                    continue;
+                }
+                for (; t < x.end; ++t, ++single, ++n) {
+                    columns[n] = static_cast<Index>(base + static_cast<std::uint64_t>(scaled_.column(t)));
+                    values[n] = blocks_.value(single, j);
+                }
+            }
+            out.offsets[++r] = static_cast<Index>(n);
+        }
+        return n;
+    }
+
     // Runs [run, end) as entries from n on; returns their end.
     template <class Index>
     std::uint64_t write(std::uint64_t run, std::uint64_t end, const Steps& steps, std::uint64_t base,
@@ -788,16 +959,8 @@ private:
         for (; run < end; ++run) {
             const Run& r = runs_[run];
             if (r.step == summed) {
-                const Term& first = terms[t];
-                const Term& next = terms[t + 1];
+                const double value = summed_entry(terms[t], terms[t + 1], steps.plain);
                 t = r.end;
-                const DoubleDouble& h_first = steps.plain[first.previous];
-                const DoubleDouble& h_next = steps.plain[next.previous];
-                DoubleDouble sum = rows_.block(first.a, first.b) * h_first;
-                DoubleDouble magnitude = rows_.magnitude(first.a, first.b) * h_first;
-                sum += rows_.block(next.a, next.b) * h_next;
-                magnitude += rows_.magnitude(next.a, next.b) * h_next;
-                const double value = rounded_integral(sum, magnitude);
                 if (value == 0.0) continue;
                 columns[n] = static_cast<Index>(base + static_cast<std::uint64_t>(scaled_.column(r.end - 2)));
                 values[n] = value;
@@ -821,6 +984,10 @@ private:
     std::vector<std::uint64_t> row_terms_;  // each row's end among the terms
     std::vector<Run> flat_runs_;            // the runs joined across rows
     bool summed_any_ = false;
+    IntervalBlocks blocks_;                   // the terms as entries, where blocked()
+    bool pairs_blocked_ = true;               // the summed pairs among them
+    std::vector<std::uint64_t> pairs_;        // their entries
+    std::vector<std::uint64_t> row_entries_;  // each row's end among the entries, where pairs_blocked_
 };
 
 // A few sub-intervals' mass rows (from k = 2 on), columns relative to k
@@ -919,18 +1086,33 @@ std::uint64_t fill_by_interval(const GeneralShape& shape, const SpaceBasis& test
         // A sub-interval's rows depend on its kinds and on the bits of its step (and of the one
         // before, for a shared row) alone: sub-intervals of the same step bits take kept rows.
         IntervalRowsKept kept(per_interval);
-        const IntervalMassPattern pattern(rows, test, per_interval);
+        IntervalMassPattern pattern(rows, test, per_interval);
         // Where the steps hardly repeat (a graded grid), keeping rows is left off after a while.
         std::uint64_t hits = 0;
         std::uint64_t misses = 0;
+        std::uint64_t one_by_one = 0;  // sub-intervals before this one are not taken in blocks
         for (std::uint64_t k = shape.k_begin; k < shape.k_end; ++k) {
             if (k < 2) {
                 put_interval(k);
                 continue;
             }
+            const bool keeping = misses < 64 || hits * 8 >= misses;
+            if (pattern.blocked() && k >= one_by_one && (!keeping || !pattern.summed_any())) {
+                // The pattern's rows of a block of sub-intervals at once, where it
+                // covers each step: the bits a kept row of the same steps holds,
+                // since the pattern wrote it, and those pattern.fill writes. With
+                // summed pairs, kept rows (where steps repeat) cost about as much.
+                const std::uint64_t n = std::min(pattern.block(), shape.k_end - k);
+                const std::uint64_t begin = nnz;
+                if (pattern.fill_block(k, n, out, nnz, r)) {
+                    countdown.tick(nnz - begin + n * per_interval);
+                    k += n - 1;
+                    continue;
+                }
+                one_by_one = k + n;
+            }
             const DoubleDouble h = rows.step(k);
             const DoubleDouble before = shared ? rows.step(k - 1) : DoubleDouble(0.0);
-            const bool keeping = misses < 64 || hits * 8 >= misses;
             IntervalRowsKept::Slot* const slot = keeping ? &kept.slot(h, before) : nullptr;
             const std::uint64_t base = k * step;
             if (slot != nullptr && slot->valid) {
@@ -1035,6 +1217,63 @@ std::uint64_t fill_by_interval(const GeneralShape& shape, const SpaceBasis& test
     return nnz;
 }
 
+// The derivative or jump rows of a polynomial-major Legendre test space.
+// From k = 2 on, row (i, k) is RoundedRows' kept row of kind i with its
+// columns moved by k column_step (nothing in it depends on k): it is taken
+// once and repeated for a group of sub-intervals, written in long runs.
+template <class Index>
+std::uint64_t fill_polynomial_major_steady(const GeneralShape& shape, GeneralRows& rows, RoundedRows& rounded,
+                                           const CsrRows<Index>& out)
+{
+    const std::uint64_t step = rows.column_step();
+    InterruptCountdown countdown;
+    std::uint64_t nnz = 0;
+    std::uint64_t r = 0;
+    out.offsets[0] = 0;
+    for (std::uint64_t i = 0; i < rows.test_functions(); ++i) {
+        std::uint64_t k = shape.k_begin;
+        for (; k < shape.k_end && k < 2; ++k) {
+            const GeneralRows::Share one[1] = {{k, i}};
+            const RoundedRow& row = rounded.row(k, one, 1);
+            nnz = append_row(row, k * step, out, nnz, r);
+            countdown.tick(row.count + 1);
+        }
+        if (k == shape.k_end) continue;
+        const GeneralRows::Share one[1] = {{k, i}};
+        const RoundedRow& row = rounded.row(k, one, 1);
+        const std::uint64_t count = row.count;
+        const std::uint64_t group = std::max<std::uint64_t>(std::min(group_items / (count + 1), shape.k_end - k), 1);
+        // The row repeated for `group` sub-intervals, columns relative to the first one's.
+        std::vector<std::int64_t> columns = reserved_vector<std::int64_t>(checked_mul(group, count));
+        std::vector<double> values = reserved_vector<double>(group * count);
+        for (std::uint64_t m = 0; m < group; ++m) {
+            for (std::uint64_t e = 0; e < count; ++e) {
+                columns.push_back(row.columns[e] + static_cast<std::int64_t>(m * step));
+                values.push_back(row.values[e]);
+            }
+        }
+        while (k < shape.k_end) {
+            const std::uint64_t g = std::min(group, shape.k_end - k);
+            const std::uint64_t base = k * step;
+            const std::uint64_t written = g * count;
+            Index* const to_columns = out.col_indices.data() + nnz;
+            double* const to_values = out.values.data() + nnz;
+            for (std::uint64_t e = 0; e < written; ++e) {
+                to_columns[e] = static_cast<Index>(base + static_cast<std::uint64_t>(columns[e]));
+                to_values[e] = values[e];
+            }
+            Index* const to_offsets = out.offsets.data() + r + 1;
+            for (std::uint64_t m = 0; m < g; ++m) to_offsets[m] = static_cast<Index>(nnz + (m + 1) * count);
+            nnz += written;
+            r += g;
+            k += g;
+            countdown.tick(written + g);
+        }
+    }
+    check_equal(r, shape.nrows, "general rows miscounted");
+    return nnz;
+}
+
 // The mass rows of a polynomial-major Legendre test space: kept ones while
 // the steps repeat (a uniform grid), else each row from the pattern.
 template <class Index>
@@ -1042,34 +1281,51 @@ std::uint64_t fill_polynomial_major_mass(const GeneralShape& shape, const SpaceB
                                          RoundedRows& rounded, const CsrRows<Index>& out)
 {
     const std::uint64_t step = rows.column_step();
-    const IntervalMassPattern pattern(rows, test, test.degree + 1);
+    IntervalMassPattern pattern(rows, test, test.degree + 1);
     InterruptCountdown countdown;
     std::uint64_t nnz = 0;
     std::uint64_t r = 0;
     std::uint64_t hits = 0;
     std::uint64_t misses = 0;
     out.offsets[0] = 0;
-    rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count)
-                  __attribute__((always_inline)) {
-        if (pattern.usable() && misses >= 64 && hits * 8 < misses) {
-            const DoubleDouble h = rows.step(k);
-            if (pattern.covers(h, h)) {
+    // The rows in GeneralRows::rows' order: function by function, sub-interval by sub-interval.
+    for (std::uint64_t i = 0; i < rows.test_functions(); ++i) {
+        std::uint64_t one_by_one = 0;  // sub-intervals before this one are not taken in blocks
+        for (std::uint64_t k = shape.k_begin; k < shape.k_end; ++k) {
+            if (k >= 2 && pattern.blocked() && k >= one_by_one) {
+                // A block of rows from the pattern, where it covers each step: the
+                // bits of the rows kept for these steps (a covered step's row
+                // holds the products the pattern forms) and of fill_row's.
+                const std::uint64_t n = std::min(pattern.block(), shape.k_end - k);
                 const std::uint64_t begin = nnz;
-                nnz = pattern.fill_row(shares[0].a, k, h, out, nnz);
-                out.offsets[++r] = static_cast<Index>(nnz);
-                countdown.tick(nnz - begin + 1);
-                return;
+                if (pattern.fill_rows(i, k, n, out, nnz, r)) {
+                    countdown.tick(nnz - begin + n);
+                    k += n - 1;
+                    continue;
+                }
+                one_by_one = k + n;
             }
+            if (pattern.usable() && misses >= 64 && hits * 8 < misses) {
+                const DoubleDouble h = rows.step(k);
+                if (pattern.covers(h, h)) {
+                    const std::uint64_t begin = nnz;
+                    nnz = pattern.fill_row(i, k, h, out, nnz);
+                    out.offsets[++r] = static_cast<Index>(nnz);
+                    countdown.tick(nnz - begin + 1);
+                    continue;
+                }
+            }
+            const GeneralRows::Share one[1] = {{k, i}};
+            const RoundedRow& row = rounded.row(k, one, 1);
+            if (rounded.kept()) {
+                ++hits;
+            } else {
+                ++misses;
+            }
+            nnz = append_row(row, k * step, out, nnz, r);
+            countdown.tick(row.count + 1);
         }
-        const RoundedRow& row = rounded.row(k, shares, count);
-        if (rounded.kept()) {
-            ++hits;
-        } else {
-            ++misses;
-        }
-        nnz = append_row(row, k * step, out, nnz, r);
-        countdown.tick(row.count + 1);
-    });
+    }
     check_equal(r, shape.nrows, "general rows miscounted");
     return nnz;
 }
@@ -1122,20 +1378,7 @@ std::uint64_t fill_general_rows(const GeneralShape& shape, const SpaceBasis& tri
     if (!(test.kind == BasisKind::legendre && !test.interval_major))
         return fill_by_interval(shape, test, rows, rounded, out);
     if (shape.op == TimeOperator::mass) return fill_polynomial_major_mass(shape, test, rows, rounded, out);
-    const std::uint64_t step = rows.column_step();
-    InterruptCountdown countdown;
-    std::uint64_t nnz = 0;
-    std::uint64_t r = 0;
-    out.offsets[0] = 0;
-    // Inlined where rows() calls it, as it was before the file grew: a call per row costs a tenth of the time.
-    rows.rows([&](std::uint64_t k, const GeneralRows::Share* shares, std::uint64_t count)
-                  __attribute__((always_inline)) {
-        const RoundedRow& row = rounded.row(k, shares, count);
-        nnz = append_row(row, k * step, out, nnz, r);
-        countdown.tick(row.count + 1);
-    });
-    check_equal(r, shape.nrows, "general rows miscounted");
-    return nnz;
+    return fill_polynomial_major_steady(shape, rows, rounded, out);
 }
 
 void count_general_rows(const GeneralShape& shape, const SpaceBasis& trial, const SpaceBasis& test,

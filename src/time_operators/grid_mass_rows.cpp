@@ -7,9 +7,9 @@
 #include "fault/checked_size.hpp"
 #include "fault/fault.hpp"
 #include "fault/interrupt.hpp"
+#include "time_operators/interval_blocks.hpp"
 #include "time_operators/quadrature_rules.hpp"
 #include "time_operators/reference_integrals.hpp"
-#include "time_operators/scaled_terms.hpp"
 #include "time_operators/split_product.hpp"
 
 namespace zelk::time_operators {
@@ -83,7 +83,8 @@ public:
         for (std::vector<double>* part : {&value_, &high_, &low_, &tail_}) *part = reserved_vector<double>(mass.size());
         reference_ = reserved_vector<DoubleDouble>(mass.size());
         // A sub-interval's terms: each stored entry once, the shared row twice at most.
-        terms_ = ScaledTerms(checked_mul(2, mass.size()));
+        factors_ = reserved_vector<DoubleDouble>(checked_mul(2, mass.size()));
+        columns_ = reserved_vector<std::int64_t>(checked_mul(2, mass.size()));
         previous_ = reserved_vector<unsigned char>(checked_mul(2, mass.size()));
         runs_ = reserved_vector<Run>(checked_mul(2, mass.size()));
         flat_runs_ = reserved_vector<Run>(runs_.capacity());
@@ -121,10 +122,7 @@ public:
             if (layout_.test) {
                 for (std::uint64_t a = 0; a < functions; ++a) add_single(a);
                 settle(k_end - k_begin);
-                for (std::uint64_t k = k_begin; k < k_end; ++k) {
-                    const SplitDoubleDouble h = step(k);
-                    interval(out, k, h, h);
-                }
+                intervals(out, k_begin, k_end);
             } else {
                 polynomial_major(out);
                 return e_;
@@ -140,12 +138,7 @@ public:
             add_shared();
             for (std::uint64_t j = 1; j < p; ++j) add_single(j);
             settle(k_end - k);
-            SplitDoubleDouble before = step(k > 0 ? k - 1 : 0);
-            for (; k < k_end; ++k) {
-                const SplitDoubleDouble h = step(k);
-                interval(out, k, h, before);  // the first row: a node shared with the one before
-                before = h;
-            }
+            intervals(out, k, k_end);  // the first row: a node shared with the one before
             if (k_end == n_t) {
                 scale(n_t - 1, current_);
                 single(out, {n_t - 1, p, &current_});
@@ -190,19 +183,23 @@ private:
                 out.offsets[i * width + r + 1] = static_cast<Index>(base[i] + (r + 1) * count[i]);
         }
         for (std::uint64_t i = 0; i < functions; ++i) add_single(i);
-        check_equal(terms_.size(), functions_b.size(), "grid mass row pattern mismatch");
+        check_equal(factors_.size(), functions_b.size(), "grid mass row pattern mismatch");
+        IntervalBlocks blocks(StepSum::two_sum, interval_stride_, factors_.size());
+        for (std::uint64_t t = 0; t < factors_.size(); ++t) blocks.add(factors_[t], false, columns_[t]);
+        blocks.prepare();
         Index* const columns = out.col_indices.data();
         double* const values = out.values.data();
-        for (std::uint64_t k = k_begin; k < shape_.k_end; ++k) {
-            const SplitDoubleDouble h = step(k);
-            const std::uint64_t at = k * interval_stride_;
+        for (std::uint64_t k = k_begin, n = 0; k < shape_.k_end; k += n) {
+            n = std::min(blocks.block(), shape_.k_end - k);
+            blocks.compute(points_.data(), k, n, 0, blocks.size());
             std::uint64_t t = 0;
             for (std::uint64_t i = 0; i < functions; ++i) {
+                // Row i of sub-intervals k ... k + n - 1: count[i] entries each, one after another.
                 const std::uint64_t e = base[i] + (k - k_begin) * count[i];
-                terms_.write(t, t + count[i], h, at, columns + e, values + e);
+                blocks.place(k, n, t, t + count[i], columns + e, values + e);
                 t += count[i];
             }
-            countdown_.tick(functions * nb_);
+            countdown_.tick(functions * nb_ * n);
         }
         e_ = total;
         r_ = shape_.nrows;
@@ -282,13 +279,13 @@ private:
     void add(std::uint64_t a, std::uint64_t b, bool previous, bool sum = false)
     {
         const std::int64_t shift = previous ? -static_cast<std::int64_t>(interval_stride_) : 0;
-        terms_.push(reference_[place_[a * nb_ + b]], static_cast<std::int64_t>(b * function_stride_) + shift);
+        push_term(reference_[place_[a * nb_ + b]], static_cast<std::int64_t>(b * function_stride_) + shift);
         previous_.push_back(previous ? 1 : 0);
         const unsigned char step = sum ? summed : previous_.back();
         if (!sum && runs_.size() > row_runs_ && runs_.back().step == step) {
-            runs_.back().end = terms_.size();
+            runs_.back().end = factors_.size();
         } else {
-            runs_.push_back({terms_.size(), step});
+            runs_.push_back({factors_.size(), step});
         }
     }
 
@@ -333,9 +330,9 @@ private:
             }
             if (left(q_) && right(0)) {
                 add(p, q_, true, true);
-                terms_.push(reference_[place_[0]], terms_.column(terms_.size() - 1));
+                push_term(reference_[place_[0]], columns_.back());
                 previous_.push_back(0);
-                runs_.back().end = terms_.size();
+                runs_.back().end = factors_.size();
             } else if (left(q_)) {
                 add(p, q_, true, true);
             } else if (right(0)) {
@@ -384,38 +381,53 @@ private:
         }
     }
 
-    // Sub-interval k's rows: h its step, before the step of k - 1.
-    template <class Index>
-    void interval(const CsrRows<Index>& out, std::uint64_t k, const SplitDoubleDouble& h,
-                  const SplitDoubleDouble& before)
+    void push_term(const DoubleDouble& factor, std::int64_t column)
     {
-        const SplitDoubleDouble* const steps[2] = {&h, &before};
-        const std::uint64_t at = k * interval_stride_;
-        Index* const columns = out.col_indices.data();
-        double* const values = out.values.data();
-        // Each row has its entries whatever the steps (a summed entry is stored
-        // even where it is zero): the runs are joined across rows, the row ends known.
-        const std::uint64_t first = e_;
-        std::uint64_t e = first;
+        factors_.push_back(factor);
+        columns_.push_back(column);
+    }
+
+    // The rows of sub-intervals [k_first, k_end) (k_first > 0 where a row
+    // reads the step before), a block of sub-intervals at a time. Each row has
+    // its entries whatever the steps (a summed entry is stored even where it
+    // is zero): a sub-interval's entries are the runs joined across rows.
+    template <class Index>
+    void intervals(const CsrRows<Index>& out, std::uint64_t k_first, std::uint64_t k_end)
+    {
+        IntervalBlocks blocks(StepSum::two_sum, interval_stride_, factors_.size());
         std::uint64_t t = 0;
         for (const Run& run : flat_runs_) {
             if (run.step == summed) {
-                DoubleDouble sum = 0.0;
-                for (std::uint64_t c = t; c < run.end; ++c) sum += terms_.times(c, *steps[previous_[c]]);
-                columns[e] = static_cast<Index>(at + static_cast<std::uint64_t>(terms_.column(t)));
-                values[e] = sum.to_double();
-                ++e;
+                // One entry: its terms (one or two) summed from zero, each by its own step.
+                const std::uint64_t terms = run.end - t;
+                if (terms == 0 || terms > 2) fail("grid mass row pattern mismatch");
+                const DoubleDouble second = terms == 2 ? factors_[t + 1] : DoubleDouble(0.0);
+                blocks.add_sum(terms, factors_[t], previous_[t] != 0, second, terms == 2 && previous_[t + 1] != 0,
+                               columns_[t]);
             } else {
-                terms_.write(t, run.end, *steps[run.step], at, columns + e, values + e);
-                e += run.end - t;
+                for (std::uint64_t c = t; c < run.end; ++c) blocks.add(factors_[c], run.step != 0, columns_[c]);
             }
             t = run.end;
         }
-        Index* const offsets = out.offsets.data() + r_ + 1;
-        for (std::size_t j = 0; j < row_entries_.size(); ++j) offsets[j] = static_cast<Index>(first + row_entries_[j]);
-        e_ = e;
-        r_ += row_entries_.size();
-        countdown_.tick(nb_ * row_entries_.size());
+        blocks.prepare();
+        const std::uint64_t entries = blocks.size();
+        const std::uint64_t rows = row_entries_.size();
+        check_equal(rows > 0 ? row_entries_.back() : 0, entries, "grid mass row pattern mismatch");
+        Index* const columns = out.col_indices.data();
+        double* const values = out.values.data();
+        for (std::uint64_t k = k_first, n = 0; k < k_end; k += n) {
+            n = std::min(blocks.block(), k_end - k);
+            blocks.compute(points_.data(), k, n, 0, entries);
+            blocks.place(k, n, 0, entries, columns + e_, values + e_);
+            Index* const offsets = out.offsets.data() + r_ + 1;
+            for (std::uint64_t j = 0; j < n; ++j) {
+                for (std::uint64_t r = 0; r < rows; ++r)
+                    offsets[j * rows + r] = static_cast<Index>(e_ + j * entries + row_entries_[r]);
+            }
+            e_ += n * entries;
+            r_ += n * rows;
+            countdown_.tick(nb_ * rows * n);
+        }
     }
 
     template <class Index>
@@ -442,8 +454,10 @@ private:
     ScaledBlock current_;                  // the block of a first or last row's sub-interval
     std::vector<DoubleDouble> reference_;  // the stored entries, unsplit
     std::vector<unsigned char> stored_;
-    std::vector<std::uint64_t> place_;     // entry a nb + b's place among the stored ones
-    ScaledTerms terms_{0};                 // one sub-interval's rows: the stored reference entries, relative columns
+    std::vector<std::uint64_t> place_;  // entry a nb + b's place among the stored ones
+    // One sub-interval's rows, term by term: the stored reference entries and their columns relative to k's.
+    std::vector<DoubleDouble> factors_;
+    std::vector<std::int64_t> columns_;
     std::vector<unsigned char> previous_;  // whether a term is scaled by the step of k - 1
     std::vector<Run> runs_;
     std::vector<std::uint64_t> row_ends_;     // each row's end among the runs

@@ -12,10 +12,12 @@
 #include "fault/fault.hpp"
 #include "fault_message.hpp"
 #include "time_operators/double_double.hpp"
+#include "time_operators/interval_blocks.hpp"
 #include "time_operators/legendre_transfer.hpp"
 #include "time_operators/quadrature_rules.hpp"
 #include "time_operators/reference_bases.hpp"
 #include "time_operators/reference_integrals.hpp"
+#include "time_operators/split_product.hpp"
 #include "time_operators/time_operator_rows.hpp"
 
 using namespace zelk::time_operators;
@@ -242,6 +244,77 @@ TEST(TimeOperatorRows, LongGridsAgreeAcrossIndexTypesAndRanges)
                 EXPECT_EQ(columns, narrow.columns);
                 EXPECT_EQ(values, narrow.values);
                 EXPECT_EQ(offsets, narrow.offsets);
+            }
+        }
+    }
+}
+
+// Entries of many sub-intervals at once are, bit for bit, the products and
+// sums formed one at a time: each kind of entry, both step forms, blocks from
+// k = 0 and later ones, steps of every scale from subnormal to 2^900.
+TEST(IntervalBlocks, EntriesAreTheProductsAndSumsFormedOneByOne)
+{
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> unit(1.0, 2.0);
+    std::uniform_int_distribution<int> wide(-1074, 900);
+    std::uniform_int_distribution<int> narrow(-8, 8);
+    std::vector<double> points;
+    for (int i = 0; i < 700; ++i) points.push_back(std::ldexp(unit(rng), (i / 100) % 2 == 0 ? narrow(rng) : wide(rng)));
+    std::vector<DoubleDouble> f;
+    for (int i = 0; i < 5; ++i) f.push_back(DoubleDouble(unit(rng)) + DoubleDouble(std::ldexp(unit(rng), -60)));
+    const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
+    for (const StepSum form : {StepSum::two_sum, StepSum::difference}) {
+        IntervalBlocks blocks(form, 3, 4);
+        blocks.add(f[0], false, 0);
+        blocks.add(f[1], true, -3);
+        blocks.add_sum(1, f[2], true, 0.0, false, 1);
+        blocks.add_sum(2, f[3], true, f[4], false, 2);
+        blocks.add_rounded_pair(f[0], f[1], true, -f[2], f[3], false, 0);
+        blocks.prepare();
+        const auto step = [&](std::uint64_t k) {
+            return form == StepSum::two_sum ? dd_detail::two_sum(points[k + 1], -points[k])
+                                            : DoubleDouble(points[k + 1]) - points[k];
+        };
+        const auto product = [&](const DoubleDouble& factor, std::uint64_t k) {
+            return split_product(SplitDoubleDouble(factor), SplitDoubleDouble(step(k)));
+        };
+        for (const std::uint64_t k0 : {0, 1, 37, 100, 650}) {
+            const std::uint64_t n = std::min<std::uint64_t>(blocks.block(), points.size() - 1 - k0);
+            bool within = true;
+            for (std::uint64_t j = 0; j < n; ++j) {
+                const std::uint64_t k = k0 + j;
+                const std::uint64_t before = k == 0 ? 0 : k - 1;
+                for (const std::uint64_t s : {before, k}) {
+                    const double a = std::fabs(step(s).hi);
+                    within = within && a >= 0x1p-480 && a <= 0x1p480;
+                }
+            }
+            ASSERT_EQ(blocks.compute(points.data(), k0, n, 0, 5), within) << k0;
+            std::vector<std::int32_t> columns(2 * n);
+            std::vector<double> values(2 * n);
+            blocks.place(k0, n, 2, 4, columns.data(), values.data());
+            for (std::uint64_t j = 0; j < n; ++j) {
+                const std::uint64_t k = k0 + j;
+                const std::uint64_t before = k == 0 ? 0 : k - 1;
+                DoubleDouble one = 0.0;
+                one += product(f[2], before);
+                DoubleDouble two = 0.0;
+                two += product(f[3], before);
+                two += product(f[4], k);
+                EXPECT_EQ(bits(blocks.value(0, j)), bits(product(f[0], k).to_double())) << k;
+                EXPECT_EQ(bits(blocks.value(1, j)), bits(product(f[1], before).to_double())) << k;
+                EXPECT_EQ(bits(values[2 * j]), bits(one.to_double())) << k;
+                EXPECT_EQ(bits(values[2 * j + 1]), bits(two.to_double())) << k;
+                EXPECT_EQ(columns[2 * j], static_cast<std::int32_t>(3 * k + 1));
+                EXPECT_EQ(columns[2 * j + 1], static_cast<std::int32_t>(3 * k + 2));
+                const auto in_range = [](double x) { return std::fabs(x) >= 0x1p-480 && std::fabs(x) <= 0x1p480; };
+                if (in_range(step(before).hi) && in_range(step(k).hi)) {
+                    DoubleDouble sum = f[0] * step(before);
+                    DoubleDouble magnitude = f[1] * step(before);
+                    sum += -f[2] * step(k);
+                    magnitude += f[3] * step(k);
+                    EXPECT_EQ(bits(blocks.value(4, j)), bits(rounded_integral(sum, magnitude))) << k;
+                }
             }
         }
     }

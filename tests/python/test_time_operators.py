@@ -204,31 +204,52 @@ def test_node_family_mass_across_the_split_range(points, nodes, degree):
 LONG = za.TimeGrid([0.0, 2.0**-505, 2.0**-504, 2.0**-490, 2.0**-489, 2.0**-300, *(1e-3 * np.arange(1, 140) ** 2)])
 
 
-@pytest.mark.parametrize("kind", BUILDERS)
-@pytest.mark.parametrize(
-    "make",
-    [
-        lambda g: (za.LagrangeSpace(1, g, nodes="radau-right"),) * 2,
-        lambda g: (za.LagrangeSpace(2, g, nodes="lobatto"),) * 2,
-        lambda g: (za.LagrangeSpace(2, g, nodes="lobatto"), za.LegendreSpace(1, g)),
-        lambda g: (za.LegendreSpace(2, g), za.LagrangeSpace(1, g, nodes="radau-right")),
-        lambda g: (za.LagrangeSpace(2, g), za.LagrangeSpace(3, g)),
-        lambda g: (za.LegendreSpace(3, g, layout="interval-major"), za.LegendreSpace(2, g)),
-    ],
-    ids=range(6),
-)
-def test_operators_on_a_long_grid_across_the_split_range(kind, make):
-    trial, test = make(LONG)
+# Pairs that take each fill a grid's mass has: the general rows (by sub-interval and polynomial-major), the
+# one-pass grid rows with shared nodes, the interval-major ones.
+LONG_PAIRS = [
+    lambda g: (za.LagrangeSpace(1, g, nodes="radau-right"),) * 2,
+    lambda g: (za.LagrangeSpace(2, g, nodes="lobatto"),) * 2,
+    lambda g: (za.LagrangeSpace(2, g, nodes="lobatto"), za.LegendreSpace(1, g)),
+    lambda g: (za.LegendreSpace(2, g), za.LagrangeSpace(1, g, nodes="radau-right")),
+    lambda g: (za.LagrangeSpace(2, g), za.LagrangeSpace(3, g)),
+    lambda g: (za.LegendreSpace(3, g, layout="interval-major"), za.LegendreSpace(2, g)),
+]
+
+
+def check_exact_and_ranges(kind, trial, test, ranges):
     check_exact(kind, trial, test, ulps=0.5)
     whole = BUILDERS[kind](trial, test)
-    for intervals in ((3, 4), (2, 90), (70, LONG.n_t)):
+    for intervals in ranges:
         part = BUILDERS[kind](trial, test, intervals=intervals)
         rows = sorted({int(r) for k in range(*intervals) for r in test.local_dofs()[k]})
-        if isinstance(test, za.LagrangeSpace) and test.continuous and intervals[1] < LONG.n_t:
+        if isinstance(test, za.LagrangeSpace) and test.continuous and intervals[1] < test.n_t:
             rows = rows[:-1]  # the shared end node belongs to the next sub-interval
         expected = whole[rows]
         for a, b in zip((part.data, part.indices, part.indptr), (expected.data, expected.indices, expected.indptr)):
             assert a.tobytes() == b.astype(a.dtype).tobytes(), intervals
+
+
+@pytest.mark.parametrize("kind", BUILDERS)
+@pytest.mark.parametrize("make", LONG_PAIRS, ids=range(6))
+def test_operators_on_a_long_grid_across_the_split_range(kind, make):
+    check_exact_and_ranges(kind, *make(LONG), ((3, 4), (2, 90), (70, LONG.n_t)))
+
+
+# Steps below 2^-480 and above 2^480 after hundreds inside: sub-intervals written many at a time meet them
+# mid-way, and those written one by one (ranges that start near them) must give the same bits.
+LATE = za.TimeGrid(
+    [
+        *(-1e-3 * np.arange(400, 0, -1) ** 2),
+        *(-(2.0**-470), -(2.0**-489), 0.0, 2.0**-505, 2.0**-300),
+        *(1e-3 * np.arange(1, 700) ** 2),
+        *(2.0**479, 5 * 2.0**479, 5 * 2.0**479 + 2.0**470),
+    ]
+)
+
+
+@pytest.mark.parametrize("make", LONG_PAIRS, ids=range(6))
+def test_mass_on_a_long_grid_with_late_steps_outside_the_split_range(make):
+    check_exact_and_ranges("mass", *make(LATE), ((399, 406), (120, 700), (600, LATE.n_t)))
 
 
 @pytest.mark.parametrize("degree", [1, 2, 3, 4])

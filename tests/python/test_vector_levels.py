@@ -10,7 +10,14 @@ from zelk_arrays import _native
 
 ACTIVE, SUPPORTED = _native.vector_levels()
 # The tests that compare results bit for bit; each run again with every vector level forced.
-EXACT_BIT_TESTS = ["test_legendre.py", "test_points.py", "test_matrices.py", "test_arrays.py"]
+EXACT_BIT_TESTS = [
+    "test_legendre.py",
+    "test_points.py",
+    "test_matrices.py",
+    "test_arrays.py",
+    "test_time_operators.py",
+    "test_time_operator_exactness.py",
+]
 
 
 def forced_level(value, check=True):
