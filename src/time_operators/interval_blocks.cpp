@@ -155,7 +155,7 @@ ZELK_KERNEL void compute_block(const BlockWork* w)
     const double* const value = w->steps;
     for (std::uint64_t j = w->first_checked; j <= w->n; ++j) {
         const double a = std::fabs(value[j]);
-        outside += (a >= 0x1p-480) & (a <= 0x1p480) ? 0 : 1;
+        outside += ((a >= 0x1p-480) & (a <= 0x1p480)) ? 0 : 1;
     }
     *w->outside = outside;
 }
