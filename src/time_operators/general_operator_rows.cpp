@@ -776,15 +776,7 @@ public:
                 for (std::uint64_t j = 0; j < n; ++j) zero = zero || blocks_.value(e, j) == 0.0;
             }
             if (!zero) {
-                blocks_.place(k, n, 0, entries, out.col_indices.data() + nnz, out.values.data() + nnz);
-                const std::uint64_t rows = row_entries_.size();
-                Index* const offsets = out.offsets.data() + r + 1;
-                for (std::uint64_t j = 0; j < n; ++j) {
-                    for (std::uint64_t i = 0; i < rows; ++i)
-                        offsets[j * rows + i] = static_cast<Index>(nnz + j * entries + row_entries_[i]);
-                }
-                nnz += n * entries;
-                r += n * rows;
+                blocks_.place_rows(k, n, row_entries_, out, nnz, r);
                 return true;
             }
         }
@@ -797,15 +789,7 @@ public:
             }
             return true;
         }
-        blocks_.place(k, n, 0, entries, out.col_indices.data() + nnz, out.values.data() + nnz);
-        const std::uint64_t per_interval = row_terms_.size();
-        Index* const offsets = out.offsets.data() + r + 1;
-        for (std::uint64_t j = 0; j < n; ++j) {
-            for (std::uint64_t i = 0; i < per_interval; ++i)
-                offsets[j * per_interval + i] = static_cast<Index>(nnz + j * entries + row_terms_[i]);
-        }
-        nnz += n * entries;
-        r += n * per_interval;
+        blocks_.place_rows(k, n, row_terms_, out, nnz, r);
         return true;
     }
 

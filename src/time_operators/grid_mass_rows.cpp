@@ -413,19 +413,10 @@ private:
         const std::uint64_t entries = blocks.size();
         const std::uint64_t rows = row_entries_.size();
         check_equal(rows > 0 ? row_entries_.back() : 0, entries, "grid mass row pattern mismatch");
-        Index* const columns = out.col_indices.data();
-        double* const values = out.values.data();
         for (std::uint64_t k = k_first, n = 0; k < k_end; k += n) {
             n = std::min(blocks.block(), k_end - k);
             blocks.compute(points_.data(), k, n, 0, entries);
-            blocks.place(k, n, 0, entries, columns + e_, values + e_);
-            Index* const offsets = out.offsets.data() + r_ + 1;
-            for (std::uint64_t j = 0; j < n; ++j) {
-                for (std::uint64_t r = 0; r < rows; ++r)
-                    offsets[j * rows + r] = static_cast<Index>(e_ + j * entries + row_entries_[r]);
-            }
-            e_ += n * entries;
-            r_ += n * rows;
+            blocks.place_rows(k, n, row_entries_, out, e_, r_);
             countdown_.tick(nb_ * rows * n);
         }
     }

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
+#include "linear_algebra/csr_rows.hpp"
 #include "time_operators/double_double.hpp"
 
 namespace zelk::time_operators {
@@ -61,6 +63,25 @@ public:
     template <class Index>
     void place(std::uint64_t k0, std::uint64_t n, std::uint64_t e_begin, std::uint64_t e_end, Index* columns,
                double* values) const;
+
+    // All computed entries of sub-intervals k0 ... k0 + n - 1 placed in `out`
+    // from entry nnz and row r on, with the row offsets: row i of each
+    // sub-interval ends at entry row_ends[i] of its template. Advances nnz and r.
+    template <class Index>
+    void place_rows(std::uint64_t k0, std::uint64_t n, std::span<const std::uint64_t> row_ends,
+                    const linear_algebra::CsrRows<Index>& out, std::uint64_t& nnz, std::uint64_t& r) const
+    {
+        const std::uint64_t entries = size();
+        const std::uint64_t rows = row_ends.size();
+        place(k0, n, 0, entries, out.col_indices.data() + nnz, out.values.data() + nnz);
+        Index* const offsets = out.offsets.data() + r + 1;
+        for (std::uint64_t j = 0; j < n; ++j) {
+            for (std::uint64_t i = 0; i < rows; ++i)
+                offsets[j * rows + i] = static_cast<Index>(nnz + j * entries + row_ends[i]);
+        }
+        nnz += n * entries;
+        r += n * rows;
+    }
 
     // A term of an entry: its factor split as SplitDoubleDouble splits it.
     struct Term {
