@@ -1,7 +1,9 @@
 # The bit-exact results on other toolchains and machines (`make test-platforms`,
 # a step of `make test`):
-#   clang++ with libc++ (the macOS toolchain): the core's GoogleTest suite, and
-#     the extension built the same way with the pytest suite run against it;
+#   clang++ with libc++ (the macOS toolchain): the core's GoogleTest suite. The
+#     pytest suite on a clang++/libc++ extension is the release wheels' run (zig
+#     links LLVM's libc++ in): `make platform-clang-python` repeats it with
+#     Debian's clang, outside `make test`;
 #   aarch64: the core's GoogleTest suite cross-built with GCC, run under qemu-user;
 #   Windows x64: the same cross-built with mingw-w64, run under wine64;
 #   macOS x86-64 and arm64: both extension modules compiled and linked with zig
@@ -30,7 +32,7 @@ PLAT_MODULE_LINK := $(PLAT_LIBCXX) -Wl,--push-state,--no-as-needed,-lgcc_s,--pop
 
 TEST_STEPS += test-platforms
 
-test-platforms: platform-clang platform-clang-python platform-aarch64 platform-windows platform-macos
+test-platforms: platform-clang platform-aarch64 platform-windows platform-macos
 
 # platform_tools(name, check command, apt packages[, step]): true if the check passes,
 # after installing the packages when it does not; otherwise says why (as `step`,
